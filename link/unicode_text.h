@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pelorin::link {
+
+// The canonical composition (NFC) of UTF-8 text, so that precomposed and decomposed spellings
+// compare equal. Nothing when the text is not valid UTF-8.
+std::optional<std::string> canonicalComposition(std::string_view utf8);
+
+// The number of user-perceived characters (extended grapheme clusters) in UTF-8 text.
+std::size_t graphemeCount(std::string_view utf8);
+
+}  // namespace pelorin::link
