@@ -1,0 +1,138 @@
+#include "engine/test_models.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+namespace pelorin::engine::testing {
+
+namespace fs = std::filesystem;
+
+ScratchFolder::ScratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "pelorin-engine-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+}
+
+void writeFile(const fs::path& path, std::string_view contents) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+void writeFile(const fs::path& path, const Bytes& contents) {
+    writeFile(path,
+              std::string_view(reinterpret_cast<const char*>(contents.data()), contents.size()));
+}
+
+Bytes readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Bytes testImage(std::string_view name) {
+    Bytes bytes = readBytes(fs::path(PELORIN_ENGINE_SOURCE_DIR) / "testdata" / name);
+    if (bytes.empty()) throw std::runtime_error("missing test image " + std::string(name));
+    return bytes;
+}
+
+void writeTexturedCube(const fs::path& folder) {
+    writeFile(folder / "cube.obj",
+              "# a unit cube\nmtllib cube.mtl\n"
+              "v -1 -1 -1\nv 1 -1 -1\nv 1 1 -1\nv -1 1 -1\n"
+              "v -1 -1 1\nv 1 -1 1\nv 1 1 1\nv -1 1 1\n"
+              "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
+              "vn 0 0 -1\nvn 0 0 1\nvn -1 0 0\nvn 1 0 0\nvn 0 -1 0\nvn 0 1 0\n"
+              "usemtl front\n"
+              "f 1/1/1 4/4/1 3/3/1 2/2/1\n"
+              "f 5/1/2 6/2/2 7/3/2 8/4/2\n"
+              "f 1/1/3 5/2/3 8/3/3 4/4/3\n"
+              "usemtl back\n"
+              "f 2/1/4 3/2/4 7/3/4 6/4/4\n"
+              "f 1/1/5 2/2/5 6/3/5 5/4/5\n"
+              "usemtl trim\n"
+              "f 4/1/6 8/2/6 7/3/6 3/4/6\n");
+    writeFile(folder / "cube.mtl",
+              "newmtl front\nKd 1 1 1\nmap_Kd front.png\n"
+              "newmtl back\nmap_Kd -s 1 1 1 back.png\n"
+              "newmtl trim\nmap_Kd trim.jpg\n");
+    writeFile(folder / "front.png", testImage("checker.png"));
+    writeFile(folder / "back.png", testImage("checker.png"));
+    writeFile(folder / "trim.jpg", testImage("bronze.jpg"));
+}
+
+namespace {
+
+std::uint32_t read32(const Bytes& bytes, std::size_t at) {
+    std::uint32_t value;
+    std::memcpy(&value, bytes.data() + at, 4);
+    return value;
+}
+
+std::uint16_t read16(const Bytes& bytes, std::size_t at) {
+    std::uint16_t value;
+    std::memcpy(&value, bytes.data() + at, 2);
+    return value;
+}
+
+}  // namespace
+
+Glb readGlb(const Bytes& file) {
+    Glb glb;
+    if (file.size() < 28 || read32(file, 0) != 0x46546C67 || read32(file, 4) != 2) {
+        ADD_FAILURE() << "not a GLB header";
+        return glb;
+    }
+    glb.declaredLength = read32(file, 8);
+    const std::uint32_t jsonLength = read32(file, 12);
+    EXPECT_EQ(read32(file, 16), 0x4E4F534Au);
+    glb.jsonChunk.assign(reinterpret_cast<const char*>(file.data()) + 20, jsonLength);
+    glb.document = nlohmann::json::parse(glb.jsonChunk);
+    const std::size_t binHeader = 20 + jsonLength;
+    const std::uint32_t binLength = read32(file, binHeader);
+    EXPECT_EQ(read32(file, binHeader + 4), 0x004E4942u);
+    EXPECT_EQ(binHeader + 8 + binLength, file.size());
+    glb.bin.assign(file.begin() + static_cast<std::ptrdiff_t>(binHeader + 8), file.end());
+    return glb;
+}
+
+std::vector<ZipEntry> readZipEntries(const Bytes& file) {
+    std::vector<ZipEntry> entries;
+    std::size_t at = 0;
+    while (at + 30 <= file.size() && read32(file, at) == 0x04034B50) {
+        ZipEntry entry;
+        const std::size_t nameLength = read16(file, at + 26);
+        const std::size_t extraLength = read16(file, at + 28);
+        entry.name.assign(reinterpret_cast<const char*>(file.data()) + at + 30, nameLength);
+        entry.crc = read32(file, at + 14);
+        entry.size = read32(file, at + 22);
+        entry.dataOffset = at + 30 + nameLength + extraLength;
+        entries.push_back(entry);
+        at = entry.dataOffset + entry.size;
+    }
+    return entries;
+}
+
+CommandResult runCommand(const std::string& command) {
+    CommandResult result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        result.output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace pelorin::engine::testing

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/file_reader.h"
+#include "engine/textured_mesh.h"
+
+// Shared fixtures of the engine tests: scratch folders, model files and readers for the
+// containers the writers produce.
+namespace pelorin::engine::testing {
+
+// A fresh folder, removed with everything in it when the object goes.
+class ScratchFolder {
+  public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+void writeFile(const std::filesystem::path& path, std::string_view contents);
+void writeFile(const std::filesystem::path& path, const Bytes& contents);
+Bytes readBytes(const std::filesystem::path& path);
+
+// An image from engine/testdata ("checker.png", "bronze.jpg").
+Bytes testImage(std::string_view name);
+
+// cube.obj with cube.mtl: a cube of six quads with normals and texture coordinates over three
+// materials, "front" (three quads), "back" (two) and "trim" (one). front.png and back.png hold
+// equal bytes (checker.png); trim.jpg is bronze.jpg.
+void writeTexturedCube(const std::filesystem::path& folder);
+
+// A GLB file taken apart: the JSON document and the BIN chunk.
+struct Glb {
+    std::uint32_t declaredLength = 0;
+    std::string jsonChunk;  // with its padding
+    nlohmann::json document;
+    Bytes bin;
+
+    // The elements of an accessor, read from its buffer view.
+    template <class T>
+    std::vector<T> accessor(std::size_t index) const;
+};
+Glb readGlb(const Bytes& file);
+
+// One ZIP entry as its local header describes it.
+struct ZipEntry {
+    std::string name;
+    std::size_t dataOffset = 0;
+    std::uint32_t size = 0;
+    std::uint32_t crc = 0;
+};
+// The entries in file order, walking the local headers from the start.
+std::vector<ZipEntry> readZipEntries(const Bytes& file);
+
+// Runs a shell command; its exit status and standard output.
+struct CommandResult {
+    int status = -1;
+    std::string output;
+};
+CommandResult runCommand(const std::string& command);
+
+template <class T>
+std::vector<T> Glb::accessor(std::size_t index) const {
+    const auto& accessor = document["accessors"][index];
+    const auto& view = document["bufferViews"][accessor["bufferView"].get<std::size_t>()];
+    const std::size_t offset = view["byteOffset"].get<std::size_t>();
+    const std::size_t length = view["byteLength"].get<std::size_t>();
+    std::vector<T> values(length / sizeof(T));
+    std::memcpy(values.data(), bin.data() + offset, values.size() * sizeof(T));
+    return values;
+}
+
+}  // namespace pelorin::engine::testing

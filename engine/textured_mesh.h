@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/file_reader.h"
+
+namespace pelorin::engine {
+
+// A base-colour image exactly as stored in its file. The bytes are shared: many materials
+// commonly name one atlas image.
+struct TextureImage {
+    std::shared_ptr<const Bytes> data;
+    std::string mime;  // "image/png" or "image/jpeg"
+};
+
+// The triangles of one material.
+struct MeshGroup {
+    std::string material;
+    std::vector<std::uint32_t> indices;  // three per triangle, into the shared vertex arrays
+    std::optional<TextureImage> texture;
+};
+
+// A triangle mesh whose vertices all carry a position, a normal and a texture coordinate, in
+// metres with y up. Texture coordinates have v = 0 at the bottom of the image.
+struct TexturedMesh {
+    std::vector<float> positions;  // 3 per vertex
+    std::vector<float> normals;    // 3 per vertex
+    std::vector<float> texcoords;  // 2 per vertex
+    std::vector<MeshGroup> groups;
+    bool hasNormals = false;    // some vertex had a normal of its own
+    bool hasTexcoords = false;  // some vertex had a texture coordinate of its own
+
+    std::size_t vertexCount() const { return positions.size() / 3; }
+};
+
+}  // namespace pelorin::engine

@@ -1,0 +1,27 @@
+// pelorin-convert: turns an OBJ folder (OBJ, MTL and textures) into a GLB file or a USDZ package.
+#include <cstdio>
+#include <string_view>
+
+#include "engine/glb_writer.h"
+#include "engine/usdz_writer.h"
+
+using namespace pelorin::engine;
+
+int main(int argc, char** argv) {
+    const std::string_view format = argc == 4 ? argv[1] : "";
+    if (format != "glb" && format != "usdz") {
+        std::fprintf(stderr, "usage: pelorin-convert glb|usdz <obj-folder> <output-file>\n");
+        return 2;
+    }
+    std::string failure;
+    if (format == "glb") {
+        const auto result = GlbWriter::convert(argv[2], argv[3]);
+        if (!result) failure = GlbWriter::description(result.error());
+    } else {
+        const auto result = UsdzWriter::convert(argv[2], argv[3]);
+        if (!result) failure = UsdzWriter::description(result.error());
+    }
+    if (failure.empty()) return 0;
+    std::fprintf(stderr, "pelorin-convert: %s\n", failure.c_str());
+    return 1;
+}
