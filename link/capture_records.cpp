@@ -22,10 +22,14 @@ std::optional<Enum> fromJsonValue(std::string_view value, const std::array<Enum,
 
 std::string_view jsonValue(ProcessingDetail detail) {
     switch (detail) {
-        case ProcessingDetail::preview: return "preview";
-        case ProcessingDetail::reduced: return "reduced";
-        case ProcessingDetail::medium: return "medium";
-        case ProcessingDetail::full: return "full";
+        case ProcessingDetail::preview:
+            return "preview";
+        case ProcessingDetail::reduced:
+            return "reduced";
+        case ProcessingDetail::medium:
+            return "medium";
+        case ProcessingDetail::full:
+            return "full";
     }
     return "medium";
 }
@@ -36,20 +40,28 @@ std::optional<ProcessingDetail> processingDetailFromJson(std::string_view value)
 
 std::string_view title(ProcessingDetail detail) {
     switch (detail) {
-        case ProcessingDetail::preview: return "Preview";
-        case ProcessingDetail::reduced: return "Reduced";
-        case ProcessingDetail::medium: return "Medium";
-        case ProcessingDetail::full: return "Full";
+        case ProcessingDetail::preview:
+            return "Preview";
+        case ProcessingDetail::reduced:
+            return "Reduced";
+        case ProcessingDetail::medium:
+            return "Medium";
+        case ProcessingDetail::full:
+            return "Full";
     }
     return "Medium";
 }
 
 std::string_view summary(ProcessingDetail detail) {
     switch (detail) {
-        case ProcessingDetail::preview: return "Fastest check that the photos align. Low quality.";
-        case ProcessingDetail::reduced: return "Light model for phones and the web.";
-        case ProcessingDetail::medium: return "Good balance of quality and size. Recommended.";
-        case ProcessingDetail::full: return "Highest quality. Slowest and largest.";
+        case ProcessingDetail::preview:
+            return "Fastest check that the photos align. Low quality.";
+        case ProcessingDetail::reduced:
+            return "Light model for phones and the web.";
+        case ProcessingDetail::medium:
+            return "Good balance of quality and size. Recommended.";
+        case ProcessingDetail::full:
+            return "Highest quality. Slowest and largest.";
     }
     return "";
 }
@@ -68,13 +80,20 @@ std::string_view title(CaptureMode mode) {
 
 std::string_view jsonValue(JobPhase phase) {
     switch (phase) {
-        case JobPhase::receiving: return "receiving";
-        case JobPhase::ready: return "ready";
-        case JobPhase::queued: return "queued";
-        case JobPhase::processing: return "processing";
-        case JobPhase::finished: return "finished";
-        case JobPhase::failed: return "failed";
-        case JobPhase::cancelled: return "cancelled";
+        case JobPhase::receiving:
+            return "receiving";
+        case JobPhase::ready:
+            return "ready";
+        case JobPhase::queued:
+            return "queued";
+        case JobPhase::processing:
+            return "processing";
+        case JobPhase::finished:
+            return "finished";
+        case JobPhase::failed:
+            return "failed";
+        case JobPhase::cancelled:
+            return "cancelled";
     }
     return "ready";
 }
@@ -85,13 +104,20 @@ std::optional<JobPhase> jobPhaseFromJson(std::string_view value) {
 
 std::string_view title(JobPhase phase) {
     switch (phase) {
-        case JobPhase::receiving: return "Receiving";
-        case JobPhase::ready: return "Ready";
-        case JobPhase::queued: return "Queued";
-        case JobPhase::processing: return "Processing";
-        case JobPhase::finished: return "Finished";
-        case JobPhase::failed: return "Failed";
-        case JobPhase::cancelled: return "Cancelled";
+        case JobPhase::receiving:
+            return "Receiving";
+        case JobPhase::ready:
+            return "Ready";
+        case JobPhase::queued:
+            return "Queued";
+        case JobPhase::processing:
+            return "Processing";
+        case JobPhase::finished:
+            return "Finished";
+        case JobPhase::failed:
+            return "Failed";
+        case JobPhase::cancelled:
+            return "Cancelled";
     }
     return "";
 }
@@ -119,8 +145,10 @@ bool isStorableName(std::string_view name) {
             case '"':
             case '|':
             case '?':
-            case '*': return false;
-            default: break;
+            case '*':
+                return false;
+            default:
+                break;
         }
     }
     return true;
@@ -159,8 +187,8 @@ std::vector<std::string> CaptureManifest::missingFiles(const std::filesystem::pa
         const auto path = folder / image.fileName;
         const auto size = std::filesystem::file_size(path, error);
         // No attributes, or attributes without a size (a folder, say), count as missing.
-        const bool complete = !error && (image.bytes ? static_cast<std::int64_t>(size) == *image.bytes
-                                                     : size > 0);
+        const bool complete =
+            !error && (image.bytes ? static_cast<std::int64_t>(size) == *image.bytes : size > 0);
         if (!complete) missing.push_back(image.fileName);
     }
     return missing;

@@ -130,9 +130,9 @@ struct JobStatus {
 
 }  // namespace pelorin::link
 
-#define PELORIN_DECLARE_HASH(Type)                            \
-    template <>                                               \
-    struct std::hash<Type> {                                  \
+#define PELORIN_DECLARE_HASH(Type)                          \
+    template <>                                             \
+    struct std::hash<Type> {                                \
         std::size_t operator()(const Type&) const noexcept; \
     };
 PELORIN_DECLARE_HASH(pelorin::link::ProcessingOptions)

@@ -48,25 +48,26 @@ TEST(ManifestValidation, CanonicallyEquivalentNamesAreDuplicates) {
 }
 
 TEST(ManifestValidation, RejectsNamesThatCannotBeStored) {
-    for (const char* name : {"", ".hidden.jpg", "a/b.jpg", "a\\b.jpg", "capture.json", "a:b.jpg",
-                             "a?.jpg", "tab\there.jpg", "a<b.jpg", "a>b.jpg", "a\"b.jpg", "a|b.jpg",
-                             "a*b.jpg", "nl\n.jpg"}) {
+    for (const char* name :
+         {"", ".hidden.jpg", "a/b.jpg", "a\\b.jpg", "capture.json", "a:b.jpg", "a?.jpg",
+          "tab\there.jpg", "a<b.jpg", "a>b.jpg", "a\"b.jpg", "a|b.jpg", "a*b.jpg", "nl\n.jpg"}) {
         EXPECT_EQ(manifestNamed({"ok.jpg", name}).validationMessage(), badName) << name;
     }
 }
 
 TEST(ManifestValidation, AcceptsOrdinaryNames) {
-    EXPECT_EQ(manifestNamed({"Capture.JSON", "IMG_0001.JPG", "my photo 2.heic",
-                             "\xE5\x86\x99\xE7\x9C\x9F.jpg", "\xD1\x84\xD0\xBE\xD1\x82\xD0\xBE.png"})
-                  .validationMessage(),
-              std::nullopt);
+    EXPECT_EQ(
+        manifestNamed({"Capture.JSON", "IMG_0001.JPG", "my photo 2.heic",
+                       "\xE5\x86\x99\xE7\x9C\x9F.jpg", "\xD1\x84\xD0\xBE\xD1\x82\xD0\xBE.png"})
+            .validationMessage(),
+        std::nullopt);
 }
 
 class MissingFiles : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("pelorin-missing-" + Uuid::random().string());
+        folder_ =
+            std::filesystem::temp_directory_path() / ("pelorin-missing-" + Uuid::random().string());
         std::filesystem::create_directories(folder_);
     }
     void TearDown() override { std::filesystem::remove_all(folder_); }
@@ -106,8 +107,8 @@ TEST(Enumerations, TitlesAndOrder) {
     for (auto phase : allJobPhases) {
         if (isActive(phase)) active.push_back(phase);
     }
-    EXPECT_EQ(active, (std::vector<JobPhase>{JobPhase::receiving, JobPhase::queued,
-                                             JobPhase::processing}));
+    EXPECT_EQ(active,
+              (std::vector<JobPhase>{JobPhase::receiving, JobPhase::queued, JobPhase::processing}));
 }
 
 TEST(ValueSemantics, EqualityAndHashCoverEveryField) {

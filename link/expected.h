@@ -20,7 +20,7 @@ Unexpected<std::decay_t<E>> unexpected(E&& error) {
 // A value or the typed error that explains why there is none (C++20 has no std::expected).
 template <class T, class E>
 class Expected {
-public:
+  public:
     Expected(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     template <class U>
     Expected(Unexpected<U> failure) : state_(std::in_place_index<1>, std::move(failure.error)) {}
@@ -38,7 +38,7 @@ public:
     T& operator*() & { return value(); }
     const T& operator*() const& { return value(); }
 
-private:
+  private:
     std::variant<T, E> state_;
 };
 

@@ -9,7 +9,7 @@ namespace pelorin {
 
 // Folds the hashes of a record's fields into one, in field order.
 class Hasher {
-public:
+  public:
     template <class T>
     Hasher& add(const T& value) {
         mix(std::hash<T>()(value));
@@ -29,7 +29,7 @@ public:
     }
     std::size_t value() const { return state_; }
 
-private:
+  private:
     void mix(std::size_t h) { state_ ^= h + 0x9e3779b97f4a7c15ULL + (state_ << 6) + (state_ >> 2); }
     std::size_t state_ = 0;
 };

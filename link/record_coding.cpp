@@ -41,7 +41,9 @@ bool nestingWithinLimit(std::string_view text) {
 
 }  // namespace
 
-void fail(const std::string& message) { throw DecodingFailure(message); }
+void fail(const std::string& message) {
+    throw DecodingFailure(message);
+}
 
 Json parse(std::string_view text) {
     if (!nestingWithinLimit(text)) fail("nested too deeply");
@@ -144,7 +146,9 @@ Uuid Coding<Uuid>::decode(const Json& value) {
     return *uuid;
 }
 
-Date Coding<Date>::decode(const Json& value) { return Date{Coding<double>::decode(value)}; }
+Date Coding<Date>::decode(const Json& value) {
+    return Date{Coding<double>::decode(value)};
+}
 
 namespace {
 
@@ -171,8 +175,12 @@ CaptureMode Coding<CaptureMode>::decode(const Json& value) {
     return decodeEnum(value, captureModeFromJson);
 }
 
-Json Coding<JobPhase>::encode(const JobPhase& value) { return std::string(jsonValue(value)); }
-JobPhase Coding<JobPhase>::decode(const Json& value) { return decodeEnum(value, jobPhaseFromJson); }
+Json Coding<JobPhase>::encode(const JobPhase& value) {
+    return std::string(jsonValue(value));
+}
+JobPhase Coding<JobPhase>::decode(const Json& value) {
+    return decodeEnum(value, jobPhaseFromJson);
+}
 
 // Options are always written whole and read key by key with defaults, so that phones of any
 // version agree on them.
@@ -244,7 +252,11 @@ ImageRecord Coding<ImageRecord>::decode(const Json& value) {
 }
 
 Json Coding<ObjectBounds>::encode(const ObjectBounds& b) {
-    return ObjectWriter().add("centre", b.centre).add("radius", b.radius).add("height", b.height).take();
+    return ObjectWriter()
+        .add("centre", b.centre)
+        .add("radius", b.radius)
+        .add("height", b.height)
+        .take();
 }
 
 ObjectBounds Coding<ObjectBounds>::decode(const Json& value) {

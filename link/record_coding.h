@@ -108,11 +108,11 @@ struct Coding<std::vector<T>> {
     }
 };
 
-#define PELORIN_DECLARE_CODING(Type)              \
-    template <>                                   \
-    struct Coding<Type> {                         \
-        static Json encode(const Type& value);    \
-        static Type decode(const Json& value);    \
+#define PELORIN_DECLARE_CODING(Type)           \
+    template <>                                \
+    struct Coding<Type> {                      \
+        static Json encode(const Type& value); \
+        static Type decode(const Json& value); \
     };
 PELORIN_DECLARE_CODING(ProcessingDetail)
 PELORIN_DECLARE_CODING(CaptureMode)
@@ -129,7 +129,7 @@ namespace coding {
 // Reads the fields of one JSON object; a missing required key or a wrong type fails the record,
 // unknown keys are ignored and null counts as absent.
 class ObjectReader {
-public:
+  public:
     explicit ObjectReader(const Json& value);
 
     template <class T>
@@ -146,7 +146,7 @@ public:
         return decodeField<T>(key, *value);
     }
 
-private:
+  private:
     const Json* find(const char* key) const;
 
     template <class T>
@@ -163,7 +163,7 @@ private:
 
 // Writes the fields of one JSON object; an absent optional is left out, never written as null.
 class ObjectWriter {
-public:
+  public:
     template <class T>
     ObjectWriter& add(const char* key, const T& value) {
         object_[key] = Coding<T>::encode(value);
@@ -176,7 +176,7 @@ public:
     }
     Json take() { return std::move(object_); }
 
-private:
+  private:
     Json object_ = Json::object();
 };
 
@@ -184,7 +184,7 @@ private:
 
 // The one writer of records: sorted keys, compact, dates as numbers, UUIDs upper-case.
 class RecordEncoder {
-public:
+  public:
     template <class T>
     std::string encode(const T& value) const {
         return coding::dump(Coding<T>::encode(value));
@@ -193,7 +193,7 @@ public:
 
 // The one reader of records. Never throws: any failure comes back as a DecodingError.
 class RecordDecoder {
-public:
+  public:
     template <class T>
     Expected<T, DecodingError> decode(std::string_view text) const {
         return guarded<T>([&] { return Coding<T>::decode(coding::parse(text)); });
@@ -203,19 +203,23 @@ public:
         return guarded<T>([&] { return Coding<T>::decode(value); });
     }
 
-private:
+  private:
     template <class T, class F>
     static Expected<T, DecodingError> guarded(F&& body) {
         try {
             return body();
         } catch (const std::exception& failure) {
-            return unexpected(DecodingError{std::string("The data could not be read: ") +
-                                            failure.what()});
+            return unexpected(
+                DecodingError{std::string("The data could not be read: ") + failure.what()});
         }
     }
 };
 
-inline RecordEncoder makeRecordEncoder() { return {}; }
-inline RecordDecoder makeRecordDecoder() { return {}; }
+inline RecordEncoder makeRecordEncoder() {
+    return {};
+}
+inline RecordDecoder makeRecordDecoder() {
+    return {};
+}
 
 }  // namespace pelorin::link

@@ -67,8 +67,8 @@ TEST(StatusCoding, ReadingRules) {
         R"({"captureID":"0A1B2C3D-4E5F-4061-8273-948596A7B8C9","fraction":0,"phase":"paused"})"));
     EXPECT_FALSE(decoder.decode<JobStatus>(
         R"({"captureID":"0A1B2C3D-4E5F-4061-8273-948596A7B8C9","fraction":"0","phase":"ready"})"));
-    EXPECT_FALSE(decoder.decode<JobStatus>(
-        R"({"captureID":"not-a-uuid","fraction":0,"phase":"ready"})"));
+    EXPECT_FALSE(
+        decoder.decode<JobStatus>(R"({"captureID":"not-a-uuid","fraction":0,"phase":"ready"})"));
     auto missing = decoder.decode<JobStatus>(R"({"fraction":0,"phase":"ready"})");
     ASSERT_FALSE(missing);
     EXPECT_NE(missing.error().message.find("captureID"), std::string::npos);
@@ -92,17 +92,16 @@ CaptureManifest sampleManifest() {
 }
 
 TEST(ManifestCoding, ExactBytes) {
-    EXPECT_EQ(
-        encoder.encode(sampleManifest()),
-        R"({"appVersion":"1.2","captureMode":"arGuided","createdAt":700000000.25,)"
-        R"("deviceModel":"Pixel 8","id":"0A1B2C3D-4E5F-4061-8273-948596A7B8C9",)"
-        R"("images":[{"bytes":2048,"capturedAt":700000001.5,"fileName":"IMG_1.HEIC",)"
-        R"("gravity":{"x":0.0,"y":-1.0,"z":0.5},"hasDepth":false,)"
-        R"("intrinsics":[1000.5,0.0,0.0,0.0,1000.5,0.0,640.0,480.0,1.0]}],"name":"Vase",)"
-        R"("objectBounds":{"centre":[0.1,0.2,-0.3],"height":0.5,"radius":0.25},)"
-        R"("options":{"detail":"medium","exportOBJ":true,"exportPointCloud":true,)"
-        R"("highFeatureSensitivity":false,"isolateSubject":false,"objectMasking":true,)"
-        R"("sequentialOrdering":true,"useMotionData":true}})");
+    EXPECT_EQ(encoder.encode(sampleManifest()),
+              R"({"appVersion":"1.2","captureMode":"arGuided","createdAt":700000000.25,)"
+              R"("deviceModel":"Pixel 8","id":"0A1B2C3D-4E5F-4061-8273-948596A7B8C9",)"
+              R"("images":[{"bytes":2048,"capturedAt":700000001.5,"fileName":"IMG_1.HEIC",)"
+              R"("gravity":{"x":0.0,"y":-1.0,"z":0.5},"hasDepth":false,)"
+              R"("intrinsics":[1000.5,0.0,0.0,0.0,1000.5,0.0,640.0,480.0,1.0]}],"name":"Vase",)"
+              R"("objectBounds":{"centre":[0.1,0.2,-0.3],"height":0.5,"radius":0.25},)"
+              R"("options":{"detail":"medium","exportOBJ":true,"exportPointCloud":true,)"
+              R"("highFeatureSensitivity":false,"isolateSubject":false,"objectMasking":true,)"
+              R"("sequentialOrdering":true,"useMotionData":true}})");
 }
 
 TEST(ManifestCoding, RoundTripsEveryField) {
@@ -125,7 +124,8 @@ TEST(ManifestCoding, RequiredAndOptionalImageKeys) {
     EXPECT_FALSE(noGravity->images[0].gravity);
     EXPECT_FALSE(noGravity->objectBounds);
 
-    EXPECT_FALSE(decoder.decode<CaptureManifest>(head + R"({"capturedAt":1,"fileName":"a.jpg"}]})"));
+    EXPECT_FALSE(
+        decoder.decode<CaptureManifest>(head + R"({"capturedAt":1,"fileName":"a.jpg"}]})"));
     // options is required even though its own keys are not.
     EXPECT_FALSE(decoder.decode<CaptureManifest>(
         R"({"appVersion":"1","createdAt":0,"deviceModel":"d","images":[],)"

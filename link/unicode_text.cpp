@@ -4,6 +4,7 @@
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
+#include <cctype>
 #include <memory>
 
 namespace pelorin::link {
@@ -13,7 +14,8 @@ namespace {
 // ICU replaces malformed UTF-8 with U+FFFD on the way in; converting back and comparing
 // tells whether the input was well formed.
 std::optional<icu::UnicodeString> decodeStrict(std::string_view utf8) {
-    auto text = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+    auto text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
     std::string back;
     text.toUTF8String(back);
     if (back != utf8) return std::nullopt;
@@ -35,8 +37,22 @@ std::optional<std::string> canonicalComposition(std::string_view utf8) {
     return result;
 }
 
+std::string lowercased(std::string_view utf8) {
+    auto text = decodeStrict(utf8);
+    if (!text) {
+        std::string result(utf8);
+        for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return result;
+    }
+    text->toLower(icu::Locale::getRoot());
+    std::string result;
+    text->toUTF8String(result);
+    return result;
+}
+
 std::size_t graphemeCount(std::string_view utf8) {
-    auto text = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+    auto text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::BreakIterator> breaks(
         icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));

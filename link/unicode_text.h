@@ -11,6 +11,10 @@ namespace pelorin::link {
 // compare equal. Nothing when the text is not valid UTF-8.
 std::optional<std::string> canonicalComposition(std::string_view utf8);
 
+// Unicode lower-casing of UTF-8 text (locale-independent); invalid UTF-8 is lower-cased
+// byte-wise in the ASCII range only.
+std::string lowercased(std::string_view utf8);
+
 // The number of user-perceived characters (extended grapheme clusters) in UTF-8 text.
 std::size_t graphemeCount(std::string_view utf8);
 

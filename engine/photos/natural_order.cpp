@@ -6,9 +6,13 @@ namespace pelorin::engine {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
-char fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+char fold(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
 }  // namespace
 

@@ -40,7 +40,8 @@ bool isPhoto(const std::filesystem::path& file) {
     return notKnownOtherThanRegular(status.type());
 }
 
-pelorin::Expected<std::vector<ListedEntry>, std::string> listFolder(const std::filesystem::path& folder) {
+pelorin::Expected<std::vector<ListedEntry>, std::string> listFolder(
+    const std::filesystem::path& folder) {
     std::error_code error;
     std::filesystem::directory_iterator entries(folder, error);
     if (error) return pelorin::unexpected(error.message());
@@ -55,9 +56,10 @@ pelorin::Expected<std::vector<ListedEntry>, std::string> listFolder(const std::f
         if (!statusError) type = status.type();
         listing.push_back({entry.path(), type});
     }
-    std::stable_sort(listing.begin(), listing.end(), [](const ListedEntry& a, const ListedEntry& b) {
-        return naturalLess(a.path.filename().string(), b.path.filename().string());
-    });
+    std::stable_sort(listing.begin(), listing.end(),
+                     [](const ListedEntry& a, const ListedEntry& b) {
+                         return naturalLess(a.path.filename().string(), b.path.filename().string());
+                     });
     return listing;
 }
 

@@ -26,7 +26,8 @@ struct ListedEntry {
 
 // The folder's immediate entries, hidden ones (leading dot) skipped, in natural file-name order.
 // Fails with the system's description of the error.
-pelorin::Expected<std::vector<ListedEntry>, std::string> listFolder(const std::filesystem::path& folder);
+pelorin::Expected<std::vector<ListedEntry>, std::string> listFolder(
+    const std::filesystem::path& folder);
 
 // The photos of a listing, in listing order.
 std::vector<std::filesystem::path> photosIn(const std::vector<ListedEntry>& listing);

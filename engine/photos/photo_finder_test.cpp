@@ -12,7 +12,7 @@ namespace pelorin::engine {
 namespace {
 
 TEST(NaturalOrder, DigitRunsByValueAndCaseInsensitive) {
-    std::vector<std::string> names = {"IMG_10.jpg", "img_2.jpg", "IMG_1.jpg", "b.jpg",
+    std::vector<std::string> names = {"IMG_10.jpg", "img_2.jpg",   "IMG_1.jpg",   "b.jpg",
                                       "A.jpg",      "IMG_002.jpg", "IMG_0100.jpg"};
     std::stable_sort(names.begin(), names.end(),
                      [](const auto& a, const auto& b) { return naturalLess(a, b); });
@@ -26,9 +26,10 @@ TEST(NaturalOrder, DigitRunsByValueAndCaseInsensitive) {
 }
 
 class PhotoListing : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() / ("pelorin-photos-" + Uuid::random().string());
+        folder_ =
+            std::filesystem::temp_directory_path() / ("pelorin-photos-" + Uuid::random().string());
         std::filesystem::create_directories(folder_);
     }
     void TearDown() override { std::filesystem::remove_all(folder_); }
@@ -37,14 +38,15 @@ protected:
 };
 
 TEST_F(PhotoListing, KeepsPhotosOnlyInNaturalOrder) {
-    for (const char* name : {"IMG_10.jpg", "IMG_2.JPG", "c.HEIC", "d.heif", "e.png", "f.tif",
-                             "g.TIFF", "h.jpeg", "clip.mov", "anim.gif", "raw.dng", ".hidden.jpg",
-                             "capture.json", "noext"}) {
+    for (const char* name :
+         {"IMG_10.jpg", "IMG_2.JPG", "c.HEIC", "d.heif", "e.png", "f.tif", "g.TIFF", "h.jpeg",
+          "clip.mov", "anim.gif", "raw.dng", ".hidden.jpg", "capture.json", "noext"}) {
         touch(name);
     }
     std::filesystem::create_directory(folder_ / "photos.jpg");
     std::vector<std::string> names;
-    for (const auto& photo : PhotoFinder::photoURLs(folder_)) names.push_back(photo.filename().string());
+    for (const auto& photo : PhotoFinder::photoURLs(folder_))
+        names.push_back(photo.filename().string());
     EXPECT_EQ(names, (std::vector<std::string>{"c.HEIC", "d.heif", "e.png", "f.tif", "g.TIFF",
                                                "h.jpeg", "IMG_2.JPG", "IMG_10.jpg"}));
     EXPECT_FALSE(PhotoFinder::isPhoto(folder_ / "photos.jpg"));

@@ -8,8 +8,9 @@ pelorin::Expected<PhotogrammetrySample, PhotogrammetryError> loadPhotoSample(
     const std::filesystem::path& photo) {
     cv::Mat image = cv::imread(photo.string(), cv::IMREAD_COLOR);
     if (image.empty()) {
-        return pelorin::unexpected(PhotogrammetryError{PhotogrammetryError::Kind::invalidImages, 0,
-                                                       "Could not read " + photo.filename().string()});
+        return pelorin::unexpected(
+            PhotogrammetryError{PhotogrammetryError::Kind::invalidImages, 0,
+                                "Could not read " + photo.filename().string()});
     }
     PhotogrammetrySample sample;
     sample.sourceFile = photo;

@@ -44,7 +44,9 @@ struct PhotogrammetryRequest {
     static PhotogrammetryRequest modelFile(std::filesystem::path url, RequestDetail detail) {
         return {Kind::modelFile, std::move(url), detail};
     }
-    static PhotogrammetryRequest pointCloud() { return {Kind::pointCloud, {}, RequestDetail::medium}; }
+    static PhotogrammetryRequest pointCloud() {
+        return {Kind::pointCloud, {}, RequestDetail::medium};
+    }
 
     bool operator==(const PhotogrammetryRequest&) const = default;
 };
@@ -158,7 +160,7 @@ struct PhotogrammetrySample {
 using SampleSource = std::function<std::optional<PhotogrammetrySample>()>;
 
 class PhotogrammetrySession {
-public:
+  public:
     virtual ~PhotogrammetrySession() = default;
 
     // Starts the work. Fails when the service refuses the requests.
@@ -175,7 +177,7 @@ public:
 };
 
 class PhotogrammetryService {
-public:
+  public:
     virtual ~PhotogrammetryService() = default;
 
     // True when reconstruction can run on this computer.

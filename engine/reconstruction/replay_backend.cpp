@@ -17,7 +17,7 @@ using Step = ReplayScript::Step;
 using Kind = Step::Kind;
 
 class ReplaySession : public PhotogrammetrySession {
-public:
+  public:
     ReplaySession(ReplayScript script, std::shared_ptr<ReplayRecord> record, SampleSource samples)
         : script_(std::move(script)), record_(std::move(record)), samples_(std::move(samples)) {}
 
@@ -35,7 +35,8 @@ public:
         return std::nullopt;
     }
 
-    pelorin::Expected<std::optional<PhotogrammetryEvent>, PhotogrammetryError> nextEvent() override {
+    pelorin::Expected<std::optional<PhotogrammetryEvent>, PhotogrammetryError> nextEvent()
+        override {
         const std::size_t pull = pulls_++;
         if (script_.failPullAt && *script_.failPullAt == pull) {
             return pelorin::unexpected(script_.pullError);
@@ -45,7 +46,8 @@ public:
         std::unique_lock guard(lock_);
         if (!started_ || ended_) return std::optional<PhotogrammetryEvent>();
         if (next_ < pending_.size()) {
-            const auto delay = std::chrono::duration<double>(pending_[next_].after * script_.timeScale);
+            const auto delay =
+                std::chrono::duration<double>(pending_[next_].after * script_.timeScale);
             wake_.wait_for(guard, delay, [this] { return cancelled_; });
         }
         if (cancelled_) {
@@ -77,17 +79,17 @@ public:
         wake_.notify_all();
     }
 
-private:
+  private:
     void expandSteps() {
         for (const Step& step : script_.steps) {
             if (step.request >= 0) {
-                if (static_cast<std::size_t>(step.request) < requests_.size()) pending_.push_back(step);
+                if (static_cast<std::size_t>(step.request) < requests_.size())
+                    pending_.push_back(step);
                 continue;
             }
-            const bool perRequest = step.kind == Kind::requestProgress ||
-                                    step.kind == Kind::requestProgressInfo ||
-                                    step.kind == Kind::requestComplete ||
-                                    step.kind == Kind::requestError;
+            const bool perRequest =
+                step.kind == Kind::requestProgress || step.kind == Kind::requestProgressInfo ||
+                step.kind == Kind::requestComplete || step.kind == Kind::requestError;
             if (!perRequest) {
                 pending_.push_back(step);
                 continue;
@@ -122,25 +124,36 @@ private:
             step.request >= 0 ? requests_[static_cast<std::size_t>(step.request)]
                               : PhotogrammetryRequest{};
         switch (step.kind) {
-            case Kind::requestProgress: return events::RequestProgress{request, step.fraction};
+            case Kind::requestProgress:
+                return events::RequestProgress{request, step.fraction};
             case Kind::requestProgressInfo:
                 return events::RequestProgressInfo{request, {step.stage, step.secondsRemaining}};
-            case Kind::inputComplete: return events::InputComplete{};
-            case Kind::invalidSample: return events::InvalidSample{step.sampleId, step.reason};
-            case Kind::skippedSample: return events::SkippedSample{step.sampleId};
-            case Kind::automaticDownsampling: return events::AutomaticDownsampling{};
-            case Kind::stitchingIncomplete: return events::StitchingIncomplete{};
-            case Kind::requestComplete: return complete(request, step);
-            case Kind::requestError: return events::RequestError{request, step.error};
-            case Kind::processingCancelled: return events::ProcessingCancelled{};
-            case Kind::processingComplete: return events::ProcessingComplete{};
+            case Kind::inputComplete:
+                return events::InputComplete{};
+            case Kind::invalidSample:
+                return events::InvalidSample{step.sampleId, step.reason};
+            case Kind::skippedSample:
+                return events::SkippedSample{step.sampleId};
+            case Kind::automaticDownsampling:
+                return events::AutomaticDownsampling{};
+            case Kind::stitchingIncomplete:
+                return events::StitchingIncomplete{};
+            case Kind::requestComplete:
+                return complete(request, step);
+            case Kind::requestError:
+                return events::RequestError{request, step.error};
+            case Kind::processingCancelled:
+                return events::ProcessingCancelled{};
+            case Kind::processingComplete:
+                return events::ProcessingComplete{};
         }
         return events::ProcessingComplete{};
     }
 
     PhotogrammetryEvent complete(const PhotogrammetryRequest& request, const Step& step) {
         if (request.kind == PhotogrammetryRequest::Kind::pointCloud) {
-            return events::RequestComplete{request, PointCloudResult{replayPointCloud(step.points)}};
+            return events::RequestComplete{request,
+                                           PointCloudResult{replayPointCloud(step.points)}};
         }
         // A model the service could not write is an error event, as a real service would send.
         if (auto failure = writeReplayModel(request.url)) {
@@ -178,7 +191,9 @@ ReplayScript ReplayBackend::currentScript() const {
     return script_;
 }
 
-bool ReplayBackend::isSupported() const { return currentScript().supported; }
+bool ReplayBackend::isSupported() const {
+    return currentScript().supported;
+}
 
 pelorin::Expected<std::unique_ptr<PhotogrammetrySession>, PhotogrammetryError>
 ReplayBackend::makeSession(const std::filesystem::path& folder,
@@ -218,10 +233,10 @@ pelorin::Expected<PhotogrammetrySample, PhotogrammetryError> ReplayBackend::load
 
 ReplayScript ReplayScript::successfulRun(double seconds) {
     ReplayScript script;
-    const ProcessingStage stages[] = {ProcessingStage::preProcessing, ProcessingStage::imageAlignment,
-                                      ProcessingStage::pointCloudGeneration,
-                                      ProcessingStage::meshGeneration, ProcessingStage::textureMapping,
-                                      ProcessingStage::optimization};
+    const ProcessingStage stages[] = {
+        ProcessingStage::preProcessing,        ProcessingStage::imageAlignment,
+        ProcessingStage::pointCloudGeneration, ProcessingStage::meshGeneration,
+        ProcessingStage::textureMapping,       ProcessingStage::optimization};
     const int ticksPerStage = 4;
     const int ticks = static_cast<int>(std::size(stages)) * ticksPerStage;
     const double tick = seconds / (ticks + 2);
@@ -233,9 +248,8 @@ ReplayScript ReplayScript::successfulRun(double seconds) {
                                 .secondsRemaining = seconds - done * tick});
         for (int i = 0; i < ticksPerStage; ++i) {
             ++done;
-            script.steps.push_back({.kind = Kind::requestProgress,
-                                    .after = tick,
-                                    .fraction = 0.99 * done / ticks});
+            script.steps.push_back(
+                {.kind = Kind::requestProgress, .after = tick, .fraction = 0.99 * done / ticks});
         }
     }
     script.steps.push_back({.kind = Kind::requestComplete, .after = tick});
@@ -307,7 +321,8 @@ pelorin::Expected<ReplayScript, std::string> ReplayScript::fromJson(std::string_
                                   : ReplayScript{};
         script.supported = root.value("supported", true);
         script.timeScale = root.value("timeScale", 1.0);
-        if (root.contains("failMakeSession")) script.failMakeSession = errorFrom(root["failMakeSession"]);
+        if (root.contains("failMakeSession"))
+            script.failMakeSession = errorFrom(root["failMakeSession"]);
         if (root.contains("failProcess")) script.failProcess = errorFrom(root["failProcess"]);
         if (root.contains("failPullAt")) {
             script.failPullAt = root["failPullAt"].get<std::size_t>();
@@ -315,7 +330,9 @@ pelorin::Expected<ReplayScript, std::string> ReplayScript::fromJson(std::string_
         }
         for (const json& entry : root.value("events", json::array())) {
             const auto kind = kindNamed(entry.at("event").get<std::string>());
-            if (!kind) throw std::runtime_error("unknown event \"" + entry.at("event").get<std::string>() + "\"");
+            if (!kind)
+                throw std::runtime_error("unknown event \"" + entry.at("event").get<std::string>() +
+                                         "\"");
             Step step{.kind = *kind};
             step.after = entry.value("after", 0.0);
             step.request = entry.value("request", -1);
@@ -324,7 +341,8 @@ pelorin::Expected<ReplayScript, std::string> ReplayScript::fromJson(std::string_
                 step.stage = stageNamed(entry["stage"].get<std::string>());
                 if (!step.stage) throw std::runtime_error("unknown stage");
             }
-            if (entry.contains("secondsRemaining")) step.secondsRemaining = entry["secondsRemaining"].get<double>();
+            if (entry.contains("secondsRemaining"))
+                step.secondsRemaining = entry["secondsRemaining"].get<double>();
             step.sampleId = entry.value("id", std::int64_t{0});
             step.reason = entry.value("reason", "");
             if (entry.contains("error")) step.error = errorFrom(entry["error"]);
@@ -333,7 +351,8 @@ pelorin::Expected<ReplayScript, std::string> ReplayScript::fromJson(std::string_
         }
         return script;
     } catch (const std::exception& failure) {
-        return pelorin::unexpected(std::string("The replay script could not be read: ") + failure.what());
+        return pelorin::unexpected(std::string("The replay script could not be read: ") +
+                                   failure.what());
     }
 }
 

@@ -73,7 +73,7 @@ struct ReplayRecord {
 };
 
 class ReplayBackend : public PhotogrammetryService {
-public:
+  public:
     explicit ReplayBackend(ReplayScript script = ReplayScript::successfulRun());
 
     // Later sessions play the new script; sessions already made keep theirs.
@@ -89,7 +89,7 @@ public:
     pelorin::Expected<PhotogrammetrySample, PhotogrammetryError> loadSample(
         const std::filesystem::path& photo) override;
 
-private:
+  private:
     ReplayScript currentScript() const;
 
     mutable std::mutex lock_;

@@ -13,9 +13,10 @@ using Step = ReplayScript::Step;
 using Kind = Step::Kind;
 
 class ReplayBackendTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() / ("pelorin-replay-" + Uuid::random().string());
+        folder_ =
+            std::filesystem::temp_directory_path() / ("pelorin-replay-" + Uuid::random().string());
         std::filesystem::create_directories(folder_ / "Images");
     }
     void TearDown() override { std::filesystem::remove_all(folder_); }
@@ -53,7 +54,8 @@ TEST_F(ReplayBackendTest, SuccessfulRunCompletesEveryRequestAndWritesItsFiles) {
     for (const auto& event : seen) {
         if (auto* done = std::get_if<events::RequestComplete>(&event)) {
             ++completed;
-            if (auto* cloud = std::get_if<PointCloudResult>(&done->result)) points = cloud->points.size();
+            if (auto* cloud = std::get_if<PointCloudResult>(&done->result))
+                points = cloud->points.size();
         }
     }
     EXPECT_EQ(completed, 3u);
@@ -86,7 +88,8 @@ TEST_F(ReplayBackendTest, CancelInterruptsAWaitAndEndsWithProcessingCancelled) {
 
 TEST_F(ReplayBackendTest, ScriptedFailures) {
     ReplayScript script = ReplayScript::successfulRun(0);
-    script.failProcess = PhotogrammetryError{PhotogrammetryError::Kind::insufficientStorage, 1200, ""};
+    script.failProcess =
+        PhotogrammetryError{PhotogrammetryError::Kind::insufficientStorage, 1200, ""};
     ReplayBackend backend(script);
     auto session = backend.makeSession(folder_ / "Images", {});
     auto failure = (*session)->process({PhotogrammetryRequest::pointCloud()});
@@ -140,7 +143,8 @@ TEST(ReplayScriptJson, ReadsEventsAndRefusesUnknownOnes) {
     EXPECT_EQ(script->steps[2].error.bytes, 99);
 
     EXPECT_FALSE(ReplayScript::fromJson(R"({"events":[{"event":"explode"}]})"));
-    EXPECT_FALSE(ReplayScript::fromJson(R"({"events":[{"event":"requestProgressInfo","stage":"x"}]})"));
+    EXPECT_FALSE(
+        ReplayScript::fromJson(R"({"events":[{"event":"requestProgressInfo","stage":"x"}]})"));
     EXPECT_FALSE(ReplayScript::fromJson("{"));
 }
 

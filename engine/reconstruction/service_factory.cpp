@@ -11,7 +11,7 @@ namespace {
 
 // Stands in when no backend can run here, so that callers can ask and get an honest "no".
 class UnsupportedService : public PhotogrammetryService {
-public:
+  public:
     bool isSupported() const override { return false; }
     pelorin::Expected<std::unique_ptr<PhotogrammetrySession>, PhotogrammetryError> makeSession(
         const std::filesystem::path&, const PhotogrammetryConfiguration&) override {
@@ -26,7 +26,7 @@ public:
         return pelorin::unexpected(unsupported());
     }
 
-private:
+  private:
     static PhotogrammetryError unsupported() {
         return PhotogrammetryError::other("No reconstruction backend is installed.");
     }
