@@ -43,6 +43,12 @@ void syncFolder(const std::filesystem::path& folder) {
 Expected<std::monostate, FileError> writeFileAtomically(const std::filesystem::path& path,
                                                         std::span<const std::uint8_t> bytes,
                                                         std::filesystem::perms permissions) {
+    return writeFileAtomically(path, std::span(&bytes, 1), permissions);
+}
+
+Expected<std::monostate, FileError> writeFileAtomically(
+    const std::filesystem::path& path, std::span<const std::span<const std::uint8_t>> pieces,
+    std::filesystem::perms permissions) {
     const std::filesystem::path folder =
         path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
     // A hidden name so that folder listings taken meanwhile do not pick the partial file up.
@@ -51,10 +57,9 @@ Expected<std::monostate, FileError> writeFileAtomically(const std::filesystem::p
     if (fd < 0) return unexpected(writeError(path, errno));
 
     int error = 0;
-    if (::fchmod(fd, static_cast<mode_t>(permissions)) != 0 || !writeAll(fd, bytes) ||
-        ::fsync(fd) != 0) {
-        error = errno;
-    }
+    bool written = ::fchmod(fd, static_cast<mode_t>(permissions)) == 0;
+    for (const auto& piece : pieces) written = written && writeAll(fd, piece);
+    if (!written || ::fsync(fd) != 0) error = errno;
     if (::close(fd) != 0 && error == 0) error = errno;
     if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
     if (error != 0) {

@@ -22,4 +22,10 @@ Expected<std::monostate, FileError> writeFileAtomically(
     const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
     std::filesystem::perms permissions = defaultFilePermissions);
 
+// The same for a file made of several pieces in order, so that large parts need not be
+// copied into one buffer first.
+Expected<std::monostate, FileError> writeFileAtomically(
+    const std::filesystem::path& path, std::span<const std::span<const std::uint8_t>> pieces,
+    std::filesystem::perms permissions = defaultFilePermissions);
+
 }  // namespace pelorin::engine

@@ -23,8 +23,10 @@ std::size_t paddedTo4(std::size_t length) {
     return (length + 3) & ~std::size_t{3};
 }
 
-// The BIN chunk as a list of blocks at 4-byte aligned offsets. The blocks are only referenced
-// until the container is written, so large arrays and images are copied once.
+constexpr std::uint8_t zeros[4] = {};
+
+// The BIN chunk as a list of blocks at 4-byte aligned offsets, only referenced, so that large
+// arrays and images are not copied before they reach the file.
 class BinaryChunk {
   public:
     std::size_t addView(std::span<const std::uint8_t> block, std::optional<std::uint32_t> target) {
@@ -40,13 +42,15 @@ class BinaryChunk {
     std::size_t paddedLength() const { return paddedTo4(length_); }
     json& views() { return views_; }
 
-    void appendTo(Bytes& out) const {
-        const std::size_t start = out.size();
+    // The blocks with the zero padding between and after them.
+    void appendPieces(std::vector<std::span<const std::uint8_t>>& pieces) const {
+        std::size_t at = 0;
         for (const auto& [block, offset] : blocks_) {
-            appendZeros(out, start + offset - out.size());
-            appendBytes(out, block.data(), block.size());
+            if (offset > at) pieces.emplace_back(zeros, offset - at);
+            pieces.push_back(block);
+            at = offset + block.size();
         }
-        appendZeros(out, start + paddedLength() - out.size());
+        if (paddedLength() > at) pieces.emplace_back(zeros, paddedLength() - at);
     }
 
   private:
@@ -65,14 +69,15 @@ json floatAccessor(std::size_t view, std::size_t count, const char* type) {
 }
 
 std::vector<float> unitNormals(const std::vector<float>& normals) {
-    std::vector<float> unit(normals.size());
+    std::vector<float> unit;
+    unit.reserve(normals.size());
     for (std::size_t i = 0; i + 2 < normals.size(); i += 3) {
         const float x = normals[i], y = normals[i + 1], z = normals[i + 2];
         const float length = std::sqrt(x * x + y * y + z * z);
         if (length <= 1e-8f || !std::isfinite(length)) {
-            unit[i] = 0, unit[i + 1] = 1, unit[i + 2] = 0;
+            unit.insert(unit.end(), {0.0f, 1.0f, 0.0f});
         } else {
-            unit[i] = x / length, unit[i + 1] = y / length, unit[i + 2] = z / length;
+            unit.insert(unit.end(), {x / length, y / length, z / length});
         }
     }
     return unit;
@@ -88,32 +93,33 @@ std::vector<float> flippedTexcoords(const std::vector<float>& texcoords) {
 // Index of the image with the same bytes, adding it when it is new.
 std::size_t imageIndex(std::vector<const TextureImage*>& images, const TextureImage& texture) {
     for (std::size_t i = 0; i < images.size(); ++i) {
-        if (images[i]->data == texture.data || *images[i]->data == *texture.data) return i;
+        if (images[i]->sameImage(texture)) return i;
     }
     images.push_back(&texture);
     return images.size() - 1;
 }
 
-}  // namespace
+// A GLB file as the ordered pieces that make it up: the header and JSON chunk, then the BIN
+// chunk's blocks, which stay in the mesh (or here, for converted attributes). Not movable,
+// because the pieces point into it.
+class GlbFile {
+  public:
+    explicit GlbFile(const TexturedMesh& mesh);
+    GlbFile(const GlbFile&) = delete;
+    GlbFile& operator=(const GlbFile&) = delete;
 
-std::string description(GlbError error) {
-    switch (error) {
-        case GlbError::noObj:
-            return "No OBJ file was found to convert.";
-        case GlbError::empty:
-            return "The OBJ file has no triangles.";
-        case GlbError::tooLarge:
-            return "The model is too large for a GLB file.";
-    }
-    return {};
-}
+    std::uint64_t size() const { return size_; }
+    const std::vector<std::span<const std::uint8_t>>& pieces() const { return pieces_; }
 
-std::string description(const Error& error) {
-    if (const auto* glb = std::get_if<GlbError>(&error)) return description(*glb);
-    return std::get<FileError>(error).description();
-}
+  private:
+    std::vector<float> normals_;
+    std::vector<float> texcoords_;
+    Bytes head_;
+    std::vector<std::span<const std::uint8_t>> pieces_;
+    std::uint64_t size_ = 0;
+};
 
-Expected<Bytes, GlbError> buildGLB(const TexturedMesh& mesh) {
+GlbFile::GlbFile(const TexturedMesh& mesh) {
     BinaryChunk bin;
     json accessors = json::array();
     json attributes = json::object();
@@ -137,18 +143,17 @@ Expected<Bytes, GlbError> buildGLB(const TexturedMesh& mesh) {
     accessors.push_back(std::move(position));
     attributes["POSITION"] = 0;
 
-    std::vector<float> normals, texcoords;
     if (mesh.hasNormals) {
-        normals = unitNormals(mesh.normals);
+        normals_ = unitNormals(mesh.normals);
         attributes["NORMAL"] = accessors.size();
         accessors.push_back(
-            floatAccessor(bin.addView(asBytes(normals), arrayBuffer), vertexCount, "VEC3"));
+            floatAccessor(bin.addView(asBytes(normals_), arrayBuffer), vertexCount, "VEC3"));
     }
     if (mesh.hasTexcoords) {
-        texcoords = flippedTexcoords(mesh.texcoords);
+        texcoords_ = flippedTexcoords(mesh.texcoords);
         attributes["TEXCOORD_0"] = accessors.size();
         accessors.push_back(
-            floatAccessor(bin.addView(asBytes(texcoords), arrayBuffer), vertexCount, "VEC2"));
+            floatAccessor(bin.addView(asBytes(texcoords_), arrayBuffer), vertexCount, "VEC2"));
     }
 
     json materials = json::array(), primitives = json::array(), images = json::array();
@@ -160,11 +165,11 @@ Expected<Bytes, GlbError> buildGLB(const TexturedMesh& mesh) {
                              {"count", group.indices.size()},
                              {"type", "SCALAR"}});
         json pbr = {{"metallicFactor", 0}, {"roughnessFactor", 1}};
-        if (group.texture && group.texture->data) {
+        if (group.texture) {
             const std::size_t known = imageSources.size();
             const std::size_t image = imageIndex(imageSources, *group.texture);
             if (image == known) {
-                const std::size_t view = bin.addView(*group.texture->data, std::nullopt);
+                const std::size_t view = bin.addView(group.texture->bytes, std::nullopt);
                 images.push_back({{"bufferView", view}, {"mimeType", group.texture->mime}});
             }
             pbr["baseColorTexture"] = {{"index", image}};
@@ -202,32 +207,44 @@ Expected<Bytes, GlbError> buildGLB(const TexturedMesh& mesh) {
     std::string text = document.dump(-1, ' ', false, json::error_handler_t::replace);
     text.resize(paddedTo4(text.size()), ' ');
 
-    const std::uint64_t total = 12 + 8 + text.size() + 8 + bin.paddedLength();
-    if (total > std::numeric_limits<std::uint32_t>::max()) return unexpected(GlbError::tooLarge);
+    size_ = 12 + 8 + text.size() + 8 + bin.paddedLength();
+    const auto length32 = [](std::uint64_t value) { return static_cast<std::uint32_t>(value); };
+    head_.reserve(28 + text.size());
+    appendLittleEndian<std::uint32_t>(head_, 0x46546C67);  // "glTF"
+    appendLittleEndian<std::uint32_t>(head_, 2);
+    appendLittleEndian(head_, length32(size_));
+    appendLittleEndian(head_, length32(text.size()));
+    appendLittleEndian<std::uint32_t>(head_, 0x4E4F534A);  // "JSON"
+    appendBytes(head_, text.data(), text.size());
+    appendLittleEndian(head_, length32(bin.paddedLength()));
+    appendLittleEndian<std::uint32_t>(head_, 0x004E4942);  // "BIN\0"
+    pieces_.push_back(head_);
+    bin.appendPieces(pieces_);
+}
+
+bool fitsGlb(const GlbFile& file) {
+    return file.size() <= std::numeric_limits<std::uint32_t>::max();
+}
+
+}  // namespace
+
+Expected<Bytes, GlbError> buildGLB(const TexturedMesh& mesh) {
+    const GlbFile file(mesh);
+    if (!fitsGlb(file)) return unexpected(GlbError::tooLarge);
     Bytes out;
-    out.reserve(static_cast<std::size_t>(total));
-    appendLittleEndian<std::uint32_t>(out, 0x46546C67);  // "glTF"
-    appendLittleEndian<std::uint32_t>(out, 2);
-    appendLittleEndian(out, static_cast<std::uint32_t>(total));
-    appendLittleEndian(out, static_cast<std::uint32_t>(text.size()));
-    appendLittleEndian<std::uint32_t>(out, 0x4E4F534A);  // "JSON"
-    appendBytes(out, text.data(), text.size());
-    appendLittleEndian(out, static_cast<std::uint32_t>(bin.paddedLength()));
-    appendLittleEndian<std::uint32_t>(out, 0x004E4942);  // "BIN\0"
-    bin.appendTo(out);
+    out.reserve(static_cast<std::size_t>(file.size()));
+    for (const auto& piece : file.pieces()) appendBytes(out, piece.data(), piece.size());
     return out;
 }
 
 Expected<std::monostate, Error> convert(const std::filesystem::path& objFolder,
                                         const std::filesystem::path& destination) {
-    const auto objFile = ObjReader::findObjFile(objFolder);
-    if (!objFile) return unexpected(Error(GlbError::noObj));
-    const auto mesh = ObjReader::parseOBJ(*objFile);
-    if (!mesh) return unexpected(Error(mesh.error()));
-    if (mesh->groups.empty()) return unexpected(Error(GlbError::empty));
-    const auto glb = buildGLB(*mesh);
-    if (!glb) return unexpected(Error(glb.error()));
-    const auto written = writeFileAtomically(destination, *glb);
+    const auto mesh = ObjReader::readObjFolder(objFolder);
+    if (!mesh) return unexpected(mesh.error());
+    // Written piece by piece: the mesh arrays and the images go to the file without a copy.
+    const GlbFile file(*mesh);
+    if (!fitsGlb(file)) return unexpected(Error(GlbError::tooLarge));
+    const auto written = writeFileAtomically(destination, file.pieces());
     if (!written) return unexpected(Error(written.error()));
     return std::monostate{};
 }

@@ -1,27 +1,19 @@
 #pragma once
 
 #include <filesystem>
-#include <string>
 #include <variant>
 
-#include "engine/file_error.h"
+#include "engine/model_error.h"
 #include "engine/obj_reader.h"
 #include "engine/textured_mesh.h"
 #include "link/expected.h"
 
 namespace pelorin::engine::GlbWriter {
 
-enum class GlbError {
-    noObj,
-    empty,
-    // The model does not fit the container's 32-bit lengths.
-    tooLarge,
-};
-std::string description(GlbError error);
-
-// A failed conversion: a problem with the model, or the file system's own error.
-using Error = std::variant<GlbError, FileError>;
-std::string description(const Error& error);
+// noObj, empty, or tooLarge when the file would pass the container's 32-bit lengths.
+using GlbError = ModelError;
+using Error = ModelFailure;
+using engine::description;
 
 using Group = MeshGroup;
 using ObjReader::parseMTL;

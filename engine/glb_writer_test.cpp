@@ -22,7 +22,7 @@ TexturedMesh parse(const std::string& text) {
 }
 
 TextureImage image(const char* name, const char* mime) {
-    return {std::make_shared<const Bytes>(testing::testImage(name)), mime};
+    return TextureImage::fromBytes(testing::testImage(name), mime);
 }
 
 TEST(GlbContainer, HeaderChunksAndPaddingAddUp) {

@@ -225,10 +225,13 @@ class ObjParser {
         mesh.groups.emplace_back();
         groupByName.emplace(std::string(), 0);
         // A typical service OBJ spends about 90 bytes per vertex over its v, vt, vn and f lines.
+        // Reserving only claims address space; pages are touched as the arrays fill.
         const std::size_t vertices = textSize / 90;
-        mesh.positions.reserve(vertices * 3);
-        mesh.normals.reserve(vertices * 3);
+        for (auto* list : {&mesh.positions, &mesh.normals, &rawPositions, &rawNormals}) {
+            list->reserve(vertices * 3);
+        }
         mesh.texcoords.reserve(vertices * 2);
+        rawTexcoords.reserve(vertices * 2);
     }
 
     void line(std::string_view line) {
@@ -261,6 +264,14 @@ class ObjParser {
     std::string mtllib;
 
   private:
+    static constexpr float defaultTexcoord[2] = {0, 0};
+    static constexpr float defaultNormal[3] = {0, 1, 0};
+
+    // Element-wise: a range insert of two or three floats costs more than the copy.
+    static void append(std::vector<float>& into, const float* values, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) into.push_back(values[i]);
+    }
+
     // Appends `stored` values when the line has at least `needed`; absent ones are 0.
     static void readFloats(Tokens& tokens, std::size_t needed, std::size_t stored,
                            std::vector<float>& into) {
@@ -269,7 +280,7 @@ class ObjParser {
         std::string_view token;
         while (count < stored && tokens.next(token)) values[count++] = parseFloat(token);
         if (count < needed) return;
-        into.insert(into.end(), values, values + stored);
+        append(into, values, stored);
     }
 
     void face(Tokens& tokens) {
@@ -283,7 +294,9 @@ class ObjParser {
         if (corners.size() < 3) return;
         auto& indices = mesh.groups[current].indices;
         for (std::size_t k = 1; k + 1 < corners.size(); ++k) {
-            indices.insert(indices.end(), {corners[0], corners[k], corners[k + 1]});
+            indices.push_back(corners[0]);
+            indices.push_back(corners[k]);
+            indices.push_back(corners[k + 1]);
         }
     }
 
@@ -309,22 +322,11 @@ class ObjParser {
         const auto texcoord = resolveIndex(parts[1], rawTexcoords.size() / 2);
         const auto normal = resolveIndex(parts[2], rawNormals.size() / 3);
 
-        const float* p = &rawPositions[*position * 3];
-        mesh.positions.insert(mesh.positions.end(), p, p + 3);
-        if (texcoord) {
-            const float* t = &rawTexcoords[*texcoord * 2];
-            mesh.texcoords.insert(mesh.texcoords.end(), t, t + 2);
-            mesh.hasTexcoords = true;
-        } else {
-            mesh.texcoords.insert(mesh.texcoords.end(), {0.0f, 0.0f});
-        }
-        if (normal) {
-            const float* n = &rawNormals[*normal * 3];
-            mesh.normals.insert(mesh.normals.end(), n, n + 3);
-            mesh.hasNormals = true;
-        } else {
-            mesh.normals.insert(mesh.normals.end(), {0.0f, 1.0f, 0.0f});
-        }
+        append(mesh.positions, &rawPositions[*position * 3], 3);
+        append(mesh.texcoords, texcoord ? &rawTexcoords[*texcoord * 2] : defaultTexcoord, 2);
+        append(mesh.normals, normal ? &rawNormals[*normal * 3] : defaultNormal, 3);
+        mesh.hasTexcoords = mesh.hasTexcoords || texcoord;
+        mesh.hasNormals = mesh.hasNormals || normal;
         const auto vertex = static_cast<std::uint32_t>(mesh.vertexCount() - 1);
         if (cacheable) cache.insert(token, hash, vertex);
         return vertex;
@@ -358,8 +360,8 @@ std::optional<fs::path> insideFolder(const fs::path& folder, std::string_view na
     return folder / relative;
 }
 
-std::string_view asText(const Bytes& bytes) {
-    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+std::string_view asText(const MappedFile& file) {
+    std::string_view text = file.text();
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // byte order mark
     return text;
 }
@@ -372,6 +374,15 @@ std::optional<fs::path> findObjFile(const fs::path& folder) {
         if (lowerCase(it->path().extension().string()) == ".obj") return it->path();
     }
     return std::nullopt;
+}
+
+Expected<TexturedMesh, ModelFailure> readObjFolder(const fs::path& folder) {
+    const auto file = findObjFile(folder);
+    if (!file) return unexpected(ModelFailure(ModelError::noObj));
+    auto mesh = parseOBJ(*file);
+    if (!mesh) return unexpected(ModelFailure(mesh.error()));
+    if (mesh->groups.empty()) return unexpected(ModelFailure(ModelError::empty));
+    return std::move(mesh).value();
 }
 
 TexturedMesh parseObjText(std::string_view text, std::string* mtllib) {
@@ -418,10 +429,11 @@ TextureMap parseMtlText(std::string_view text, const fs::path& folder) {
         if (!file) return;
         auto [entry, added] = loaded.try_emplace(*file);
         if (added) {
-            if (auto bytes = readFile(*file, maxFileBytes)) {
+            if (auto mapped = readFile(*file, maxFileBytes)) {
                 const bool png = lowerCase(file->extension().string()) == ".png";
-                entry->second = TextureImage{std::make_shared<const Bytes>(std::move(*bytes)),
-                                             png ? "image/png" : "image/jpeg"};
+                auto owner = std::make_shared<const MappedFile>(std::move(*mapped));
+                entry->second =
+                    TextureImage{owner->bytes(), owner, png ? "image/png" : "image/jpeg"};
             }
         }
         if (entry->second) textures.insert_or_assign(*material, *entry->second);

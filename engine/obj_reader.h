@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/file_error.h"
+#include "engine/model_error.h"
 #include "engine/textured_mesh.h"
 #include "link/expected.h"
 
@@ -20,6 +21,10 @@ inline constexpr std::uint64_t maxFileBytes = 0xFFFFFFFFull;
 
 // The first entry of the folder, in listing order, whose extension is "obj" in any case.
 std::optional<std::filesystem::path> findObjFile(const std::filesystem::path& folder);
+
+// The mesh of the first OBJ file in folder (see findObjFile) with its textures: noObj without
+// such a file, empty when it holds no triangle, or the file's read error.
+Expected<TexturedMesh, ModelFailure> readObjFolder(const std::filesystem::path& folder);
 
 // Reads an OBJ file and the textures its first material library names. Malformed lines are
 // skipped; only an unreadable file or text that is not UTF-8 fails.

@@ -165,9 +165,11 @@ TEST(ObjReaderFiles, TexturesComeFromTheMaterialLibrary) {
     const auto& trim = mesh->groups[2];
     ASSERT_TRUE(front.texture && trim.texture);
     EXPECT_EQ(front.texture->mime, "image/png");
-    EXPECT_EQ(*front.texture->data, testing::testImage("checker.png"));
+    EXPECT_EQ(Bytes(front.texture->bytes.begin(), front.texture->bytes.end()),
+              testing::testImage("checker.png"));
     EXPECT_EQ(trim.texture->mime, "image/jpeg");
-    EXPECT_EQ(*trim.texture->data, testing::testImage("bronze.jpg"));
+    EXPECT_EQ(Bytes(trim.texture->bytes.begin(), trim.texture->bytes.end()),
+              testing::testImage("bronze.jpg"));
     EXPECT_EQ(mesh->groups[1].texture->mime, "image/png");  // options before the name skipped
 }
 
@@ -197,7 +199,8 @@ TEST(ObjReaderFiles, MaterialLibraryEdgeCases) {
     ASSERT_EQ(inside.size(), 2u);
     EXPECT_EQ(inside.at("first one").mime, "image/png");
     EXPECT_EQ(inside.at("second").mime, "image/jpeg");
-    EXPECT_EQ(*inside.at("second").data, testing::testImage("bronze.jpg"));
+    EXPECT_EQ(Bytes(inside.at("second").bytes.begin(), inside.at("second").bytes.end()),
+              testing::testImage("bronze.jpg"));
 }
 
 TEST(ObjReaderFiles, GroupsWithoutTheirOwnTextureTakeTheLibrarysFirst) {
@@ -212,7 +215,7 @@ TEST(ObjReaderFiles, GroupsWithoutTheirOwnTextureTakeTheLibrarysFirst) {
     for (const auto& group : mesh->groups) {
         ASSERT_TRUE(group.texture) << group.material;
         // One file named twice is read once.
-        EXPECT_EQ(group.texture->data, mesh->groups[0].texture->data);
+        EXPECT_EQ(group.texture->bytes.data(), mesh->groups[0].texture->bytes.data());
     }
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -11,11 +13,23 @@
 
 namespace pelorin::engine {
 
-// A base-colour image exactly as stored in its file. The bytes are shared: many materials
-// commonly name one atlas image.
+// A base-colour image exactly as stored in its file. The bytes are shared, not copied: many
+// materials commonly name one atlas image, and atlases run to tens of megabytes.
 struct TextureImage {
-    std::shared_ptr<const Bytes> data;
+    std::span<const std::uint8_t> bytes;  // valid while owner lives
+    std::shared_ptr<const void> owner;
     std::string mime;  // "image/png" or "image/jpeg"
+
+    static TextureImage fromBytes(Bytes bytes, std::string mime) {
+        auto owned = std::make_shared<const Bytes>(std::move(bytes));
+        return {std::span<const std::uint8_t>(*owned), owned, std::move(mime)};
+    }
+
+    // The same image, whether shared or an equal copy.
+    bool sameImage(const TextureImage& other) const {
+        return (bytes.data() == other.bytes.data() && bytes.size() == other.bytes.size()) ||
+               std::ranges::equal(bytes, other.bytes);
+    }
 };
 
 // The triangles of one material.

@@ -141,10 +141,9 @@ std::vector<std::string> imagePaths(const Groups& groups, std::vector<Image>& im
     for (const MeshGroup* groupPointer : groups) {
         const MeshGroup& group = *groupPointer;
         std::string path;
-        if (group.texture && group.texture->data) {
-            const auto& data = *group.texture->data;
+        if (group.texture) {
             for (const auto& image : images) {
-                if (image.texture->data == group.texture->data || *image.texture->data == data) {
+                if (image.texture->sameImage(*group.texture)) {
                     path = image.path;
                     break;
                 }
@@ -269,25 +268,6 @@ std::string layer(const TexturedMesh& mesh, const Groups& groups,
 
 }  // namespace
 
-std::string description(UsdzError error) {
-    switch (error) {
-        case UsdzError::noObj:
-            return "No OBJ file was found to convert.";
-        case UsdzError::empty:
-            return "The OBJ file has no triangles.";
-        case UsdzError::invalidMesh:
-            return "The model's mesh is inconsistent.";
-        case UsdzError::tooLarge:
-            return "The model is too large for a USDZ file.";
-    }
-    return {};
-}
-
-std::string description(const Error& error) {
-    if (const auto* usdz = std::get_if<UsdzError>(&error)) return description(*usdz);
-    return std::get<FileError>(error).description();
-}
-
 Expected<Bytes, UsdzError> buildUSDZ(const TexturedMesh& mesh) {
     if (const auto problem = validate(mesh)) return unexpected(*problem);
     // Groups without triangles would become empty subsets.
@@ -302,7 +282,7 @@ Expected<Bytes, UsdzError> buildUSDZ(const TexturedMesh& mesh) {
     ZipWriter zip;
     bool fits =
         zip.add(layerName, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
-    for (const auto& image : images) fits = fits && zip.add(image.path, *image.texture->data);
+    for (const auto& image : images) fits = fits && zip.add(image.path, image.texture->bytes);
     if (!fits) return unexpected(UsdzError::tooLarge);
     return zip.finish();
 }
@@ -318,10 +298,8 @@ Expected<std::monostate, Error> write(const TexturedMesh& mesh,
 
 Expected<std::monostate, Error> convert(const std::filesystem::path& objFolder,
                                         const std::filesystem::path& destination) {
-    const auto objFile = ObjReader::findObjFile(objFolder);
-    if (!objFile) return unexpected(Error(UsdzError::noObj));
-    const auto mesh = ObjReader::parseOBJ(*objFile);
-    if (!mesh) return unexpected(Error(mesh.error()));
+    const auto mesh = ObjReader::readObjFolder(objFolder);
+    if (!mesh) return unexpected(mesh.error());
     return write(*mesh, destination);
 }
 

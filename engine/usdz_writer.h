@@ -1,29 +1,20 @@
 #pragma once
 
 #include <filesystem>
-#include <string>
 #include <string_view>
 #include <variant>
 
-#include "engine/file_error.h"
+#include "engine/model_error.h"
 #include "engine/textured_mesh.h"
 #include "link/expected.h"
 
 namespace pelorin::engine::UsdzWriter {
 
-enum class UsdzError {
-    noObj,
-    empty,
-    // Array lengths that do not match the vertex count, or indices past the last vertex.
-    invalidMesh,
-    // The package does not fit a ZIP without 64-bit extensions.
-    tooLarge,
-};
-std::string description(UsdzError error);
-
-// A failed package: a problem with the model, or the file system's own error.
-using Error = std::variant<UsdzError, FileError>;
-std::string description(const Error& error);
+// noObj, empty, invalidMesh, or tooLarge when the package needs ZIP64 or the mesh more vertices
+// than the layer's 32-bit signed indices reach.
+using UsdzError = ModelError;
+using Error = ModelFailure;
+using engine::description;
 
 // The package's root layer; its other entries are the texture images under "textures/".
 inline constexpr std::string_view layerName = "model.usda";
