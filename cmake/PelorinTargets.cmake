@@ -9,7 +9,8 @@ function(pelorin_add_tests name)
     set(ARG_LABELS unit)
   endif()
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} pelorin_test_support GTest::gtest GTest::gmock
+    GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
     PELORIN_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/testdata"
     PELORIN_BINARY_DIR="${PROJECT_BINARY_DIR}")

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "engine/atomic_file.h"
+#include "engine/file_access.h"
 #include "engine/little_endian.h"
 
 namespace pelorin::engine::GlbWriter {

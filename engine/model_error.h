@@ -3,7 +3,7 @@
 #include <string>
 #include <variant>
 
-#include "engine/file_error.h"
+#include "engine/file_access.h"
 
 namespace pelorin::engine {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/file_error.h"
+#include "engine/file_access.h"
 #include "engine/model_error.h"
 #include "engine/textured_mesh.h"
 #include "link/expected.h"

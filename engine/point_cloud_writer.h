@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/file_reader.h"
+#include "engine/file_access.h"
 
 namespace pelorin::engine::PointCloudWriter {
 

@@ -12,34 +12,6 @@ namespace pelorin::engine::testing {
 
 namespace fs = std::filesystem;
 
-ScratchFolder::ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "pelorin-engine-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(path_, ignored);
-}
-
-void writeFile(const fs::path& path, std::string_view contents) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-    if (!out) throw std::runtime_error("cannot write " + path.string());
-}
-
-void writeFile(const fs::path& path, const Bytes& contents) {
-    writeFile(path,
-              std::string_view(reinterpret_cast<const char*>(contents.data()), contents.size()));
-}
-
-Bytes readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 Bytes testImage(std::string_view name) {
     Bytes bytes = readBytes(fs::path(PELORIN_ENGINE_SOURCE_DIR) / "testdata" / name);
     if (bytes.empty()) throw std::runtime_error("missing test image " + std::string(name));

@@ -8,31 +8,17 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/file_reader.h"
+#include "engine/file_access.h"
 #include "engine/textured_mesh.h"
+#include "tests/support/scratch_folder.h"
 
 // Shared fixtures of the engine tests: scratch folders, model files and readers for the
 // containers the writers produce.
 namespace pelorin::engine::testing {
 
-// A fresh folder, removed with everything in it when the object goes.
-class ScratchFolder {
-  public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
-
-  private:
-    std::filesystem::path path_;
-};
-
-void writeFile(const std::filesystem::path& path, std::string_view contents);
-void writeFile(const std::filesystem::path& path, const Bytes& contents);
-Bytes readBytes(const std::filesystem::path& path);
+using pelorin::testing::readBytes;
+using pelorin::testing::ScratchFolder;
+using pelorin::testing::writeFile;
 
 // An image from engine/testdata ("checker.png", "bronze.jpg").
 Bytes testImage(std::string_view name);

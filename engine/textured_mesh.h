@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_reader.h"
+#include "engine/file_access.h"
 
 namespace pelorin::engine {
 

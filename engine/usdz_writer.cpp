@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "engine/atomic_file.h"
+#include "engine/file_access.h"
 #include "engine/obj_reader.h"
 #include "engine/zip_writer.h"
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/file_reader.h"
+#include "engine/file_access.h"
 
 namespace pelorin::engine {
 

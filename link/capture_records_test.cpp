@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/scratch_folder.h"
+
 #include <filesystem>
 #include <fstream>
 #include <unordered_set>
@@ -65,16 +67,11 @@ TEST(ManifestValidation, AcceptsOrdinaryNames) {
 
 class MissingFiles : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ =
-            std::filesystem::temp_directory_path() / ("pelorin-missing-" + Uuid::random().string());
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
     void write(const std::string& name, std::size_t size) {
         std::ofstream(folder_ / name, std::ios::binary) << std::string(size, 'x');
     }
-    std::filesystem::path folder_;
+    pelorin::testing::ScratchFolder scratch_;
+    const std::filesystem::path folder_ = scratch_.path();
 };
 
 TEST_F(MissingFiles, ComparesRecordedSizesExactly) {

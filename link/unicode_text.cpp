@@ -37,6 +37,10 @@ std::optional<std::string> canonicalComposition(std::string_view utf8) {
     return result;
 }
 
+bool isValidUtf8(std::string_view text) {
+    return decodeStrict(text).has_value();
+}
+
 std::string lowercased(std::string_view utf8) {
     auto text = decodeStrict(utf8);
     if (!text) {

@@ -15,6 +15,9 @@ std::optional<std::string> canonicalComposition(std::string_view utf8);
 // byte-wise in the ASCII range only.
 std::string lowercased(std::string_view utf8);
 
+// True when the bytes are well-formed UTF-8.
+bool isValidUtf8(std::string_view text);
+
 // The number of user-perceived characters (extended grapheme clusters) in UTF-8 text.
 std::size_t graphemeCount(std::string_view utf8);
 

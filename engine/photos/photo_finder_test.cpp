@@ -7,6 +7,7 @@
 
 #include "engine/photos/natural_order.h"
 #include "link/uuid.h"
+#include "tests/support/scratch_folder.h"
 
 namespace pelorin::engine {
 namespace {
@@ -27,14 +28,9 @@ TEST(NaturalOrder, DigitRunsByValueAndCaseInsensitive) {
 
 class PhotoListing : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ =
-            std::filesystem::temp_directory_path() / ("pelorin-photos-" + Uuid::random().string());
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
     void touch(const std::string& name) { std::ofstream(folder_ / name) << "x"; }
-    std::filesystem::path folder_;
+    pelorin::testing::ScratchFolder scratch_;
+    const std::filesystem::path folder_ = scratch_.path();
 };
 
 TEST_F(PhotoListing, KeepsPhotosOnlyInNaturalOrder) {

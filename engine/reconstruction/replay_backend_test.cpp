@@ -4,7 +4,9 @@
 
 #include <thread>
 
+#include "link/usdz_check.h"
 #include "link/uuid.h"
+#include "tests/support/scratch_folder.h"
 
 namespace pelorin::engine {
 namespace {
@@ -14,12 +16,7 @@ using Kind = Step::Kind;
 
 class ReplayBackendTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ =
-            std::filesystem::temp_directory_path() / ("pelorin-replay-" + Uuid::random().string());
-        std::filesystem::create_directories(folder_ / "Images");
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
+    void SetUp() override { std::filesystem::create_directories(folder_ / "Images"); }
 
     std::vector<PhotogrammetryEvent> drain(PhotogrammetrySession& session) {
         std::vector<PhotogrammetryEvent> seen;
@@ -31,7 +28,8 @@ class ReplayBackendTest : public ::testing::Test {
         return seen;
     }
 
-    std::filesystem::path folder_;
+    pelorin::testing::ScratchFolder scratch_;
+    const std::filesystem::path folder_ = scratch_.path();
 };
 
 TEST_F(ReplayBackendTest, SuccessfulRunCompletesEveryRequestAndWritesItsFiles) {
@@ -60,7 +58,8 @@ TEST_F(ReplayBackendTest, SuccessfulRunCompletesEveryRequestAndWritesItsFiles) {
     }
     EXPECT_EQ(completed, 3u);
     EXPECT_EQ(points, 500u);
-    EXPECT_TRUE(std::filesystem::is_regular_file(folder_ / "model.usdz"));
+    EXPECT_TRUE(link::isUsdzPackage(testing::readBytes(folder_ / "model.usdz")));
+    EXPECT_FALSE(std::filesystem::exists(folder_ / ".model.usdz.obj"));
     EXPECT_TRUE(std::filesystem::is_regular_file(folder_ / "OBJ" / "model.obj"));
     EXPECT_TRUE(std::filesystem::is_regular_file(folder_ / "OBJ" / "texture.png"));
     // The stream stays ended.

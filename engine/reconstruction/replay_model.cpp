@@ -7,6 +7,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "engine/usdz_writer.h"
+
 namespace pelorin::engine {
 
 namespace {
@@ -50,23 +52,37 @@ bool writeText(const std::filesystem::path& path, const char* text) {
     return static_cast<bool>(out);
 }
 
+std::optional<PhotogrammetryError> writeObjFolder(const std::filesystem::path& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) return writeError(folder);
+    cv::Mat texture(64, 64, CV_8UC3);
+    cv::randu(texture, cv::Scalar::all(40), cv::Scalar::all(220));
+    if (!writeText(folder / "model.obj", cubeObj) || !writeText(folder / "model.mtl", cubeMtl) ||
+        !cv::imwrite((folder / "texture.png").string(), texture)) {
+        return writeError(folder);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<PhotogrammetryError> writeReplayModel(const std::filesystem::path& url) {
-    std::error_code error;
     if (url.extension() == ".usdz") {
-        if (!writeText(url, "#usda 1.0\n")) return writeError(url);
-        return std::nullopt;
+        // The package is made from the same cube, written aside first.
+        const auto aside = url.parent_path() / ("." + url.filename().string() + ".obj");
+        auto failure = writeObjFolder(aside);
+        if (!failure) {
+            auto written = UsdzWriter::convert(aside, url);
+            if (!written)
+                failure = PhotogrammetryError{PhotogrammetryError::Kind::invalidOutput, 0,
+                                              UsdzWriter::description(written.error())};
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(aside, ignored);
+        return failure;
     }
-    std::filesystem::create_directories(url, error);
-    if (error) return writeError(url);
-    cv::Mat texture(64, 64, CV_8UC3);
-    cv::randu(texture, cv::Scalar::all(40), cv::Scalar::all(220));
-    if (!writeText(url / "model.obj", cubeObj) || !writeText(url / "model.mtl", cubeMtl) ||
-        !cv::imwrite((url / "texture.png").string(), texture)) {
-        return writeError(url);
-    }
-    return std::nullopt;
+    return writeObjFolder(url);
 }
 
 std::vector<PointCloudPoint> replayPointCloud(std::size_t count) {

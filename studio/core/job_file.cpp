@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/atomic_file.h"
+#include "link/atomic_file.h"
 
 namespace pelorin::studio {
 
@@ -13,7 +13,7 @@ std::optional<std::string> writeJobFile(const std::filesystem::path& root, const
     std::filesystem::create_directories(folder, error);
     if (error) return error.message();
     const std::string text = link::makeRecordEncoder().encode(job);
-    auto written = engine::writeFileAtomically(
+    auto written = link::writeFileAtomically(
         folder / StudioJob::fileName,
         std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     if (!written) return written.error().reason;

@@ -1,4 +1,5 @@
 #include "studio/core/job_file.h"
+#include "tests/support/scratch_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -17,14 +18,12 @@ namespace {
 class JobFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        root_ =
-            std::filesystem::temp_directory_path() / ("pelorin-jobfile-" + Uuid::random().string());
         job_.id = Uuid::random();
         job_.name = "Statue";
         job_.createdAt = Date::now();
     }
-    void TearDown() override { std::filesystem::remove_all(root_); }
-    std::filesystem::path root_;
+    pelorin::testing::ScratchFolder scratch_;
+    const std::filesystem::path root_ = scratch_.path();
     StudioJob job_;
 };
 

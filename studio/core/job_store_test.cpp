@@ -11,6 +11,7 @@
 
 #include "engine/reconstruction/replay_backend.h"
 #include "studio/core/job_file.h"
+#include "tests/support/scratch_folder.h"
 
 namespace pelorin::studio {
 
@@ -37,13 +38,6 @@ using link::ImageRecord;
 
 class JobStoreTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        root_ =
-            std::filesystem::temp_directory_path() / ("pelorin-store-" + Uuid::random().string());
-        std::filesystem::create_directories(root_);
-    }
-    void TearDown() override { std::filesystem::remove_all(root_); }
-
     std::unique_ptr<JobStore> makeStore() {
         auto store = std::make_unique<JobStore>(root_, std::make_shared<engine::ReplayBackend>());
         store->onStatusChange = [this](const link::JobStatus& status) {
@@ -85,7 +79,8 @@ class JobStoreTest : public ::testing::Test {
         for (int i = 0; i < photos; ++i) std::ofstream(images / m.images[i].fileName) << "abc";
     }
 
-    std::filesystem::path root_;
+    pelorin::testing::ScratchFolder scratch_;
+    const std::filesystem::path root_ = scratch_.path();
     std::vector<link::JobStatus> statuses_;
 };
 

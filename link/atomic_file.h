@@ -5,10 +5,10 @@
 #include <span>
 #include <variant>
 
-#include "engine/file_error.h"
 #include "link/expected.h"
+#include "link/file_error.h"
 
-namespace pelorin::engine {
+namespace pelorin::link {
 
 inline constexpr std::filesystem::perms defaultFilePermissions =
     std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
@@ -28,4 +28,4 @@ Expected<std::monostate, FileError> writeFileAtomically(
     const std::filesystem::path& path, std::span<const std::span<const std::uint8_t>> pieces,
     std::filesystem::perms permissions = defaultFilePermissions);
 
-}  // namespace pelorin::engine
+}  // namespace pelorin::link

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-namespace pelorin::engine {
+namespace pelorin::link {
 
 // A file that could not be read or written: what was tried, on which file, and the
 // operating system's own explanation.
@@ -22,4 +22,4 @@ struct FileError {
     }
 };
 
-}  // namespace pelorin::engine
+}  // namespace pelorin::link

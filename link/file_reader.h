@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/file_error.h"
 #include "link/expected.h"
+#include "link/file_error.h"
 
-namespace pelorin::engine {
+namespace pelorin::link {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -39,4 +39,4 @@ class MappedFile {
 // memory.
 Expected<MappedFile, FileError> readFile(const std::filesystem::path& path, std::uint64_t maxBytes);
 
-}  // namespace pelorin::engine
+}  // namespace pelorin::link

@@ -1,16 +1,16 @@
-#include "engine/atomic_file.h"
+#include "link/atomic_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "engine/file_reader.h"
-#include "engine/test_models.h"
+#include "link/file_reader.h"
+#include "tests/support/scratch_folder.h"
 
-namespace pelorin::engine {
+namespace pelorin::link {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ScratchFolder;
+using pelorin::testing::ScratchFolder;
 
 Bytes bytesOf(std::string_view text) {
     return Bytes(text.begin(), text.end());
@@ -81,4 +81,4 @@ TEST(FileReader, ReadsRegularFilesWithinTheLimitOnly) {
 }
 
 }  // namespace
-}  // namespace pelorin::engine
+}  // namespace pelorin::link

@@ -1,4 +1,4 @@
-#include "engine/atomic_file.h"
+#include "link/atomic_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-namespace pelorin::engine {
+namespace pelorin::link {
 
 namespace {
 
@@ -70,4 +70,4 @@ Expected<std::monostate, FileError> writeFileAtomically(
     return std::monostate{};
 }
 
-}  // namespace pelorin::engine
+}  // namespace pelorin::link

@@ -1,4 +1,4 @@
-#include "engine/file_reader.h"
+#include "link/file_reader.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <utility>
 
-namespace pelorin::engine {
+namespace pelorin::link {
 
 namespace {
 
@@ -65,4 +65,4 @@ Expected<MappedFile, FileError> readFile(const std::filesystem::path& path,
     return mapped;
 }
 
-}  // namespace pelorin::engine
+}  // namespace pelorin::link
