@@ -79,4 +79,62 @@ std::vector<std::filesystem::path> photoURLs(const std::filesystem::path& folder
     return photosIn(*listing);
 }
 
+namespace {
+
+std::optional<std::string> firstZip(const std::vector<ListedEntry>& listing) {
+    for (const auto& entry : listing) {
+        if (lowercaseExtension(entry.path) == "zip") return entry.path.filename().string();
+    }
+    return std::nullopt;
+}
+
+std::vector<std::filesystem::path> subfolders(const std::vector<ListedEntry>& listing) {
+    std::vector<std::filesystem::path> folders;
+    for (const auto& entry : listing) {
+        if (entry.type == std::filesystem::file_type::directory) folders.push_back(entry.path);
+    }
+    return folders;
+}
+
+}  // namespace
+
+Outcome find(const std::filesystem::path& folder) {
+    auto listing = listFolder(folder);
+    if (!listing) return Unreadable{listing.error()};
+    auto photos = photosIn(*listing);
+    if (photos.size() >= 10) return Found{folder, std::move(photos)};
+
+    std::optional<Found> best;
+    if (!photos.empty()) best = Found{folder, std::move(photos)};
+    std::optional<std::string> zipName = firstZip(*listing);
+
+    struct Queued {
+        std::filesystem::path folder;
+        int depth;
+    };
+    std::vector<Queued> queue;
+    for (auto& subfolder : subfolders(*listing)) queue.push_back({std::move(subfolder), 1});
+
+    // Entries are only appended, so walking by position is breadth-first; links that loop back
+    // are bounded by the depth and folder limits.
+    for (std::size_t position = 0; position < queue.size() && position < maxFolders; ++position) {
+        const Queued entry = queue[position];
+        auto entries = listFolder(entry.folder);
+        if (!entries) continue;
+        auto found = photosIn(*entries);
+        if (!found.empty() && (!best || found.size() > best->photos.size())) {
+            best = Found{entry.folder, std::move(found)};
+        }
+        if (!zipName) zipName = firstZip(*entries);
+        if (entry.depth < maxDepth) {
+            for (auto& subfolder : subfolders(*entries)) {
+                if (queue.size() >= maxFolders) break;
+                queue.push_back({std::move(subfolder), entry.depth + 1});
+            }
+        }
+    }
+    if (best) return std::move(*best);
+    return NoPhotos{zipName};
+}
+
 }  // namespace pelorin::engine::PhotoFinder

@@ -4,6 +4,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "link/expected.h"
@@ -34,5 +35,30 @@ std::vector<std::filesystem::path> photosIn(const std::vector<ListedEntry>& list
 
 // The photos directly inside a folder, in natural order; empty when it cannot be listed.
 std::vector<std::filesystem::path> photoURLs(const std::filesystem::path& folder);
+
+// What searching a chosen folder found.
+struct Found {
+    std::filesystem::path folder;
+    std::vector<std::filesystem::path> photos;
+    bool operator==(const Found&) const = default;
+};
+struct NoPhotos {
+    // The first zip archive met on the way, by file name.
+    std::optional<std::string> zipName;
+    bool operator==(const NoPhotos&) const = default;
+};
+struct Unreadable {
+    std::string description;
+    bool operator==(const Unreadable&) const = default;
+};
+using Outcome = std::variant<Found, NoPhotos, Unreadable>;
+
+// Levels below the chosen folder that are searched, and folders examined at most.
+inline constexpr int maxDepth = 3;
+inline constexpr std::size_t maxFolders = 3000;
+
+// The one folder at most three levels down that holds the most photos (the chosen folder wins
+// outright with 10 or more). Never throws; only lists folders and reads their entries' kinds.
+Outcome find(const std::filesystem::path& folder);
 
 }  // namespace pelorin::engine::PhotoFinder
