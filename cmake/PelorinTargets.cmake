@@ -1,7 +1,8 @@
-# pelorin_add_tests(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
+# pelorin_add_tests(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [NO_MAIN])
 # One GoogleTest executable per folder; every test case is registered with CTest under the labels.
+# NO_MAIN: the sources bring their own main (for example one that runs a Qt application).
 function(pelorin_add_tests name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "NO_MAIN" "" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT PELORIN_BUILD_TESTS)
     return()
   endif()
@@ -9,8 +10,10 @@ function(pelorin_add_tests name)
     set(ARG_LABELS unit)
   endif()
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} pelorin_test_support GTest::gtest GTest::gmock
-    GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} pelorin_test_support GTest::gtest GTest::gmock)
+  if(NOT ARG_NO_MAIN)
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
   target_compile_definitions(${name} PRIVATE
     PELORIN_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/testdata"
     PELORIN_BINARY_DIR="${PROJECT_BINARY_DIR}")

@@ -3,7 +3,9 @@
 #include <cstdio>
 
 #include "engine/reconstruction/photogrammetry_service.h"
+#include "studio/app/sample_folder.h"
 #include "studio/core/job_store.h"
+#include "studio/platform/sleep_inhibitor.h"
 
 // Until the window exists, the studio starts its core services, loads the job store and reports
 // what it found.
@@ -14,7 +16,8 @@ int main(int argc, char* argv[]) {
 
     using namespace pelorin;
     const auto& root = studio::StudioJob::jobsRoot();
-    studio::JobStore store(root, engine::defaultPhotogrammetryService());
+    studio::JobStore store(root, engine::defaultPhotogrammetryService(), studio::inhibitIdleSleep);
+    store.setSampleFolder(studio::findSampleFolder());
 
     std::printf("Pelorin Studio\n");
     std::printf("jobs folder: %s\n", root.c_str());

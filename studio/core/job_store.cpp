@@ -27,15 +27,20 @@ int countPhotos(const std::filesystem::path& folder) {
 }
 
 JobStore::JobStore(std::filesystem::path jobsRoot,
-                   std::shared_ptr<engine::PhotogrammetryService> service, QObject* parent)
+                   std::shared_ptr<engine::PhotogrammetryService> service,
+                   ActivityStarter beginActivity, QObject* parent)
     : QObject(parent),
       jobsRoot_(std::move(jobsRoot)),
       service_(std::move(service)),
+      beginActivity_(std::move(beginActivity)),
       photogrammetrySupported_(service_ && service_->isSupported()) {
     load();
 }
 
-JobStore::~JobStore() = default;
+JobStore::~JobStore() {
+    // Stop and wait for a run still going, so that it never reports to a store that is gone.
+    runThread_.reset();
+}
 
 void JobStore::load() {
     std::error_code error;
@@ -156,10 +161,6 @@ void JobStore::stop(const Uuid& id) {
             job.message.reset();
         });
     }
-}
-
-void JobStore::startNextIfIdle() {
-    // Jobs are run by the job runner, which does not exist yet: queued jobs wait.
 }
 
 void JobStore::beginUpload(const link::CaptureManifest& manifest, const std::string& deviceName,

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/capture_records.h"
@@ -15,7 +16,10 @@
 
 namespace pelorin::engine {
 class PhotogrammetryService;
-}
+struct EngineProgress;
+struct EngineOutput;
+struct EngineError;
+}  // namespace pelorin::engine
 
 namespace pelorin::studio {
 
@@ -35,10 +39,14 @@ class JobStore : public QObject {
         bool operator==(const Notice&) const = default;
     };
 
+    // Keeps the computer from idle sleep while a job runs: called with the reason when a run
+    // starts; the run holds what it returns until it ends.
+    using ActivityStarter = std::function<std::shared_ptr<void>(const std::string& reason)>;
+
     // Loads every job under `jobsRoot`. Asks the service once whether this computer can
     // reconstruct.
     JobStore(std::filesystem::path jobsRoot, std::shared_ptr<engine::PhotogrammetryService> service,
-             QObject* parent = nullptr);
+             ActivityStarter beginActivity = nullptr, QObject* parent = nullptr);
     ~JobStore() override;
 
     const std::vector<StudioJob>& jobs() const { return jobs_; }
@@ -81,6 +89,20 @@ class JobStore : public QObject {
     void rename(const Uuid& id, const std::string& newName);
     void deleteJob(const Uuid& id);
 
+    // Imports of photos the user chose; each runs its search and copies on a worker thread and
+    // calls `done`, if given, on the main thread when it has finished.
+    using Done = std::function<void()>;
+    // Dropped or chosen items: the first folder, else all photos, else a notice.
+    void importItems(const std::vector<std::filesystem::path>& items, Done done = nullptr);
+    void importFolder(const std::filesystem::path& folder, Done done = nullptr);
+    void importPhotos(const std::vector<std::filesystem::path>& photos, Done done = nullptr);
+    // Imports the built-in sample set and queues it.
+    void trySample(Done done = nullptr);
+    // Where the built-in sample set lives; nothing when it is not installed.
+    void setSampleFolder(std::optional<std::filesystem::path> folder) {
+        sampleFolder_ = std::move(folder);
+    }
+
   signals:
     void jobsChanged();
     void noticeChanged();
@@ -98,12 +120,30 @@ class JobStore : public QObject {
     StudioJob* findJob(const Uuid& id);
     void report(const StudioJob& job);
 
+    // The runner half.
+    void runJob(const StudioJob& job);
+    void applyProgress(const Uuid& id, const Uuid& token, const engine::EngineProgress& progress);
+    void completeJob(const Uuid& id, const engine::EngineOutput& output);
+    void endJob(const Uuid& id, JobPhase phase, std::optional<std::string> message);
+    void finishRun(const Uuid& id, const Uuid& token);
+    bool isCurrent(const Uuid& id, const Uuid& token) const;
+
+    // The imports half.
+    void createJobFromPhotos(std::vector<std::filesystem::path> photos, std::string provisionalName,
+                             std::optional<std::filesystem::path> manifestCandidate,
+                             std::optional<std::string> message, Done done);
+
     const std::filesystem::path jobsRoot_;
     std::shared_ptr<engine::PhotogrammetryService> service_;
     std::vector<StudioJob> jobs_;
     std::optional<Notice> notice_;
     bool isImporting_ = false;
     std::optional<RunningTask> runningTask_;
+    // The engine's worker; joined when its run has been wound up on the main thread.
+    std::unique_ptr<std::jthread> runThread_;
+    ActivityStarter beginActivity_;
+    std::shared_ptr<void> busyActivity_;
+    std::optional<std::filesystem::path> sampleFolder_;
     std::optional<Uuid> runningJobID_;
     std::map<Uuid, Uuid> attempts_;
     std::map<Uuid, std::filesystem::path> deleteWhenStopped_;

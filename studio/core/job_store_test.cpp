@@ -268,7 +268,9 @@ TEST_F(JobStoreTest, CompleteUploadIsQueuedWithAPhotoCountNote) {
     receive(small, 12);
     EXPECT_TRUE(store->endUpload(small.id).empty());
     const StudioJob* job = store->job(small.id);
-    EXPECT_EQ(job->phase, JobPhase::queued);
+    // Queued, and taken up at once by the idle runner.
+    EXPECT_EQ(job->phase, JobPhase::processing);
+    EXPECT_EQ(store->runningJobID(), small.id);
     EXPECT_EQ(job->imageCount, 12);
     EXPECT_EQ(job->fraction, 0);
     EXPECT_FALSE(job->message);
@@ -276,7 +278,7 @@ TEST_F(JobStoreTest, CompleteUploadIsQueuedWithAPhotoCountNote) {
                               "Only 12 photos. Models need at least 20; 40 to 100 work best."});
     EXPECT_EQ(readJobFile(StudioJob::folder(root_, small.id))->notes, job->notes);
 
-    // Already queued: nothing more to do, nothing changes.
+    // No longer receiving: nothing more to do, nothing changes.
     statuses_.clear();
     EXPECT_TRUE(store->endUpload(small.id).empty());
     EXPECT_TRUE(statuses_.empty());
@@ -286,6 +288,7 @@ TEST_F(JobStoreTest, CompleteUploadIsQueuedWithAPhotoCountNote) {
     receive(enough, 20);
     EXPECT_TRUE(store->endUpload(enough.id).empty());
     EXPECT_TRUE(store->job(enough.id)->notes.empty());
+    // It waits for the running job.
     EXPECT_EQ(store->job(enough.id)->phase, JobPhase::queued);
 }
 
