@@ -1,0 +1,35 @@
+#pragma once
+
+#include <array>
+#include <vector>
+
+#include "bench/evaluation/mesh.h"
+#include "bench/evaluation/surface_distance.h"
+
+namespace pelorin::evaluation {
+
+// x -> scale * rotation * x + translation.
+struct Similarity {
+    double scale = 1;
+    std::array<double, 9> rotation = {1, 0, 0, 0, 1, 0, 0, 0, 1};  // row by row
+    Point translation{};
+
+    Point apply(const Point& p) const;
+    Mesh apply(const Mesh& mesh) const;
+};
+
+// The similarity that best maps `from` onto `to`, pair by pair, in the least-squares sense.
+Similarity fitSimilarity(const std::vector<Point>& from, const std::vector<Point>& to);
+
+// Refines `start` so that the points land on the surface: iterative closest points with a
+// similarity per step. Returns the mean distance reached with it.
+double refineByIcp(const std::vector<Point>& points, const SurfaceDistance& surface,
+                   Similarity& start, int iterations);
+
+// Aligns points of a model with the surface of a truth whatever their relative pose and size:
+// both are centred and scaled alike, their principal axes are matched in each of the 24 ways
+// axes can be, a few steps of ICP rank those starts, and the best is refined.
+Similarity alignGlobally(const std::vector<Point>& modelPoints,
+                         const std::vector<Point>& truthPoints, const SurfaceDistance& truth);
+
+}  // namespace pelorin::evaluation

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+
+#include "bench/evaluation/alignment.h"
+#include "bench/evaluation/mesh.h"
+#include "link/capture_records.h"
+
+namespace pelorin::evaluation {
+
+struct ModelScore {
+    // Mean distance from the model's surface to the true surface, after alignment.
+    double meanError = 0;
+    // The same as a share of the true mesh's bounding diagonal.
+    double meanErrorFraction = 0;
+    // Share of the true surface within 1% of the diagonal of the model's surface.
+    double completeness = 0;
+    Similarity alignment;
+};
+
+struct ScoreOptions {
+    // When given, only the model's surface inside this cylinder, grown by 5%, counts for the
+    // error (plinth and floor do not).
+    std::optional<link::ObjectBounds> bounds;
+    // Where to start the alignment; nothing searches over orientations.
+    std::optional<Similarity> initial;
+    std::size_t samples = 20000;
+};
+
+ModelScore scoreModel(const Mesh& model, const Mesh& truth, const ScoreOptions& options = {});
+
+}  // namespace pelorin::evaluation
