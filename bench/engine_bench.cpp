@@ -5,6 +5,8 @@
 //    that photo from JPEG.
 // Each figure is the best of several rounds.
 #include <algorithm>
+
+#include "bench/best_of.h"
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -19,20 +21,10 @@
 
 namespace fs = std::filesystem;
 using namespace pelorin::engine;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
-template <class F>
-double bestSeconds(int rounds, F&& body) {
-    double best = 1e9;
-    for (int i = 0; i < rounds; ++i) {
-        const auto start = Clock::now();
-        body();
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-    }
-    return best;
-}
+using pelorin::bench::bestSeconds;
 
 // 10 folders at depth 1, 100 at depth 2 and 2890 at depth 3: 3000 folders, with a few photos and
 // other files scattered through them.

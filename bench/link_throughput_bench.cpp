@@ -4,6 +4,8 @@
 //  - sealing and opening 1 MiB records (goal: at least 1 GB/s), against AES-256-GCM alone.
 // Each figure is the best of several rounds.
 #include <algorithm>
+
+#include "bench/best_of.h"
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -15,24 +17,14 @@
 #include "link/secure_link.h"
 
 using namespace pelorin::link;
-using Clock = std::chrono::steady_clock;
 
 namespace {
+
+using pelorin::bench::bestSeconds;
 
 constexpr std::size_t mebibyte = 1 << 20;
 constexpr std::size_t piece = 64 * 1024;
 constexpr int rounds = 7;
-
-template <class F>
-double bestSeconds(F&& body) {
-    double best = 1e9;
-    for (int i = 0; i < rounds; ++i) {
-        const auto start = Clock::now();
-        body();
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-    }
-    return best;
-}
 
 double gigabytesPerSecond(std::size_t bytes, double seconds) {
     return bytes / seconds / 1e9;
@@ -52,14 +44,14 @@ int main() {
     }
 
     std::vector<std::uint8_t> destination(stream.size());
-    const double copySeconds = bestSeconds([&] {
+    const double copySeconds = bestSeconds(rounds, [&] {
         for (std::size_t offset = 0; offset < stream.size(); offset += piece) {
             const std::size_t n = std::min(piece, stream.size() - offset);
             std::memcpy(destination.data() + offset, stream.data() + offset, n);
         }
     });
     std::size_t frames = 0;
-    const double parseSeconds = bestSeconds([&] {
+    const double parseSeconds = bestSeconds(rounds, [&] {
         FrameParser parser;
         for (std::size_t offset = 0; offset < stream.size(); offset += piece) {
             const std::size_t n = std::min(piece, stream.size() - offset);
@@ -79,7 +71,7 @@ int main() {
     SecureLink::Session sender = finished->session;
     SecureLink::Session receiver = response->session;
     const int records = 64;
-    const double sealOpenSeconds = bestSeconds([&] {
+    const double sealOpenSeconds = bestSeconds(rounds, [&] {
         for (int i = 0; i < records; ++i) {
             auto record = sender.seal(body);
             auto opened = receiver.open(std::span(*record).subspan(SecureLink::recordHeadLength));
@@ -89,7 +81,7 @@ int main() {
     std::array<std::uint8_t, 32> key{};
     std::array<std::uint8_t, 12> nonce{};
     std::vector<std::uint8_t> sealed(mebibyte + 16), opened(mebibyte);
-    const double gcmSeconds = bestSeconds([&] {
+    const double gcmSeconds = bestSeconds(rounds, [&] {
         for (int i = 0; i < records; ++i) {
             nonce[11] = static_cast<std::uint8_t>(i);
             if (!crypto::aesGcmSealInto(key, nonce, body, sealed) ||
