@@ -16,7 +16,7 @@ packages=(
   libssl-dev libasio-dev nlohmann-json3-dev libicu-dev libavahi-client-dev
   libopencv-dev libheif-dev libqrencode-dev colmap
   # tests
-  libgtest-dev libgmock-dev libbenchmark-dev avahi-daemon dbus xvfb unzip
+  libgtest-dev libgmock-dev libbenchmark-dev avahi-daemon avahi-utils dbus iproute2 xvfb unzip
   # benchmark baselines
   assimp-utils
 )
