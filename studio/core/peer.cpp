@@ -39,7 +39,7 @@ std::optional<std::string> safePhotoName(const std::string& fileName) {
 }
 
 void Peer::raise(const Event& event) {
-    if (onEvent) onEvent(event);
+    onEvent(event);
 }
 
 void Peer::sendError(const Uuid& captureID, std::string message) {

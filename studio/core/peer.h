@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "link/callback_slot.h"
 #include "link/frame.h"
 #include "link/link_message.h"
 #include "studio/core/code_box.h"
@@ -71,8 +72,9 @@ class Peer {
          std::string studioName, bool photogrammetrySupported, std::filesystem::path jobsRoot,
          std::string appVersion);
 
-    // Set by the service right after creation; called synchronously on the connection's queue.
-    std::function<void(const Event&)> onEvent;
+    // Set by the service right after creation and cleared when the phone goes; called
+    // synchronously on the connection's queue.
+    link::CallbackSlot<const Event&> onEvent;
 
     void handle(const link::Frame& frame);
 
