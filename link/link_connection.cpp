@@ -27,7 +27,7 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint64_t recordAllowance = 1'048'640;
 // Up to this many queued records go to the socket in one gathered write.
 constexpr std::size_t maxRecordsPerWrite = 64;
-constexpr std::size_t maxBytesPerWrite = 8 * 1024 * 1024;
+constexpr std::size_t maxBytesPerWrite = 1024 * 1024;
 // An empty inbound buffer keeps storage up to this size instead of returning it, so that a
 // busy link does not allocate and fault in fresh pages on every receive.
 constexpr std::size_t retainedInboundBytes = 2 * TcpSettings::maxReceiveBytes;
