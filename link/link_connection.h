@@ -44,6 +44,8 @@ class LinkConnection {
         enum class Kind { connecting, waiting, ready, failed, closed };
         Kind kind = Kind::connecting;
         // waiting: why the transport cannot proceed; failed: the description of the error.
+        // This transport has no waiting condition: a connection that cannot be made fails
+        // with the system's text (or "Connection timed out" after 8 s).
         std::string text;
 
         static State connecting() { return {Kind::connecting, {}}; }
