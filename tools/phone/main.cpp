@@ -3,12 +3,16 @@
 // the finished model.
 //
 //   pelorin-phone (--link <pelorin3d://pair?...> | --host <host> --port <port> --code <code>
-//                 [--fingerprint <fp>]) upload <folder> [--out <folder>]
+//                 [--fingerprint <fp>]) upload <folder> [--out <folder>] [--stop-after <n>]
+//
+// --stop-after n hangs up after sending n photos, as a phone that loses the network would; the
+// same upload run again resumes where it stopped.
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -128,6 +132,7 @@ int main(int argc, char** argv) {
     std::optional<std::string> fingerprint;
     std::optional<fs::path> folder;
     fs::path out = fs::current_path();
+    std::optional<int> stopAfter;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -144,6 +149,8 @@ int main(int argc, char** argv) {
             fingerprint = argv[++i];
         } else if (argument == "--out" && hasValue) {
             out = argv[++i];
+        } else if (argument == "--stop-after" && hasValue) {
+            stopAfter = std::stoi(argv[++i]);
         } else if (argument == "upload" && hasValue) {
             folder = argv[++i];
         } else {
@@ -187,7 +194,26 @@ int main(int argc, char** argv) {
     int sent = 0;
     for (const auto& image : manifest.images) {
         if (existing.contains(image.fileName)) continue;
-        connection->send(msg::File{manifest.id, image.fileName}, readAll(*folder / image.fileName));
+        if (stopAfter && sent == *stopAfter) {
+            // Hang up once the photos sent so far have reached the studio.
+            connection->send(msg::Ping{});
+            expect<msg::Pong>(inbox, *connection);
+            std::printf("capture %s: stopped after %d photos\n", manifest.id.string().c_str(),
+                        sent);
+            connection->onMessage = nullptr;
+            connection->onStateChange = nullptr;
+            connection->cancel();
+            return 3;
+        }
+        // One photo at a time in flight, so that a large capture does not pile up in memory.
+        std::promise<std::optional<link::LinkConnection::SendError>> handed;
+        auto result = handed.get_future();
+        connection->send(msg::File{manifest.id, image.fileName}, readAll(*folder / image.fileName),
+                         [&handed](std::optional<link::LinkConnection::SendError> error) {
+                             handed.set_value(error);
+                         });
+        if (auto error = result.get())
+            fail("could not send " + image.fileName + ": " + link::description(*error));
         ++sent;
     }
     std::printf("capture %s: sent %d photo%s, %zu already there\n", manifest.id.string().c_str(),
