@@ -79,13 +79,19 @@ class Inbox {
 
 template <class M>
 M expect(Inbox& inbox, link::LinkConnection& connection) {
-    for (int waited = 0; waited < 600; ++waited) {
-        auto frame = inbox.next(std::chrono::seconds(1));
-        if (!frame) {
-            // Something every few seconds keeps the studio from closing a quiet connection.
-            if (waited % 10 == 9) connection.send(msg::Ping{});
-            continue;
+    using Clock = std::chrono::steady_clock;
+    auto lastPing = Clock::now();
+    auto lastFrame = Clock::now();
+    while (Clock::now() - lastFrame < std::chrono::minutes(10)) {
+        // Something every ten seconds keeps the studio from closing a connection it has not
+        // heard from, however busy the other direction is.
+        if (Clock::now() - lastPing > std::chrono::seconds(10)) {
+            connection.send(msg::Ping{});
+            lastPing = Clock::now();
         }
+        auto frame = inbox.next(std::chrono::seconds(1));
+        if (!frame) continue;
+        lastFrame = Clock::now();
         if (auto* wanted = std::get_if<M>(&frame->message)) return *wanted;
         if (auto* rejected = std::get_if<msg::Rejected>(&frame->message)) fail(rejected->reason);
         if (auto* error = std::get_if<msg::Error>(&frame->message)) fail(error->message);
