@@ -48,20 +48,23 @@ class Phone {
 
     // Waits for the first received frame of the kind that satisfies `match`, and takes it.
     template <class M>
-    std::optional<link::Frame> take(std::function<bool(const M&)> match = nullptr) {
+    std::optional<link::Frame> take(std::function<bool(const M&)> match = nullptr,
+                                    std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
         std::optional<link::Frame> found;
-        waitUntil([&] {
-            std::lock_guard guard(lock_);
-            for (auto it = received_.begin(); it != received_.end(); ++it) {
-                const auto* m = std::get_if<M>(&it->message);
-                if (m && (!match || match(*m))) {
-                    found = std::move(*it);
-                    received_.erase(it);
-                    return true;
+        waitUntil(
+            [&] {
+                std::lock_guard guard(lock_);
+                for (auto it = received_.begin(); it != received_.end(); ++it) {
+                    const auto* m = std::get_if<M>(&it->message);
+                    if (m && (!match || match(*m))) {
+                        found = std::move(*it);
+                        received_.erase(it);
+                        return true;
+                    }
                 }
-            }
-            return false;
-        });
+                return false;
+            },
+            timeout);
         return found;
     }
     link::LinkConnection::State state() {
@@ -255,6 +258,38 @@ TEST_F(StudioLinkTest, ModelsGoOutInMebibyteChunksInThePhonesFormat) {
     ASSERT_TRUE(noGlb);
     EXPECT_EQ(std::get<msg::Error>(noGlb->message).message,
               "This model was made for iPhone. Use Build Again on this phone for an Android copy.");
+}
+
+TEST_F(StudioLinkTest, LargeFramesOnlyAfterPairingAndStatusesOnlyToPairedPhones) {
+    const auto port = listen();
+    Phone stranger(runtime_, port, std::nullopt);
+    Phone paired(runtime_, port, std::nullopt);
+    paired.connection().send(msg::Hello{hello(link_->pairingCode())});
+    ASSERT_TRUE(paired.take<msg::Welcome>());
+
+    // A megabyte goes through once paired (the peer answers it) ...
+    const Uuid capture = Uuid::random();
+    paired.connection().send(msg::File{capture, "big.jpg"}, std::vector<std::uint8_t>(1 << 20, 1));
+    auto answer = paired.take<msg::Error>();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(std::get<msg::Error>(answer->message).message, "Unexpected file big.jpg.");
+
+    // ... and every status goes to the paired phone only.
+    link::CaptureManifest manifest;
+    manifest.id = Uuid::random();
+    manifest.images.resize(3);
+    store_->beginUpload(manifest, "someone else", 0);
+    auto pushed = paired.take<msg::Status>();
+    ASSERT_TRUE(pushed);
+    EXPECT_EQ(std::get<msg::Status>(pushed->message).status.captureID, manifest.id);
+    stranger.connection().send(msg::Ping{});
+    ASSERT_TRUE(stranger.take<msg::Rejected>());
+    EXPECT_FALSE(stranger.take<msg::Status>([](const msg::Status&) { return true; },
+                                            std::chrono::milliseconds(300)));
+
+    // Before pairing, a body over 64 KiB ends the connection.
+    stranger.connection().send(msg::File{capture, "big.jpg"}, std::vector<std::uint8_t>(65'537, 1));
+    EXPECT_TRUE(waitUntil([&] { return stranger.state().isFinal(); }));
 }
 
 TEST_F(StudioLinkTest, SilentPhonesAndInterruptedUploads) {
