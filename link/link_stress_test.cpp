@@ -19,12 +19,15 @@ constexpr std::size_t maxBody = 1 << 20;
 // Sends a client keeps in flight, so that memory stays bounded.
 constexpr int window = 4;
 
-// The body of frame i of a client: its size and bytes follow from the client's seed, so both
-// ends can check every byte without sharing state.
+// The body of frame i of a client: its size and where it starts in a shared pool of random
+// bytes follow from the client's seed, so both ends can check every byte without sharing state,
+// and no two frames are alike.
 Bytes bodyOf(std::uint32_t seed, int i) {
+    static const Bytes pool = randomBytes(2 * maxBody, 7);
     std::mt19937 generator(seed * 1000 + static_cast<std::uint32_t>(i));
     const std::size_t size = std::uniform_int_distribution<std::size_t>(0, maxBody)(generator);
-    return randomBytes(size, generator());
+    const std::size_t start = std::uniform_int_distribution<std::size_t>(0, maxBody)(generator);
+    return Bytes(pool.begin() + start, pool.begin() + start + size);
 }
 
 // What the desktop saw; shared with its callbacks, which may outlive the test's locals.
