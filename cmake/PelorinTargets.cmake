@@ -9,6 +9,12 @@ function(pelorin_add_tests name)
   if(NOT ARG_LABELS)
     set(ARG_LABELS unit)
   endif()
+  # Test discovery writes the properties out flat, so a list of labels would spill into the
+  # properties after it: one label per executable.
+  list(LENGTH ARG_LABELS label_count)
+  if(label_count GREATER 1)
+    message(FATAL_ERROR "pelorin_add_tests(${name}): give one label, not ${ARG_LABELS}")
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} pelorin_test_support GTest::gtest GTest::gmock)
   if(NOT ARG_NO_MAIN)
