@@ -98,12 +98,23 @@ TEST_F(LinkConnectionTest, FingerprintPinning) {
             matching ? identity.fingerprint() : newIdentity().fingerprint();
         auto client = LinkConnection::client(runtime, listener.endpoint(), expected);
         auto log = record(*client);
-        std::atomic<int> completions = 0;
-        std::optional<LinkConnection::SendError> heldError;
-        client->send(msg::Ping{}, {}, [&](auto error) {
-            heldError = error;
-            ++completions;
+        // Shared with the completion, which may run after this iteration has ended: a write's
+        // completion can follow the peer's receipt of its bytes.
+        struct Held {
+            std::atomic<int> completions = 0;
+            std::optional<LinkConnection::SendError> error;
+        };
+        auto held = std::make_shared<Held>();
+        client->send(msg::Ping{}, {}, [held](auto error) {
+            held->error = error;
+            ++held->completions;
         });
+        auto completedOnce = [&held] {
+            for (int i = 0; i < 500 && held->completions == 0; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            return held->completions.load();
+        };
         client->start();
         auto server = LinkConnection::server(listener.accept(), identity);
         auto serverLog = record(*server);
@@ -114,15 +125,15 @@ TEST_F(LinkConnectionTest, FingerprintPinning) {
             ASSERT_TRUE(serverLog->waitForFrames(1));
             client->cancel();
             ASSERT_TRUE(log->waitForFinal());
-            EXPECT_EQ(completions, 1);
-            EXPECT_FALSE(heldError);
+            EXPECT_EQ(completedOnce(), 1);
+            EXPECT_FALSE(held->error);
         } else {
             EXPECT_EQ(log->states(),
                       (std::vector{State::connecting(), State::failed(mismatchText)}));
             EXPECT_FALSE(client->peerFingerprint());
             // Held and later awaited sends both fail as the handshake never completed.
-            EXPECT_EQ(completions, 1);
-            EXPECT_EQ(heldError, LinkConnection::SendError(SecureError::badHandshake));
+            EXPECT_EQ(completedOnce(), 1);
+            EXPECT_EQ(held->error, LinkConnection::SendError(SecureError::badHandshake));
             EXPECT_EQ(sendAndWait(*client, msg::Ping{}),
                       LinkConnection::SendError(SecureError::badHandshake));
             EXPECT_EQ(description(LinkConnection::SendError(SecureError::badHandshake)), setupText);
