@@ -238,7 +238,8 @@ class EventLoop {
     std::optional<double> secondsRemaining_;
 };
 
-bool isApplePhone(const std::optional<link::CaptureManifest>& manifest) {
+// Phones of these models choose for themselves whether they want an OBJ copy.
+bool objOnlyWhenAsked(const std::optional<link::CaptureManifest>& manifest) {
     return manifest && (manifest->deviceModel.starts_with("iPhone") ||
                         manifest->deviceModel.starts_with("iPad"));
 }
@@ -381,7 +382,7 @@ pelorin::Expected<EngineOutput, AttemptError> attempt(
     const fs::path mainModel = staging / "model.usdz";
     std::vector<PhotogrammetryRequest> requests = {
         PhotogrammetryRequest::modelFile(mainModel, detail)};
-    const bool wantObj = !simple && !(isApplePhone(inputs.manifest) && !options.exportOBJ);
+    const bool wantObj = !simple && !(objOnlyWhenAsked(inputs.manifest) && !options.exportOBJ);
     if (wantObj) {
         fs::create_directories(staging / "OBJ", error);
         if (error) return unexpected(fileFailure(error));

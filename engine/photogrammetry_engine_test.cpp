@@ -270,10 +270,10 @@ TEST_F(EngineTest, ObjRuleForPhoneMakes) {
     EXPECT_FALSE(fs::exists(inputs_.output / "OBJ"));
 
     inputs_.manifest = manifest("iPhone 15 Pro", 10, false);
-    auto apple = run();
-    ASSERT_TRUE(apple);
-    EXPECT_FALSE(apple->glb);
-    EXPECT_FALSE(apple->objFolder);
+    auto askedOnly = run();
+    ASSERT_TRUE(askedOnly);
+    EXPECT_FALSE(askedOnly->glb);
+    EXPECT_FALSE(askedOnly->objFolder);
     EXPECT_EQ(requests().back().size(), 2u);  // model and point cloud only
 }
 
