@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/obj_reader.h"
+#include "bench/evaluation/model_file.h"
 #include "link/file_reader.h"
 
 namespace pelorin::evaluation {
@@ -120,17 +120,23 @@ pelorin::Expected<Mesh, std::string> loadPly(const fs::path& path) {
         return value;
     };
     for (const auto& element : elements) {
+        // Each element reads at least one value, so the file's size bounds the loops below.
+        if (element.count > 0 && element.properties.empty())
+            return pelorin::unexpected("PLY element " + element.name + " has no properties");
         for (std::size_t i = 0; i < element.count; ++i) {
             Point position{};
             for (const auto& property : element.properties) {
                 if (property.isList) {
                     auto count = next(property.countType);
-                    if (!count || *count < 0 || *count > 64)
+                    if (!count) return pelorin::unexpected(std::string("truncated PLY"));
+                    if (*count < 0 || *count > 64)
                         return pelorin::unexpected(std::string("bad PLY list"));
                     std::vector<std::uint32_t> corners;
                     for (int c = 0; c < static_cast<int>(*count); ++c) {
                         auto index = next(property.type);
                         if (!index) return pelorin::unexpected(std::string("truncated PLY"));
+                        if (!(*index >= 0 && *index < 4294967295.0))
+                            return pelorin::unexpected(std::string("bad PLY vertex index"));
                         corners.push_back(static_cast<std::uint32_t>(*index));
                     }
                     if (element.name == "face") {
@@ -154,41 +160,38 @@ pelorin::Expected<Mesh, std::string> loadPly(const fs::path& path) {
     return mesh;
 }
 
-pelorin::Expected<Mesh, std::string> loadObj(const fs::path& path) {
-    const bool folder = fs::is_directory(path);
-    auto file = folder ? engine::ObjReader::findObjFile(path) : std::optional<fs::path>(path);
-    if (!file) return pelorin::unexpected(std::string("no OBJ file in ") + path.string());
-    auto parsed = engine::ObjReader::parseOBJ(*file);
-    if (!parsed) return pelorin::unexpected(parsed.error().description());
-    Mesh mesh;
-    for (std::size_t i = 0; i + 2 < parsed->positions.size(); i += 3) {
-        mesh.vertices.push_back(
-            {parsed->positions[i], parsed->positions[i + 1], parsed->positions[i + 2]});
-    }
-    for (const auto& group : parsed->groups) {
-        for (std::size_t i = 0; i + 2 < group.indices.size(); i += 3) {
-            mesh.triangles.push_back(
-                {group.indices[i], group.indices[i + 1], group.indices[i + 2]});
-        }
-    }
-    return mesh;
-}
-
 }  // namespace
 
 pelorin::Expected<Mesh, std::string> loadMesh(const fs::path& path) {
     std::string extension = path.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
-    auto mesh = extension == ".ply" ? loadPly(path) : loadObj(path);
-    if (!mesh) return mesh;
-    for (const auto& triangle : mesh->triangles) {
-        for (auto index : triangle) {
-            if (index >= mesh->vertices.size())
-                return pelorin::unexpected(std::string("index out of range"));
+    auto failed = [&](const std::string& reason) {
+        return pelorin::unexpected(path.string() + ": " + reason);
+    };
+    Mesh mesh;
+    if (extension == ".ply") {
+        auto read = loadPly(path);
+        if (!read) return failed(read.error());
+        mesh = std::move(read).value();
+    } else {
+        // Its reasons name the file already.
+        auto textured = loadTexturedModel(path);
+        if (!textured) return pelorin::unexpected(textured.error());
+        mesh = geometryOf(*textured);
+    }
+    // Far-off or non-finite coordinates would break the distance grid's arithmetic.
+    for (const auto& vertex : mesh.vertices) {
+        for (double c : vertex) {
+            if (!(std::abs(c) < 1e9))
+                return failed("a vertex lies at a non-finite or absurd place");
         }
     }
-    if (mesh->triangles.empty())
-        return pelorin::unexpected(std::string("the mesh has no triangles"));
+    for (const auto& triangle : mesh.triangles) {
+        for (auto index : triangle) {
+            if (index >= mesh.vertices.size()) return failed("index out of range");
+        }
+    }
+    if (mesh.triangles.empty()) return failed("the mesh has no triangles");
     return mesh;
 }
 

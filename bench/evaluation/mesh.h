@@ -21,7 +21,7 @@ struct Mesh {
 };
 
 // Reads a PLY file (ASCII or binary little-endian, float or double coordinates), an OBJ file or
-// an OBJ folder. Fails with a one-line reason.
+// folder, a .glb or a .usdz. Fails with a one-line reason that names the file.
 pelorin::Expected<Mesh, std::string> loadMesh(const std::filesystem::path& path);
 
 // Writes an ASCII PLY, for test data and debugging.

@@ -2,89 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <numbers>
-
+#include "bench/evaluation/test_shapes.h"
 #include "tests/support/scratch_folder.h"
 
 namespace pelorin::evaluation {
 namespace {
 
-// A closed, lumpy, asymmetric solid about 2.5 units across: no rotation maps it onto itself.
-Mesh lumpySolid(double offset = 0) {
-    const int rings = 48, segments = 96;
-    auto radius = [](double theta, double phi) {
-        return 1 + 0.25 * std::sin(3 * phi) * std::sin(theta) * std::sin(theta) +
-               0.15 * std::cos(2 * theta) +
-               0.3 * std::exp(-((phi - 1) * (phi - 1) + (theta - 1) * (theta - 1)) / 0.1);
-    };
-    Mesh mesh;
-    std::vector<Point> normals;
-    for (int r = 0; r <= rings; ++r) {
-        for (int s = 0; s < segments; ++s) {
-            const double theta = std::numbers::pi * r / rings,
-                         phi = 2 * std::numbers::pi * s / segments;
-            const double k = radius(theta, phi);
-            const Point direction = {std::sin(theta) * std::cos(phi), std::cos(theta),
-                                     std::sin(theta) * std::sin(phi)};
-            mesh.vertices.push_back({k * direction[0], 1.3 * k * direction[1], k * direction[2]});
-        }
-    }
-    for (int r = 0; r < rings; ++r) {
-        for (int s = 0; s < segments; ++s) {
-            const std::uint32_t a = r * segments + s, b = r * segments + (s + 1) % segments;
-            const std::uint32_t c = a + segments, d = b + segments;
-            mesh.triangles.push_back({a, c, b});
-            mesh.triangles.push_back({b, c, d});
-        }
-    }
-    if (offset != 0) {
-        // Move every vertex along its normal (the mean of its faces' normals).
-        std::vector<Point> sum(mesh.vertices.size(), Point{});
-        for (const auto& t : mesh.triangles) {
-            const auto& p0 = mesh.vertices[t[0]];
-            const Point u = {mesh.vertices[t[1]][0] - p0[0], mesh.vertices[t[1]][1] - p0[1],
-                             mesh.vertices[t[1]][2] - p0[2]};
-            const Point v = {mesh.vertices[t[2]][0] - p0[0], mesh.vertices[t[2]][1] - p0[1],
-                             mesh.vertices[t[2]][2] - p0[2]};
-            const Point n = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
-                             u[0] * v[1] - u[1] * v[0]};
-            for (auto i : t) {
-                for (int k = 0; k < 3; ++k) sum[i][k] += n[k];
-            }
-        }
-        for (std::size_t i = 0; i < mesh.vertices.size(); ++i) {
-            const double length =
-                std::sqrt(sum[i][0] * sum[i][0] + sum[i][1] * sum[i][1] + sum[i][2] * sum[i][2]);
-            if (length == 0) continue;
-            // Outward: the triangles wind so that their normals point out of the solid.
-            for (int k = 0; k < 3; ++k) mesh.vertices[i][k] -= offset * sum[i][k] / length;
-        }
-    }
-    return mesh;
-}
-
-Similarity someSimilarity() {
-    // 40 degrees about (1, 2, 3), scaled by 0.37 and moved.
-    const double angle = 40 * std::numbers::pi / 180;
-    double axis[3] = {1, 2, 3};
-    const double n = std::sqrt(14.0);
-    for (double& a : axis) a /= n;
-    const double c = std::cos(angle), s = std::sin(angle), t = 1 - c;
-    Similarity moved;
-    moved.scale = 0.37;
-    moved.rotation = {t * axis[0] * axis[0] + c,
-                      t * axis[0] * axis[1] - s * axis[2],
-                      t * axis[0] * axis[2] + s * axis[1],
-                      t * axis[0] * axis[1] + s * axis[2],
-                      t * axis[1] * axis[1] + c,
-                      t * axis[1] * axis[2] - s * axis[0],
-                      t * axis[0] * axis[2] - s * axis[1],
-                      t * axis[1] * axis[2] + s * axis[0],
-                      t * axis[2] * axis[2] + c};
-    moved.translation = {5, -3, 12};
-    return moved;
-}
+using fixtures::lumpySolid;
+using fixtures::someSimilarity;
 
 TEST(ModelScore, TheTruthItselfScoresPerfectlyWhereverItStands) {
     const Mesh truth = lumpySolid();
