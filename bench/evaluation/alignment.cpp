@@ -77,7 +77,7 @@ cv::Matx33d principalAxes(const std::vector<Point>& points, const Point& c) {
 
 }  // namespace
 
-Similarity fitSimilarity(const std::vector<Point>& from, const std::vector<Point>& to) {
+Similarity fitSimilarity(const std::vector<Point>& from, const std::vector<Point>& to, Fit fit) {
     const Point a = centroid(from), b = centroid(to);
     cv::Matx33d covariance = cv::Matx33d::zeros();
     double variance = 0;
@@ -95,7 +95,7 @@ Similarity fitSimilarity(const std::vector<Point>& from, const std::vector<Point
     const cv::Matx33d rotation = u * s * vt;
     Similarity result;
     const double trace = w(0) * s(0, 0) + w(1) * s(1, 1) + w(2) * s(2, 2);
-    result.scale = variance > 0 ? trace / variance : 1;
+    result.scale = fit == Fit::rigid || variance <= 0 ? 1 : trace / variance;
     for (int i = 0; i < 9; ++i) result.rotation[i] = rotation.val[i];
     const Point moved = result.apply(a);
     for (int i = 0; i < 3; ++i) result.translation[i] = b[i] - moved[i];
@@ -103,7 +103,7 @@ Similarity fitSimilarity(const std::vector<Point>& from, const std::vector<Point
 }
 
 double refineByIcp(const std::vector<Point>& points, const SurfaceDistance& surface,
-                   Similarity& start, int iterations) {
+                   Similarity& start, int iterations, Fit fit) {
     double mean = std::numeric_limits<double>::infinity();
     std::vector<Point> from, to;
     std::vector<double> distances(points.size());
@@ -132,15 +132,18 @@ double refineByIcp(const std::vector<Point>& points, const SurfaceDistance& surf
             }
         }
         if (from.size() < 3) break;
-        start = fitSimilarity(from, to);
+        start = fitSimilarity(from, to, fit);
     }
     return mean;
 }
 
 Similarity alignGlobally(const std::vector<Point>& modelPoints,
-                         const std::vector<Point>& truthPoints, const SurfaceDistance& truth) {
+                         const std::vector<Point>& truthPoints, const SurfaceDistance& truth,
+                         Fit fit) {
     const Point mc = centroid(modelPoints), tc = centroid(truthPoints);
-    const double scale = rmsRadius(truthPoints, tc) / std::max(rmsRadius(modelPoints, mc), 1e-12);
+    const double scale = fit == Fit::rigid ? 1
+                                           : rmsRadius(truthPoints, tc) /
+                                                 std::max(rmsRadius(modelPoints, mc), 1e-12);
     // A thin subset is enough to rank the starting rotations.
     std::vector<Point> few;
     for (std::size_t k = 0; k < modelPoints.size();
@@ -161,13 +164,13 @@ Similarity alignGlobally(const std::vector<Point>& modelPoints,
         for (int i = 0; i < 9; ++i) candidate.rotation[i] = rotation.val[i];
         const Point moved = candidate.apply(mc);
         for (int i = 0; i < 3; ++i) candidate.translation[i] = tc[i] - moved[i];
-        const double mean = refineByIcp(few, truth, candidate, 15);
+        const double mean = refineByIcp(few, truth, candidate, 15, fit);
         if (mean < bestMean) {
             bestMean = mean;
             best = candidate;
         }
     }
-    refineByIcp(modelPoints, truth, best, 60);
+    refineByIcp(modelPoints, truth, best, 60, fit);
     return best;
 }
 

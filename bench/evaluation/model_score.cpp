@@ -37,9 +37,15 @@ ModelScore scoreModel(const Mesh& model, const Mesh& truth, const ScoreOptions& 
     ModelScore score;
     if (options.initial) {
         score.alignment = *options.initial;
-        refineByIcp(fitting, truthSurface, score.alignment, 60);
+        refineByIcp(fitting, truthSurface, score.alignment, 60, options.fit);
     } else {
-        score.alignment = alignGlobally(fitting, truthPoints, truthSurface);
+        score.alignment = alignGlobally(fitting, truthPoints, truthSurface, options.fit);
+    }
+    score.similarityScale = score.alignment.scale;
+    if (options.fit == Fit::rigid) {
+        Similarity free = score.alignment;
+        refineByIcp(fitting, truthSurface, free, 60);
+        score.similarityScale = free.scale;
     }
 
     double sum = 0;

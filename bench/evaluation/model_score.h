@@ -15,7 +15,11 @@ struct ModelScore {
     double meanErrorFraction = 0;
     // Share of the true surface within 1% of the diagonal of the model's surface.
     double completeness = 0;
+    // The model-to-truth transform the figures were measured through.
     Similarity alignment;
+    // The scale a free similarity fit settles on from there: 1 for a model in the truth's
+    // units, whichever fit the figures used.
+    double similarityScale = 1;
 };
 
 struct ScoreOptions {
@@ -24,6 +28,8 @@ struct ScoreOptions {
     std::optional<link::ObjectBounds> bounds;
     // Where to start the alignment; nothing searches over orientations.
     std::optional<Similarity> initial;
+    // Fit::rigid keeps the model's own scale, for models already in metres.
+    Fit fit = Fit::similarity;
     std::size_t samples = 20000;
 };
 

@@ -31,6 +31,33 @@ TEST(ModelScore, ASurfaceOffsetByOnePercentScoresAboutOnePercent) {
     EXPECT_LT(score.meanErrorFraction, 0.012);
 }
 
+TEST(ModelScore, ARigidFitKeepsTheModelsScale) {
+    const Mesh truth = lumpySolid();
+    const double diagonal = truth.diagonal();
+    ScoreOptions rigid;
+    rigid.fit = Fit::rigid;
+    rigid.samples = 10000;
+    // Moved and turned only: nothing to find but the pose.
+    const ModelScore same = scoreModel(someSimilarity(1).apply(truth), truth, rigid);
+    EXPECT_LT(same.meanErrorFraction, 1e-5);
+    EXPECT_DOUBLE_EQ(same.alignment.scale, 1);
+    EXPECT_NEAR(same.similarityScale, 1, 1e-4);
+
+    // The whole offset shows, where a similarity hides most of it as scale.
+    const ModelScore offset =
+        scoreModel(someSimilarity(1).apply(lumpySolid(0.01 * diagonal)), truth, rigid);
+    EXPECT_GT(offset.meanErrorFraction, 0.008);
+    EXPECT_LT(offset.meanErrorFraction, 0.012);
+    EXPECT_DOUBLE_EQ(offset.alignment.scale, 1);
+    EXPECT_LT(offset.similarityScale, 0.995);
+
+    // A model 10% too large stays too large, and the free scale says by how much.
+    const ModelScore large = scoreModel(someSimilarity(1.1).apply(truth), truth, rigid);
+    EXPECT_GT(large.meanErrorFraction, 0.01);
+    EXPECT_DOUBLE_EQ(large.alignment.scale, 1);
+    EXPECT_NEAR(large.similarityScale, 1 / 1.1, 1e-3);
+}
+
 TEST(ModelScore, OnlyTheObjectInsideItsBoundsCountsAndFits) {
     const Mesh truth = lumpySolid();
     // A model with a far-away slab (a floor) that the truth lacks.
