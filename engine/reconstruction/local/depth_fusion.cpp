@@ -1,0 +1,149 @@
+#include "engine/reconstruction/local/depth_fusion.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <thread>
+#include <unordered_map>
+
+namespace pelorin::engine::local {
+
+namespace {
+
+Vec3 backProject(const RegisteredView& view, double x, double y, double depth) {
+    const auto& c = view.camera;
+    const Vec3 inCamera = {(x + 0.5 - c.cx) / c.fx * depth, (y + 0.5 - c.cy) / c.fy * depth, depth};
+    return transposed(view.rotation) * inCamera + view.centre;
+}
+
+struct Cell {
+    Vec3 position{};
+    Vec3 normal{};
+    std::array<double, 3> colour{};
+    int count = 0;
+};
+
+using Cells = std::unordered_map<std::uint64_t, Cell>;
+
+std::uint64_t cellKey(const Vec3& p, double size) {
+    auto part = [&](double v) {
+        return static_cast<std::uint64_t>(static_cast<std::int64_t>(std::floor(v / size)) +
+                                          (1 << 20)) &
+               0x1FFFFF;
+    };
+    return part(p[0]) | (part(p[1]) << 21) | (part(p[2]) << 42);
+}
+
+bool agrees(const DepthMap& map, const Vec3& world, double tolerance) {
+    const Vec3 pixel = map.view.project(world);
+    if (pixel[2] <= 0) return false;
+    const int x = static_cast<int>(std::floor(pixel[0])),
+              y = static_cast<int>(std::floor(pixel[1]));
+    if (x < 0 || y < 0 || x >= map.depth.cols || y >= map.depth.rows) return false;
+    const float depth = map.depth.at<float>(y, x);
+    return depth > 0 && std::abs(depth - pixel[2]) <= tolerance * pixel[2];
+}
+
+void fuseView(std::size_t index, const std::vector<DepthMap>& maps,
+              const std::vector<cv::Mat>& colours, const std::vector<ViewNeighbours>& neighbours,
+              const FusionOptions& options, double cell, Cells& cells) {
+    const DepthMap& map = maps[index];
+    const auto& others = neighbours[index].neighbours;
+    const int needed =
+        std::min(options.minimumAgreeing, std::max(1, static_cast<int>(others.size())));
+    for (int y = 0; y + 1 < map.depth.rows; ++y) {
+        const float* row = map.depth.ptr<float>(y);
+        const float* below = map.depth.ptr<float>(y + 1);
+        for (int x = 0; x + 1 < map.depth.cols; ++x) {
+            const double depth = row[x];
+            if (depth <= 0 || row[x + 1] <= 0 || below[x] <= 0) continue;
+            const Vec3 point = backProject(map.view, x, y, depth);
+            if (options.keep && !options.keep(point)) continue;
+            int agreeing = 0;
+            for (std::size_t other : others)
+                if (agrees(maps[other], point, options.agreement) && ++agreeing >= needed) break;
+            if (agreeing < needed) continue;
+            // The normal of the little surface through this pixel and the next ones.
+            const Vec3 right = backProject(map.view, x + 1, y, row[x + 1]);
+            const Vec3 down = backProject(map.view, x, y + 1, below[x]);
+            Vec3 normal = normalized(cross(down - point, right - point));
+            if (dot(normal, map.view.centre - point) < 0) normal = -1.0 * normal;
+            const auto& colour = colours[index];
+            const int cx = x * colour.cols / map.depth.cols, cy = y * colour.rows / map.depth.rows;
+            const auto bgr = colour.at<cv::Vec3b>(cy, cx);
+            Cell& target = cells[cellKey(point, cell)];
+            target.position = target.position + point;
+            target.normal = target.normal + normal;
+            target.colour = {target.colour[0] + bgr[2], target.colour[1] + bgr[1],
+                             target.colour[2] + bgr[0]};
+            ++target.count;
+        }
+    }
+}
+
+// The size of a pixel on the surface, typical across the views.
+double typicalFootprint(const std::vector<DepthMap>& maps) {
+    std::vector<double> footprints;
+    for (const auto& map : maps) {
+        std::vector<float> depths;
+        for (int y = 0; y < map.depth.rows; y += 4)
+            for (int x = 0; x < map.depth.cols; x += 4)
+                if (const float d = map.depth.at<float>(y, x); d > 0) depths.push_back(d);
+        if (depths.empty()) continue;
+        std::nth_element(depths.begin(), depths.begin() + depths.size() / 2, depths.end());
+        footprints.push_back(depths[depths.size() / 2] / map.view.camera.fx);
+    }
+    if (footprints.empty()) return 0;
+    std::nth_element(footprints.begin(), footprints.begin() + footprints.size() / 2,
+                     footprints.end());
+    return footprints[footprints.size() / 2];
+}
+
+}  // namespace
+
+std::vector<DensePoint> fuseDepthMaps(const std::vector<DepthMap>& maps,
+                                      const std::vector<cv::Mat>& colours,
+                                      const std::vector<ViewNeighbours>& neighbours,
+                                      const FusionOptions& options) {
+    const double cell = options.cellInPixels * typicalFootprint(maps);
+    if (cell <= 0) return {};
+    const unsigned threads = std::max(1u, options.threads);
+    std::vector<Cells> partial(threads);
+    std::atomic<std::size_t> next{0};
+    {
+        std::vector<std::jthread> workers;
+        for (unsigned t = 0; t < threads; ++t) {
+            workers.emplace_back([&, t] {
+                for (std::size_t i; (i = next++) < maps.size();)
+                    fuseView(i, maps, colours, neighbours, options, cell, partial[t]);
+            });
+        }
+    }
+    Cells& cells = partial[0];
+    for (unsigned t = 1; t < threads; ++t) {
+        for (auto& [key, value] : partial[t]) {
+            Cell& target = cells[key];
+            target.position = target.position + value.position;
+            target.normal = target.normal + value.normal;
+            for (int c = 0; c < 3; ++c) target.colour[c] += value.colour[c];
+            target.count += value.count;
+        }
+        partial[t].clear();
+    }
+    std::vector<DensePoint> points;
+    points.reserve(cells.size());
+    for (const auto& [key, value] : cells) {
+        DensePoint point;
+        point.position = (1.0 / value.count) * value.position;
+        point.normal = normalized(value.normal);
+        for (int c = 0; c < 3; ++c)
+            point.colour[c] = static_cast<std::uint8_t>(std::lround(value.colour[c] / value.count));
+        points.push_back(point);
+    }
+    // The same input gives the same cloud, whatever the threads did.
+    std::sort(points.begin(), points.end(),
+              [](const DensePoint& a, const DensePoint& b) { return a.position < b.position; });
+    return points;
+}
+
+}  // namespace pelorin::engine::local
