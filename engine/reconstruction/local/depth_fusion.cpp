@@ -51,22 +51,28 @@ void fuseView(std::size_t index, const std::vector<DepthMap>& maps,
     const auto& others = neighbours[index].neighbours;
     const int needed =
         std::min(options.minimumAgreeing, std::max(1, static_cast<int>(others.size())));
-    for (int y = 0; y + 1 < map.depth.rows; ++y) {
-        const float* row = map.depth.ptr<float>(y);
-        const float* below = map.depth.ptr<float>(y + 1);
-        for (int x = 0; x + 1 < map.depth.cols; ++x) {
-            const double depth = row[x];
-            if (depth <= 0 || row[x + 1] <= 0 || below[x] <= 0) continue;
+    // Normals span a few pixels: neighbouring depths are too noisy to give a direction.
+    constexpr int reach = 3;
+    auto depthAt = [&](int x, int y) { return map.depth.at<float>(y, x); };
+    for (int y = reach; y + reach < map.depth.rows; ++y) {
+        for (int x = reach; x + reach < map.depth.cols; ++x) {
+            const double depth = depthAt(x, y);
+            if (depth <= 0) continue;
+            const double left = depthAt(x - reach, y), right = depthAt(x + reach, y);
+            const double up = depthAt(x, y - reach), down = depthAt(x, y + reach);
+            auto near = [&](double other) { return std::abs(other - depth) < 0.05 * depth; };
+            if (!near(left) || !near(right) || !near(up) || !near(down)) continue;
             const Vec3 point = backProject(map.view, x, y, depth);
             if (options.keep && !options.keep(point)) continue;
             int agreeing = 0;
             for (std::size_t other : others)
                 if (agrees(maps[other], point, options.agreement) && ++agreeing >= needed) break;
             if (agreeing < needed) continue;
-            // The normal of the little surface through this pixel and the next ones.
-            const Vec3 right = backProject(map.view, x + 1, y, row[x + 1]);
-            const Vec3 down = backProject(map.view, x, y + 1, below[x]);
-            Vec3 normal = normalized(cross(down - point, right - point));
+            const Vec3 across = backProject(map.view, x + reach, y, right) -
+                                backProject(map.view, x - reach, y, left);
+            const Vec3 along =
+                backProject(map.view, x, y + reach, down) - backProject(map.view, x, y - reach, up);
+            Vec3 normal = normalized(cross(along, across));
             if (dot(normal, map.view.centre - point) < 0) normal = -1.0 * normal;
             const auto& colour = colours[index];
             const int cx = x * colour.cols / map.depth.cols, cy = y * colour.rows / map.depth.rows;
