@@ -18,17 +18,17 @@ PinholeCamera::PinholeCamera(const std::array<double, 16>& m, const std::array<d
     k_ = {k[0], k[3], k[6], k[1], k[4], k[7], k[2], k[5], k[8]};
 }
 
-PinholeCamera PinholeCamera::ofView(const TruthView& view, int truthWidth, int truthHeight,
-                                    int width, int height) {
+PinholeCamera PinholeCamera::resized(int width, int height) const {
     // With the corner at (0, 0), scaling the image scales every pixel position alike.
-    const double sx = truthWidth > 0 ? double(width) / truthWidth : 1;
-    const double sy = truthHeight > 0 ? double(height) / truthHeight : 1;
-    auto k = view.intrinsics;
+    PinholeCamera copy = *this;
+    const double sx = double(width) / width_, sy = double(height) / height_;
     for (int column = 0; column < 3; ++column) {
-        k[column * 3 + 0] *= sx;
-        k[column * 3 + 1] *= sy;
+        copy.k_[column] *= sx;
+        copy.k_[3 + column] *= sy;
     }
-    return PinholeCamera(view.cameraTransform, k, width, height);
+    copy.width_ = width;
+    copy.height_ = height;
+    return copy;
 }
 
 Point PinholeCamera::toCamera(const Point& world) const {

@@ -3,7 +3,6 @@
 #include <array>
 
 #include "bench/evaluation/mesh.h"
-#include "bench/evaluation/truth_cameras.h"
 
 namespace pelorin::evaluation {
 
@@ -15,10 +14,9 @@ class PinholeCamera {
     PinholeCamera(const std::array<double, 16>& cameraToWorld,
                   const std::array<double, 9>& intrinsics, int width, int height);
 
-    // The camera of a truth view, for an image of the given size: a photo may be scaled from
-    // the size the truth's intrinsics are for (truthWidth x truthHeight).
-    static PinholeCamera ofView(const TruthView& view, int truthWidth, int truthHeight, int width,
-                                int height);
+    // The same camera for the image scaled to another size (a photo may be smaller than the
+    // size its recorded intrinsics are for).
+    PinholeCamera resized(int width, int height) const;
 
     int width() const { return width_; }
     int height() const { return height_; }

@@ -81,9 +81,7 @@ TEST(Rasteriser, SilhouetteEdgesFallWherePixelCentresCross) {
 
     // A photo of 200 x 50 for a truth of 100 x 100: intrinsics scale per axis (fx 200, cx
     // 100; fy 50, cy 25), so columns 50 to 150 and rows 15 to 33.125.
-    TruthView view{"a", atOrigin, {100, 0, 0, 0, 100, 0, 50, 50, 1}, {0, -1, 0}};
-    const Extent scaled =
-        extentOf(renderSilhouette(quad, PinholeCamera::ofView(view, 100, 100, 200, 50)));
+    const Extent scaled = extentOf(renderSilhouette(quad, camera().resized(200, 50)));
     EXPECT_EQ(scaled.firstColumn, 50);
     EXPECT_EQ(scaled.lastColumn, 149);
     EXPECT_EQ(scaled.firstRow, 15);
