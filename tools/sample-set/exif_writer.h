@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "link/expected.h"
+
+namespace pelorin::samples {
+
+// What a camera records about a shot that reconstruction reads back: the lens, so that the
+// focal length in pixels can be estimated before any matching.
+struct ExifFields {
+    std::string make;
+    std::string model;
+    std::string dateTimeOriginal;  // "YYYY:MM:DD HH:MM:SS"
+    double focalLengthMillimetres = 0;
+    std::uint16_t focalLength35mm = 0;  // the same lens on a 36 mm wide sensor
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+};
+
+// An APP1 "Exif" segment, marker included, little-endian TIFF inside.
+std::vector<std::uint8_t> makeExifSegment(const ExifFields& fields);
+
+// The JPEG with its APP0/APP1 segments replaced by `segment`, which goes right after the
+// start-of-image marker as readers expect. Fails when the bytes are not a JPEG.
+pelorin::Expected<std::vector<std::uint8_t>, std::string> withExif(
+    std::span<const std::uint8_t> jpeg, std::span<const std::uint8_t> segment);
+
+}  // namespace pelorin::samples
