@@ -1,13 +1,17 @@
-# pelorin_add_tests(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [NO_MAIN])
+# pelorin_add_tests(<name> SOURCES <files...> LIBS <targets...> [LABELS <label>] [TIMEOUT <s>]
+#                   [NO_MAIN])
 # One GoogleTest executable per folder; every test case is registered with CTest under the labels.
 # NO_MAIN: the sources bring their own main (for example one that runs a Qt application).
 function(pelorin_add_tests name)
-  cmake_parse_arguments(ARG "NO_MAIN" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "NO_MAIN" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT PELORIN_BUILD_TESTS)
     return()
   endif()
   if(NOT ARG_LABELS)
     set(ARG_LABELS unit)
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
   endif()
   # Test discovery writes the properties out flat, so a list of labels would spill into the
   # properties after it: one label per executable.
@@ -25,7 +29,7 @@ function(pelorin_add_tests name)
     PELORIN_BINARY_DIR="${PROJECT_BINARY_DIR}")
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
 endfunction()
 
 # pelorin_add_fuzzer(<name> SOURCES <files...> LIBS <targets...> [SECONDS <n>] [CORPUS <dir>])

@@ -197,7 +197,7 @@ class PhotogrammetryService {
         const std::filesystem::path& photo) = 0;
 };
 
-// The service this process uses: the one that PELORIN_PHOTOGRAMMETRY names ("replay" or
+// The service this process uses: the one that PELORIN_PHOTOGRAMMETRY names ("local", "replay" or
 // "replay:<script.json>", for tests and demos), else the real reconstruction backend when it is
 // installed, else one that reports itself unsupported. Chosen once.
 std::shared_ptr<PhotogrammetryService> defaultPhotogrammetryService();

@@ -2,6 +2,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "engine/reconstruction/local/local_backend.h"
 #include "engine/reconstruction/photogrammetry_service.h"
 #include "engine/reconstruction/replay_backend.h"
 
@@ -48,9 +49,12 @@ std::shared_ptr<PhotogrammetryService> makePhotogrammetryService(std::string_vie
                   << '\n';
         return std::make_shared<UnsupportedService>();
     }
-    if (!setting.empty()) {
+    if (!setting.empty() && setting != "local") {
         std::cerr << "pelorin: unknown photogrammetry backend \"" << setting << "\"\n";
+        return std::make_shared<UnsupportedService>();
     }
+    auto local = std::make_shared<local::LocalBackend>();
+    if (local->isSupported()) return local;
     return std::make_shared<UnsupportedService>();
 }
 

@@ -105,10 +105,11 @@ evaluation::TruthCameras scaledCameras(const evaluation::TruthCameras& truth, do
     return scaled;
 }
 
-evaluation::TruthCameras everyNthView(const evaluation::TruthCameras& truth, int step) {
+evaluation::TruthCameras viewRange(const evaluation::TruthCameras& truth, std::size_t first,
+                                   std::size_t count) {
     auto chosen = truth;
     chosen.views.clear();
-    for (std::size_t i = 0; i < truth.views.size(); i += static_cast<std::size_t>(step))
+    for (std::size_t i = first; i < first + count && i < truth.views.size(); ++i)
         chosen.views.push_back(truth.views[i]);
     return chosen;
 }

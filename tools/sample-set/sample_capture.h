@@ -31,8 +31,9 @@ link::CaptureManifest makeSampleManifest(const evaluation::TruthCameras& truth,
 // their origin is the image's corner.
 evaluation::TruthCameras scaledCameras(const evaluation::TruthCameras& truth, double factor);
 
-// Every `step`-th view, starting with the first.
-evaluation::TruthCameras everyNthView(const evaluation::TruthCameras& truth, int step);
+// `count` views from the `first`, in order.
+evaluation::TruthCameras viewRange(const evaluation::TruthCameras& truth, std::size_t first,
+                                   std::size_t count);
 
 // When the photos of the set were taken: one every 2.5 seconds from a fixed morning.
 Date capturedAt(std::size_t index);

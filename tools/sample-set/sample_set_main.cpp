@@ -29,8 +29,8 @@ namespace {
 constexpr int jpegQuality = 90;
 // Lens of the renders: 35 mm on a 36 mm wide sensor.
 constexpr double lensMillimetres = 35.0;
-// The reduced set keeps every third view at half the size.
-constexpr int reducedStep = 3;
+// The reduced set keeps the middle ring of views (neighbours 15 degrees apart, close enough
+// for features to match at the small size) at half the size.
 constexpr double reducedScale = 0.5;
 
 int usage() {
@@ -173,10 +173,11 @@ int main(int argc, char** argv) {
     if (!writePhotoSet(pngs, *cameras, all, *photos)) return 1;
     if (!writeTruth(*renders / "truth", *cameras, *truth)) return 1;
     if (reduced) {
+        const std::size_t ring = cameras->views.size() / 3;
         const auto few =
-            samples::scaledCameras(samples::everyNthView(*cameras, reducedStep), reducedScale);
+            samples::scaledCameras(samples::viewRange(*cameras, ring, ring), reducedScale);
         std::vector<std::size_t> indices;
-        for (std::size_t i = 0; i < all.size(); i += reducedStep) indices.push_back(i);
+        for (std::size_t i = ring; i < 2 * ring; ++i) indices.push_back(i);
         if (!writePhotoSet(pngs, few, indices, *reduced / "photos")) return 1;
         if (!writeTruth(*renders / "truth", few, *reduced / "truth")) return 1;
     }

@@ -1,0 +1,170 @@
+#include "engine/reconstruction/local/local_backend.h"
+
+#include <signal.h>
+
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/scratch_folder.h"
+
+using namespace pelorin::engine;
+using namespace pelorin::engine::local;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path reducedSet = fs::path(PELORIN_TEST_DATA) / "statue-reduced" / "photos";
+
+// COLMAP behind a wrapper that notes each command and its process id.
+struct LoggedColmap {
+    explicit LoggedColmap(const fs::path& folder) : log(folder / "colmap.log") {
+        script = folder / "colmap-logged.sh";
+        std::ofstream(script) << "#!/bin/sh\necho \"$1 $$\" >> '" << log.string()
+                              << "'\nexec colmap \"$@\"\n";
+        fs::permissions(script, fs::perms::owner_all);
+    }
+    std::vector<std::string> commands() const {
+        std::vector<std::string> result;
+        std::ifstream in(log);
+        for (std::string command, pid; in >> command >> pid;) result.push_back(command);
+        return result;
+    }
+    std::vector<pid_t> pids() const {
+        std::vector<pid_t> result;
+        std::ifstream in(log);
+        for (std::string command; in >> command;) {
+            pid_t pid;
+            in >> pid;
+            result.push_back(pid);
+        }
+        return result;
+    }
+    fs::path log, script;
+};
+
+struct Outcome {
+    std::vector<PhotogrammetryEvent> events;
+    bool complete = false;
+    bool cancelled = false;
+    std::chrono::steady_clock::duration cancelToEnd{};
+};
+
+// Runs a session over `photos`, cancelling it when `cancelWhen` first says so.
+Outcome run(LocalBackend& backend, const fs::path& photos, const fs::path& checkpoint,
+            const std::vector<PhotogrammetryRequest>& requests,
+            const std::function<bool(const PhotogrammetryEvent&)>& cancelWhen = {}) {
+    PhotogrammetryConfiguration configuration;
+    configuration.checkpointDirectory = checkpoint;
+    auto session = backend.makeSession(photos, configuration);
+    EXPECT_TRUE(session);
+    Outcome outcome;
+    if (!session) return outcome;
+    EXPECT_EQ((*session)->process(requests), std::nullopt);
+    std::optional<std::chrono::steady_clock::time_point> cancelledAt;
+    while (true) {
+        auto event = (*session)->nextEvent();
+        EXPECT_TRUE(event);
+        if (!event || !event.value()) break;
+        outcome.events.push_back(*event.value());
+        const auto& e = outcome.events.back();
+        if (std::holds_alternative<events::ProcessingComplete>(e)) outcome.complete = true;
+        if (std::holds_alternative<events::ProcessingCancelled>(e)) outcome.cancelled = true;
+        if (!cancelledAt && cancelWhen && cancelWhen(e)) {
+            cancelledAt = std::chrono::steady_clock::now();
+            (*session)->cancel();
+        }
+    }
+    if (cancelledAt) outcome.cancelToEnd = std::chrono::steady_clock::now() - *cancelledAt;
+    return outcome;
+}
+
+bool reachedStage(const PhotogrammetryEvent& event, ProcessingStage stage) {
+    const auto* info = std::get_if<events::RequestProgressInfo>(&event);
+    return info && info->info.processingStage == stage;
+}
+
+bool alive(pid_t pid) {
+    if (kill(pid, 0) != 0) return false;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    const auto close = text.rfind(')');
+    return close == std::string::npos || close + 2 >= text.size() || text[close + 2] != 'Z';
+}
+
+}  // namespace
+
+TEST(LocalBackendTest, CancelStopsColmapQuicklyAndTheNextRunResumesAfterStructureFromMotion) {
+    pelorin::testing::ScratchFolder folder;
+    LoggedColmap colmap(folder.path());
+    LocalBackend backend(ColmapTool{colmap.script.string()});
+    ASSERT_TRUE(backend.isSupported());
+    const fs::path checkpoint = folder / "Checkpoint";
+    const auto usdz = folder / "out" / "model.usdz";
+    const auto obj = folder / "out" / "OBJ";
+    fs::create_directories(obj);
+    const std::vector<PhotogrammetryRequest> requests = {
+        PhotogrammetryRequest::modelFile(usdz, RequestDetail::preview),
+        PhotogrammetryRequest::modelFile(obj, RequestDetail::preview),
+        PhotogrammetryRequest::pointCloud()};
+
+    // Cancelled in the middle of feature extraction: every COLMAP process ends at once.
+    auto first = run(backend, reducedSet, checkpoint, requests, [](const auto& e) {
+        const auto* progress = std::get_if<events::RequestProgress>(&e);
+        return progress && progress->fraction > 0.08;
+    });
+    EXPECT_TRUE(first.cancelled);
+    EXPECT_LT(first.cancelToEnd, 2s);
+    for (pid_t pid : colmap.pids()) EXPECT_FALSE(alive(pid)) << pid;
+
+    // Cancelled once the sparse model is made.
+    auto second = run(backend, reducedSet, checkpoint, requests, [](const auto& e) {
+        return reachedStage(e, ProcessingStage::pointCloudGeneration);
+    });
+    EXPECT_TRUE(second.cancelled);
+    const auto before = colmap.commands().size();
+    EXPECT_NE(std::find(colmap.commands().begin(), colmap.commands().end(), "mapper"),
+              colmap.commands().end());
+
+    // The third run starts after structure from motion and finishes the model.
+    auto third = run(backend, reducedSet, checkpoint, requests);
+    ASSERT_TRUE(third.complete);
+    const auto commands = colmap.commands();
+    const std::set<std::string> rerun(commands.begin() + before, commands.end());
+    EXPECT_FALSE(rerun.count("feature_extractor"));
+    EXPECT_FALSE(rerun.count("sequential_matcher"));
+    EXPECT_FALSE(rerun.count("mapper"));
+    EXPECT_TRUE(rerun.count("poisson_mesher"));
+
+    std::size_t completed = 0, points = 0, skipped = 0;
+    double last = 0;
+    std::set<ProcessingStage> stages;
+    for (const auto& e : third.events) {
+        if (const auto* done = std::get_if<events::RequestComplete>(&e)) {
+            ++completed;
+            if (const auto* cloud = std::get_if<PointCloudResult>(&done->result))
+                points = cloud->points.size();
+        }
+        if (const auto* error = std::get_if<events::RequestError>(&e))
+            ADD_FAILURE() << error->error.description;
+        if (std::holds_alternative<events::SkippedSample>(e)) ++skipped;
+        if (const auto* progress = std::get_if<events::RequestProgress>(&e)) {
+            EXPECT_GE(progress->fraction, last);
+            EXPECT_LE(progress->fraction, 1.0);
+            last = progress->fraction;
+        }
+        if (const auto* info = std::get_if<events::RequestProgressInfo>(&e))
+            if (info->info.processingStage) stages.insert(*info->info.processingStage);
+    }
+    EXPECT_EQ(completed, 3u);
+    EXPECT_GT(points, 5000u);
+    EXPECT_LE(skipped, 2u);
+    EXPECT_TRUE(stages.count(ProcessingStage::meshGeneration));
+    EXPECT_TRUE(stages.count(ProcessingStage::textureMapping));
+    EXPECT_GT(fs::file_size(usdz), 100000u);
+    for (const char* name : {"model.obj", "model.mtl", "model.png"})
+        EXPECT_TRUE(fs::is_regular_file(obj / name)) << name;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "engine/reconstruction/local/sparse_model.h"
+#include "engine/reconstruction/local/surface_mesh.h"
+#include "link/expected.h"
+
+namespace pelorin::engine::local {
+
+// A registered photo and its undistorted image (BGR) at the size of its camera.
+struct TextureView {
+    RegisteredView view;
+    cv::Mat image;
+};
+
+// A mesh with one texture: each triangle's three corners carry their own texture coordinate
+// (u right, v up from the atlas's bottom edge).
+struct BakedModel {
+    SurfaceMesh mesh;
+    std::vector<std::array<std::array<float, 2>, 3>> texcoords;  // per triangle, per corner
+    cv::Mat atlas;                                               // BGR, square
+};
+
+struct BakeOptions {
+    // Edge of the square atlas in pixels.
+    int atlasSize = 4096;
+    // Pixels of colour spread beyond each chart's edge so that filtering shows no seams.
+    int gutter = 4;
+};
+
+// Picks for each triangle the photo that sees it best (near, head-on, not hidden), gathers
+// neighbouring triangles with the same photo into charts, packs the charts into one atlas and
+// copies their pixels from the photos.
+BakedModel bakeTexture(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
+                       const BakeOptions& options = {});
+
+// Writes `<stem>.obj`, `<stem>.mtl` and `<stem>.png` into `folder` (each atomically), with
+// normals computed from the surface. Fails with a one-line reason.
+pelorin::Expected<std::monostate, std::string> writeObjFolder(const BakedModel& model,
+                                                              const std::filesystem::path& folder,
+                                                              const std::string& stem = "model");
+
+}  // namespace pelorin::engine::local
