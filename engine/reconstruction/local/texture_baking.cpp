@@ -17,6 +17,8 @@ namespace {
 
 // Long side of the depth images used to tell whether a triangle is hidden in a photo.
 constexpr int occlusionSide = 480;
+// Rows at the top of the atlas that only grey fills.
+constexpr int unseenRows = 4;
 
 Vec3 faceNormal(const SurfaceMesh& mesh, const Triangle& t) {
     const Vec3& a = mesh.vertices[t[0]];
@@ -90,7 +92,8 @@ struct Chart {
 // Places rectangles of the given sizes on shelves inside a square; false when they overflow.
 bool pack(std::vector<Chart>& charts, const std::vector<std::size_t>& order, double scale,
           int atlas, int gutter) {
-    double x = gutter, y = gutter, shelf = 0;
+    // The first rows are kept for the grey of faces no photo sees.
+    double x = gutter, y = unseenRows + gutter, shelf = 0;
     for (std::size_t index : order) {
         Chart& chart = charts[index];
         const double w = std::ceil(chart.source.width * scale),
@@ -169,7 +172,8 @@ BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>&
                 if (label[g] >= 0) ++votes[label[g]];
             for (const auto& [candidate, count] : votes) {
                 if (candidate == label[f] || count * 2 <= int(neighbours[f].size())) continue;
-                if (scores[candidate][f] >= 0.5 * best[f]) label[f] = candidate;
+                if (scores[candidate][f] > 0 && scores[candidate][f] >= 0.5 * best[f])
+                    label[f] = candidate;
             }
         }
     }
@@ -260,7 +264,7 @@ BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>&
     }
     // Faces no photo sees take the grey corner of the atlas.
     for (auto f : unseen)
-        for (int c = 0; c < 3; ++c) result.texcoords[f][c] = {0.5f / atlas, 1 - 0.5f / atlas};
+        for (int c = 0; c < 3; ++c) result.texcoords[f][c] = {2.0f / atlas, 1 - 2.0f / atlas};
     return result;
 }
 
