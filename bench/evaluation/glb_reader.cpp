@@ -105,6 +105,10 @@ class Document {
                           (count - 1) * stride + elementSize > bytes.size() - offset)) {
             fail(what + " runs past its buffer view");
         }
+        // Accessors may be shared, but a file naming the same data over and over is built to
+        // exhaust memory.
+        read_ += count * elementSize;
+        if (read_ > 8 * bin_.size() + (1u << 20)) fail("the file names its data too many times");
         std::vector<double> values;
         values.reserve(static_cast<std::size_t>(count * width));
         for (std::uint64_t i = 0; i < count; ++i) {
@@ -133,6 +137,7 @@ class Document {
   private:
     const Json& json_;
     std::span<const std::uint8_t> bin_;
+    mutable std::uint64_t read_ = 0;
 };
 
 std::optional<std::uint64_t> optionalIndex(const Json& object, const char* key) {

@@ -200,6 +200,15 @@ TEST(ModelReaders, DamagedGlbFilesFailWithAReason) {
         EXPECT_NE(read.error().find(c.reason), std::string::npos) << c.what << ": " << read.error();
         EXPECT_EQ(read.error().find('\n'), std::string::npos);
     }
+    // The same few bytes named by a hundred thousand primitives.
+    Json repeated = oneTriangle();
+    repeated["meshes"][0]["primitives"] = Json::array({repeated["meshes"][0]["primitives"][0]});
+    for (int k = 0; k < 100000; ++k)
+        repeated["meshes"][0]["primitives"].push_back(repeated["meshes"][0]["primitives"][0]);
+    const auto bomb = parseGlb(glbOf(repeated.dump(), oneTriangleBin()));
+    ASSERT_FALSE(bomb);
+    EXPECT_NE(bomb.error().find("too many times"), std::string::npos) << bomb.error();
+
     EXPECT_FALSE(parseGlb(glbOf("{\"meshes\": [", oneTriangleBin())));
     EXPECT_FALSE(parseGlb(glbOf(std::string(100000, '[') + std::string(100000, ']'), {})));
     EXPECT_FALSE(parseGlb(glbOf("[1, 2]", {})));
@@ -274,6 +283,13 @@ TEST(ModelReaders, DamagedUsdzPackagesFailWithAReason) {
                           "        def GeomSubset \"S\"\n        {\n"
                           "            int[] indices = [1]\n        }\n")),
          "names a face that does not exist"},
+        {"a face in two subsets",
+         usdzOf(layerWith("[3]", "[0, 1, 2]",
+                          "        def GeomSubset \"S\"\n        {\n"
+                          "            int[] indices = [0]\n        }\n"
+                          "        def GeomSubset \"T\"\n        {\n"
+                          "            int[] indices = [0]\n        }\n")),
+         "more than one subset"},
         {"unbalanced", usdzOf("#usda 1.0\ndef Mesh \"Mesh\"\n{\n"), "unbalanced"},
         {"binary layer", usdzOf("PXR-USDC"), "not a text layer"},
     };

@@ -200,6 +200,8 @@ Layer parseLayer(std::string_view text) {
                 if (!(face >= 0 && face < static_cast<double>(counts.size())))
                     fail("subset " + name + " names a face that does not exist");
                 const auto f = static_cast<std::size_t>(face);
+                // A partition: a face listed twice would only multiply the triangles.
+                if (used[f]) fail("a face belongs to more than one subset");
                 used[f] = true;
                 groupIndices.insert(groupIndices.end(), triangles.begin() + 3 * faceStart[f],
                                     triangles.begin() + 3 * faceStart[f + 1]);
