@@ -183,5 +183,28 @@ TEST_F(ImportTest, TheSampleSetIsQueuedAtOnce) {
     ASSERT_TRUE(waitUntil([&] { return store_->job(id)->phase == JobPhase::finished; }));
 }
 
+TEST_F(ImportTest, TheShippedSampleSetIsTheStatueInArGuidedMode) {
+    const fs::path shipped = fs::path(PELORIN_SOURCE_RESOURCES) / "Sample Photos Statue";
+    auto manifest = readManifest(shipped);
+    ASSERT_TRUE(manifest);
+    EXPECT_EQ(manifest->validationMessage(), std::nullopt);
+    EXPECT_TRUE(manifest->missingFiles(shipped).empty());
+    EXPECT_EQ(manifest->images.size(), 72u);
+    EXPECT_EQ(manifest->deviceModel, "Pixel 8");
+    EXPECT_TRUE(manifest->objectBounds);
+
+    finish([&](auto done) { store_->importFolder(shipped, done); });
+    ASSERT_EQ(store_->jobs().size(), 1u);
+    const StudioJob& job = store_->jobs()[0];
+    EXPECT_EQ(job.name, "Statue");
+    EXPECT_EQ(job.imageCount, 72);
+    EXPECT_EQ(job.captureMode, link::CaptureMode::arGuided);
+    EXPECT_EQ(job.options, link::ProcessingOptions{});
+    const auto names = imageNames(job.id);
+    EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                            [](const std::string& n) { return n.ends_with(".jpg"); }),
+              72);
+}
+
 }  // namespace
 }  // namespace pelorin::studio
