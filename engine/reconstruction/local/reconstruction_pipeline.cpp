@@ -248,8 +248,10 @@ class Run {
         writeOrFail(file, settings.dump());
     }
 
-    // Runs one COLMAP command, turning its log into the step's progress.
-    void colmap(Step step, std::vector<std::string> arguments, int imageCount) {
+    // Runs one COLMAP command, turning its log into the step's progress. A failure ends the
+    // run unless the caller says it may fail, in which case it comes back as false.
+    bool colmap(Step step, std::vector<std::string> arguments, int imageCount,
+                bool mayFail = false) {
         checkStop();
         arguments.insert(arguments.begin(), colmap_.program);
         ChildOptions options;
@@ -264,12 +266,14 @@ class Run {
         checkStop();
         if (!result) fail(PhotogrammetryError::other(result.error()));
         if (!result->succeeded()) {
+            if (mayFail) return false;
             std::string tail;
             for (const auto& line : result->lastLines) tail += "\n" + line;
             const std::string description = "colmap " + arguments[1] + " failed:" + tail;
             if (tail.find("No space left") != std::string::npos) fail(outputError(description));
             fail(PhotogrammetryError::other(description));
         }
+        return true;
     }
 
     // --- steps ---------------------------------------------------------------------------
@@ -366,18 +370,19 @@ class Run {
             fs::remove_all(root_ / "sparse", ignored);
             fs::remove_all(root_ / "sparse_text", ignored);
             fs::create_directories(root_ / "sparse", ignored);
+            // The mapper fails outright when no two photos match; that is the photos' fault.
             colmap(mapping,
                    {"mapper", "--database_path", "database.db", "--image_path", "images",
                     "--output_path", "sparse", "--Mapper.num_threads", std::to_string(threads_)},
-                   count);
-            chooseModel();
+                   count, true);
+            chooseModel(count);
             markDone(mapping);
         }
         reportRegistration();
     }
 
     // Converts every model the mapper made to text and keeps the largest.
-    void chooseModel() {
+    void chooseModel(int photos) {
         std::vector<std::pair<std::size_t, std::string>> models;
         std::error_code error;
         for (const auto& entry : fs::directory_iterator(root_ / "sparse", error)) {
@@ -396,7 +401,9 @@ class Run {
             models.emplace_back((lines + 1) / 2, name);
         }
         std::sort(models.rbegin(), models.rend());
-        if (models.empty() || models[0].first < 3)
+        // A handful of photos joined by chance is no model of the object either.
+        const std::size_t least = std::max(3, photos / 5);
+        if (models.empty() || models[0].first < least)
             fail({PhotogrammetryError::Kind::invalidImages, 0,
                   "the photos could not be aligned: too little overlap or texture"});
         writeOrFail(root_ / "model.txt",
@@ -692,7 +699,8 @@ class Run {
         options.threads = threads_;
         const auto points = fuseDepthMaps(maps, colours, neighbours_, options);
         if (points.size() < 1000)
-            fail(PhotogrammetryError::other("too few dense points to make a surface"));
+            fail({PhotogrammetryError::Kind::invalidImages, 0,
+                  "too few dense points to make a surface: the photos show too little texture"});
         auto written = writePlyPoints(points, root_ / "fused.ply");
         if (!written) fail(outputError(written.error()));
         markDone(fusion);

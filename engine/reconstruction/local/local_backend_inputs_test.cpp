@@ -1,0 +1,106 @@
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <gtest/gtest.h>
+
+#include "engine/photogrammetry_engine.h"
+#include "engine/reconstruction/local/local_backend.h"
+#include "tests/support/scratch_folder.h"
+
+using namespace pelorin;
+using namespace pelorin::engine;
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path reducedSet = fs::path(PELORIN_TEST_DATA) / "statue-reduced" / "photos";
+
+PhotogrammetryEngine::Inputs inputsFor(const fs::path& photos, const fs::path& work) {
+    PhotogrammetryEngine::Inputs inputs;
+    inputs.images = photos;
+    inputs.options.detail = link::ProcessingDetail::preview;
+    inputs.output = work / "Output";
+    inputs.checkpoint = work / "Checkpoint";
+    return inputs;
+}
+
+void copyFolder(const fs::path& from, const fs::path& to) {
+    fs::create_directories(to);
+    for (const auto& entry : fs::directory_iterator(from))
+        fs::copy_file(entry.path(), to / entry.path().filename());
+}
+
+}  // namespace
+
+TEST(LocalBackendInputsTest, UnrelatedPhotosFailWithTheUnreadablePhotosText) {
+    pelorin::testing::ScratchFolder folder;
+    const fs::path photos = folder / "Unrelated";
+    fs::create_directories(photos);
+    // Twenty scenes that share nothing: each its own random shapes on its own noise.
+    for (int i = 0; i < 20; ++i) {
+        cv::RNG random(1000 + i);
+        cv::Mat image(480, 640, CV_8UC3);
+        random.fill(image, cv::RNG::UNIFORM, 0, 255);
+        cv::GaussianBlur(image, image, {0, 0}, 2);
+        for (int s = 0; s < 30; ++s) {
+            cv::circle(image, {random.uniform(0, 640), random.uniform(0, 480)},
+                       random.uniform(5, 60),
+                       {double(random.uniform(0, 255)), double(random.uniform(0, 255)),
+                        double(random.uniform(0, 255))},
+                       -1);
+        }
+        char name[32];
+        std::snprintf(name, sizeof name, "photo_%02d.jpg", i);
+        cv::imwrite((photos / name).string(), image);
+    }
+    auto service = std::make_shared<local::LocalBackend>();
+    auto result = PhotogrammetryEngine::run(service, inputsFor(photos, folder.path()), {});
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind, EngineError::Kind::failed);
+    EXPECT_EQ(result.error().text,
+              "Object Capture could not read these photos. Use sharp HEIC, JPEG, PNG or TIFF "
+              "photos of one object.");
+}
+
+TEST(LocalBackendInputsTest, ACorruptPhotoIsSkippedWithItsNoteAndTheModelStillComes) {
+    pelorin::testing::ScratchFolder folder;
+    const fs::path photos = folder / "Statue";
+    copyFolder(reducedSet, photos);
+    // The sixth photo in name order is no image at all.
+    pelorin::testing::writeFile(photos / "IMG_0030.jpg", "this is not a photo");
+    auto inputs = inputsFor(photos, folder.path());
+    // Without motion data the backend reads the folder itself and names what it skipped.
+    inputs.options.useMotionData = false;
+    std::vector<std::string> notes;
+    auto service = std::make_shared<local::LocalBackend>();
+    auto result = PhotogrammetryEngine::run(service, inputs, [&](const EngineProgress& p) {
+        if (p.note) notes.push_back(*p.note);
+    });
+    ASSERT_TRUE(result) << result.error().description();
+    EXPECT_NE(std::find(notes.begin(), notes.end(), "Photo 6 could not be used and was skipped."),
+              notes.end());
+    EXPECT_GE(result->skippedImages, 1);
+    EXPECT_TRUE(fs::is_regular_file(inputs.output / result->usdz));
+}
+
+TEST(LocalBackendInputsTest, AFullDiskGivesTheNoSpaceText) {
+    pelorin::testing::ScratchFolder folder;
+    const fs::path disk = folder / "Disk";
+    fs::create_directories(disk);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=3m") != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root: " << std::strerror(errno);
+    auto service = std::make_shared<local::LocalBackend>();
+    auto result = PhotogrammetryEngine::run(service, inputsFor(reducedSet, disk), {});
+    umount2(disk.c_str(), MNT_DETACH);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind, EngineError::Kind::noSpace);
+    EXPECT_TRUE(result.error().text.starts_with("This Mac needs ")) << result.error().text;
+    EXPECT_TRUE(result.error().text.ends_with(
+        " more free disk space to build this model. Free up some space and press Try Again."))
+        << result.error().text;
+}
