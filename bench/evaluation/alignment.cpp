@@ -21,6 +21,16 @@ Mesh Similarity::apply(const Mesh& mesh) const {
     return moved;
 }
 
+Similarity Similarity::inverse() const {
+    Similarity result;
+    result.scale = 1 / scale;
+    const auto& r = rotation;
+    result.rotation = {r[0], r[3], r[6], r[1], r[4], r[7], r[2], r[5], r[8]};
+    const Point back = result.apply(translation);
+    result.translation = {-back[0], -back[1], -back[2]};
+    return result;
+}
+
 namespace {
 
 Point centroid(const std::vector<Point>& points) {
@@ -105,6 +115,7 @@ Similarity fitSimilarity(const std::vector<Point>& from, const std::vector<Point
 double refineByIcp(const std::vector<Point>& points, const SurfaceDistance& surface,
                    Similarity& start, int iterations, Fit fit) {
     double mean = std::numeric_limits<double>::infinity();
+    if (points.empty()) return mean;
     std::vector<Point> from, to;
     std::vector<double> distances(points.size());
     std::vector<Point> targets(points.size());

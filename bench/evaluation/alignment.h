@@ -16,6 +16,8 @@ struct Similarity {
 
     Point apply(const Point& p) const;
     Mesh apply(const Mesh& mesh) const;
+    // The similarity that undoes this one.
+    Similarity inverse() const;
 };
 
 // What a fit may change: everything a similarity can, or only rotation and translation (for

@@ -70,8 +70,8 @@ Mesh lumpySolid(double offset) {
     return mesh;
 }
 
-Similarity someSimilarity(double scale) {
-    const double angle = 40 * std::numbers::pi / 180;
+Similarity someSimilarity(double scale, double degrees) {
+    const double angle = degrees * std::numbers::pi / 180;
     double axis[3] = {1, 2, 3};
     const double n = std::sqrt(14.0);
     for (double& a : axis) a /= n;

@@ -16,8 +16,8 @@ namespace pelorin::evaluation::fixtures {
 // With an offset, every vertex moves that far out along its normal.
 Mesh lumpySolid(double offset = 0);
 
-// 40 degrees about (1, 2, 3), scaled by `scale` and moved.
-Similarity someSimilarity(double scale = 0.37);
+// A turn about (1, 2, 3), 40 degrees unless told, scaled by `scale` and moved by (5, -3, 12).
+Similarity someSimilarity(double scale = 0.37, double degrees = 40);
 
 // The image encoded as PNG.
 std::vector<std::uint8_t> png(const cv::Mat& image);
