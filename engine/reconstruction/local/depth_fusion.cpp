@@ -87,6 +87,15 @@ void fuseView(std::size_t index, const std::vector<DepthMap>& maps,
     }
 }
 
+DensePoint average(const Cell& cell) {
+    DensePoint point;
+    point.position = (1.0 / cell.count) * cell.position;
+    point.normal = normalized(cell.normal);
+    for (int c = 0; c < 3; ++c)
+        point.colour[c] = static_cast<std::uint8_t>(std::lround(cell.colour[c] / cell.count));
+    return point;
+}
+
 // The size of a pixel on the surface, typical across the views.
 double typicalFootprint(const std::vector<DepthMap>& maps) {
     std::vector<double> footprints;
@@ -138,18 +147,41 @@ std::vector<DensePoint> fuseDepthMaps(const std::vector<DepthMap>& maps,
     }
     std::vector<DensePoint> points;
     points.reserve(cells.size());
-    for (const auto& [key, value] : cells) {
-        DensePoint point;
-        point.position = (1.0 / value.count) * value.position;
-        point.normal = normalized(value.normal);
-        for (int c = 0; c < 3; ++c)
-            point.colour[c] = static_cast<std::uint8_t>(std::lround(value.colour[c] / value.count));
-        points.push_back(point);
-    }
+    for (const auto& [key, value] : cells) points.push_back(average(value));
     // The same input gives the same cloud, whatever the threads did.
     std::sort(points.begin(), points.end(),
               [](const DensePoint& a, const DensePoint& b) { return a.position < b.position; });
     return points;
+}
+
+std::vector<DensePoint> thinPoints(const std::vector<DensePoint>& points, std::size_t count) {
+    if (points.size() <= count || points.empty()) return points;
+    Vec3 low = points[0].position, high = low;
+    for (const auto& p : points) {
+        for (int a = 0; a < 3; ++a) {
+            low[a] = std::min(low[a], p.position[a]);
+            high[a] = std::max(high[a], p.position[a]);
+        }
+    }
+    // Points on a surface: their number falls with the square of the cell.
+    double cell = norm(high - low) / std::sqrt(double(count));
+    std::vector<DensePoint> thinned;
+    for (int attempt = 0; attempt < 30 && thinned.empty(); ++attempt, cell *= 1.2) {
+        Cells cells;
+        for (const auto& p : points) {
+            Cell& target = cells[cellKey(p.position, cell)];
+            target.position = target.position + p.position;
+            target.normal = target.normal + p.normal;
+            for (int c = 0; c < 3; ++c) target.colour[c] += p.colour[c];
+            ++target.count;
+        }
+        if (cells.size() > count) continue;
+        for (const auto& [key, value] : cells) thinned.push_back(average(value));
+    }
+    if (thinned.empty()) return {points.begin(), points.begin() + count};
+    std::sort(thinned.begin(), thinned.end(),
+              [](const DensePoint& a, const DensePoint& b) { return a.position < b.position; });
+    return thinned;
 }
 
 }  // namespace pelorin::engine::local

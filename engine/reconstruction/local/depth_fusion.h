@@ -40,4 +40,8 @@ std::vector<DensePoint> fuseDepthMaps(const std::vector<DepthMap>& maps,
                                       const std::vector<ViewNeighbours>& neighbours,
                                       const FusionOptions& options = {});
 
+// At most `count` points: points are merged cell by cell, the cells growing until few enough
+// remain. The surface made from them loses little, and is made much sooner.
+std::vector<DensePoint> thinPoints(const std::vector<DensePoint>& points, std::size_t count);
+
 }  // namespace pelorin::engine::local

@@ -25,6 +25,7 @@
 #include "engine/reconstruction/local/depth_fusion.h"
 #include "engine/reconstruction/local/mesh_decimation.h"
 #include "engine/reconstruction/local/model_alignment.h"
+#include "engine/reconstruction/local/object_region.h"
 #include "engine/reconstruction/local/surface_mesh.h"
 #include "engine/reconstruction/local/texture_baking.h"
 #include "engine/reconstruction/local/view_selection.h"
@@ -42,25 +43,27 @@ namespace {
 
 // What each detail level asks of the steps.
 struct DetailPlan {
-    int workingSide;    // long side of the working images
-    int denseSide;      // long side of the depth maps
-    int poissonDepth;   // octree depth of the surface
-    std::size_t faces;  // triangle budget
-    int atlas;          // texture atlas edge
+    int workingSide;            // long side of the working images
+    int denseSide;              // long side of the depth maps
+    int planes;                 // depth hypotheses per pixel
+    int poissonDepth;           // octree depth of the surface
+    std::size_t surfacePoints;  // most points the surface is made from
+    std::size_t faces;          // triangle budget
+    int atlas;                  // texture atlas edge
 };
 
 DetailPlan planFor(RequestDetail detail) {
     switch (detail) {
         case RequestDetail::preview:
-            return {1000, 512, 8, 25000, 2048};
+            return {1000, 512, 64, 8, 100000, 25000, 2048};
         case RequestDetail::reduced:
-            return {1400, 640, 9, 50000, 2048};
+            return {1400, 640, 80, 8, 150000, 50000, 2048};
         case RequestDetail::medium:
-            return {2000, 800, 9, 100000, 4096};
+            return {2000, 800, 96, 9, 250000, 100000, 4096};
         case RequestDetail::full:
-            return {3000, 1024, 10, 250000, 8192};
+            return {3000, 1024, 128, 10, 500000, 250000, 8192};
     }
-    return {2000, 800, 9, 100000, 4096};
+    return {2000, 800, 96, 9, 250000, 100000, 4096};
 }
 
 const char* detailName(RequestDetail detail) {
@@ -353,7 +356,8 @@ class Run {
                 colmap(matching,
                        {"sequential_matcher", "--database_path", "database.db",
                         "--SiftMatching.use_gpu", "0", "--SiftMatching.num_threads",
-                        std::to_string(threads_), "--SequentialMatching.overlap", "10",
+                        std::to_string(threads_), "--SequentialMatching.overlap", "8",
+                        "--SequentialMatching.quadratic_overlap", "0",
                         "--SequentialMatching.loop_detection", "0"},
                        count);
             } else {
@@ -536,17 +540,13 @@ class Run {
 
     // Where the object is: the phone's bounds when the model is in the phone's frame, else a
     // ball around the point the cameras look at.
-    std::function<bool(const Vec3&)> objectRegion() const {
+    ObjectRegion objectRegion() const {
         const auto& manifest = prepared_.manifest;
         if (metric_ && manifest && manifest->objectBounds &&
             manifest->objectBounds->centre.size() == 3) {
             const auto bounds = *manifest->objectBounds;
             const Vec3 centre = {bounds.centre[0], bounds.centre[1], bounds.centre[2]};
-            const double radius = bounds.radius * 1.15, half = bounds.height * 0.5 * 1.15;
-            return [centre, radius, half](const Vec3& p) {
-                return std::hypot(p[0] - centre[0], p[2] - centre[2]) <= radius &&
-                       std::abs(p[1] - centre[1]) <= half;
-            };
+            return {centre, bounds.radius * 1.15, bounds.height * 0.5 * 1.15};
         }
         // Least-squares point nearest to every viewing axis.
         cv::Matx33d a = cv::Matx33d::zeros();
@@ -565,7 +565,7 @@ class Run {
         for (const auto& view : model_.views) distances.push_back(norm(view.centre - centre));
         std::sort(distances.begin(), distances.end());
         const double radius = 0.6 * (distances.empty() ? 1.0 : distances[distances.size() / 2]);
-        return [centre, radius](const Vec3& p) { return norm(p - centre) <= radius; };
+        return {centre, radius, -1};
     }
 
     double denseScale(const RegisteredView& view) const {
@@ -604,6 +604,45 @@ class Run {
         return stereo;
     }
 
+    // Stereo on the part of the photo where the object can be, the rest left without depth:
+    // the object commonly fills a third of the frame.
+    static DepthMap depthInRegion(const StereoView& reference,
+                                  const std::vector<StereoView>& others,
+                                  const ViewNeighbours& range, const StereoOptions& options,
+                                  const ObjectRegion& region) {
+        const auto& camera = reference.view.camera;
+        double x0 = camera.width, y0 = camera.height, x1 = 0, y1 = 0;
+        bool whole = false;
+        for (const auto& point : region.outline()) {
+            const Vec3 pixel = reference.view.project(point);
+            if (pixel[2] <= 0) {
+                whole = true;
+                break;
+            }
+            x0 = std::min(x0, pixel[0]), x1 = std::max(x1, pixel[0]);
+            y0 = std::min(y0, pixel[1]), y1 = std::max(y1, pixel[1]);
+        }
+        const int margin = options.window;
+        cv::Rect roi(0, 0, camera.width, camera.height);
+        if (!whole) {
+            roi &= cv::Rect(int(x0) - margin, int(y0) - margin, int(x1 - x0) + 2 * margin,
+                            int(y1 - y0) + 2 * margin);
+        }
+        DepthMap result{reference.view, cv::Mat::zeros(reference.grey.size(), CV_32F)};
+        if (roi.width < 2 * margin || roi.height < 2 * margin) return result;
+        StereoView part;
+        part.view = reference.view;
+        part.view.camera.width = roi.width;
+        part.view.camera.height = roi.height;
+        part.view.camera.cx -= roi.x;
+        part.view.camera.cy -= roi.y;
+        part.grey = reference.grey(roi).clone();
+        if (!reference.mask.empty()) part.mask = reference.mask(roi).clone();
+        const auto map = computeDepthMap(part, others, range.nearest, range.farthest, options);
+        map.depth.copyTo(result.depth(roi));
+        return result;
+    }
+
     fs::path depthFile(const RegisteredView& view) const {
         return root_ / "depth" / (std::to_string(view.id) + ".bin");
     }
@@ -630,8 +669,10 @@ class Run {
     }
 
     void depthStep() {
-        neighbours_ = selectNeighbours(model_, 4);
+        neighbours_ = selectNeighbours(model_, 3);
+        narrowDepthRanges();
         if (done(denseStereo)) return;
+        progress(denseStereo, 0);
         std::error_code ignored;
         fs::create_directories(root_ / "depth", ignored);
         const std::size_t count = model_.views.size();
@@ -640,6 +681,7 @@ class Run {
             checkStop();
             views[i] = stereoView(i);
         }
+        const auto region = objectRegion();
         std::atomic<std::size_t> next{0}, finished{0};
         std::mutex lock;
         std::optional<StepFailure> failure;
@@ -657,8 +699,9 @@ class Run {
                             for (std::size_t n : neighbours_[i].neighbours)
                                 others.push_back(views[n]);
                             const auto& range = neighbours_[i];
-                            const auto map =
-                                computeDepthMap(views[i], others, range.nearest, range.farthest);
+                            StereoOptions stereo;
+                            stereo.planes = plan_.planes;
+                            const auto map = depthInRegion(views[i], others, range, stereo, region);
                             std::lock_guard guard(lock);
                             try {
                                 saveDepth(map, file);
@@ -679,8 +722,29 @@ class Run {
         markDone(denseStereo);
     }
 
+    // Depths are searched only where the object can be: fewer hypotheses reach finer steps.
+    void narrowDepthRanges() {
+        const auto region = objectRegion();
+        auto inside = [&](const Vec3& p) { return region.contains(p); };
+        for (std::size_t i = 0; i < model_.views.size(); ++i) {
+            const auto& view = model_.views[i];
+            std::vector<double> depths;
+            for (auto id : view.pointIds) {
+                const auto point = model_.points.find(id);
+                if (point == model_.points.end() || !inside(point->second.position)) continue;
+                const double depth = view.toCamera(point->second.position)[2];
+                if (depth > 0) depths.push_back(depth);
+            }
+            if (depths.size() < 20) continue;
+            std::sort(depths.begin(), depths.end());
+            neighbours_[i].nearest = 0.9 * depths[depths.size() / 100];
+            neighbours_[i].farthest = 1.1 * depths[depths.size() - 1 - depths.size() / 100];
+        }
+    }
+
     void fusionStep() {
         if (done(fusion)) return;
+        progress(fusion, 0);
         std::vector<DepthMap> maps;
         std::vector<cv::Mat> colours;
         for (std::size_t i = 0; i < model_.views.size(); ++i) {
@@ -695,9 +759,17 @@ class Run {
             progress(fusion, 0.5 * (i + 1) / model_.views.size());
         }
         FusionOptions options;
-        options.keep = objectRegion();
+        options.keep = [region = objectRegion()](const Vec3& p) { return region.contains(p); };
         options.threads = threads_;
-        const auto points = fuseDepthMaps(maps, colours, neighbours_, options);
+        options.cellInPixels = 1.5;
+        auto points = fuseDepthMaps(maps, colours, neighbours_, options);
+        if (configuration_.isObjectMaskingEnabled) {
+            if (const auto support = supportHeight(points)) {
+                std::erase_if(points,
+                              [&](const DensePoint& p) { return p.position[1] < *support; });
+                writeOrFail(root_ / "support.txt", std::to_string(*support) + "\n");
+            }
+        }
         if (points.size() < 1000)
             fail({PhotogrammetryError::Kind::invalidImages, 0,
                   "too few dense points to make a surface: the photos show too little texture"});
@@ -706,29 +778,67 @@ class Run {
         markDone(fusion);
     }
 
+    // The height just above the surface the object stands on (a table, a plinth, the floor):
+    // the lowest level at which many points face straight up. Nothing when there is none.
+    static std::optional<double> supportHeight(const std::vector<DensePoint>& points) {
+        if (points.empty()) return std::nullopt;
+        double low = points[0].position[1], high = low;
+        for (const auto& p : points) {
+            low = std::min(low, p.position[1]);
+            high = std::max(high, p.position[1]);
+        }
+        const double bin = std::max((high - low) / 100, 1e-9);
+        std::vector<std::size_t> level(101, 0);
+        for (const auto& p : points)
+            if (p.normal[1] > 0.9) ++level[std::size_t((p.position[1] - low) / bin)];
+        // Only the lower third can hold the support; a plane's own noise spans two levels.
+        std::size_t best = 1;
+        for (std::size_t i = 1; i < 34; ++i)
+            if (level[i] + level[i - 1] > level[best] + level[best - 1]) best = i;
+        if ((level[best] + level[best - 1]) * 40 < points.size()) return std::nullopt;
+        return low + (best + 1) * bin + 0.5 * bin;
+    }
+
     void surfaceStep() {
         if (done(surface)) return;
+        progress(surface, 0);
+        // The surface needs far fewer points than the cloud holds; its time grows with them.
+        auto cloud = readPlyPoints(root_ / "fused.ply");
+        if (!cloud) fail(PhotogrammetryError::other(cloud.error()));
+        auto written =
+            writePlyPoints(thinPoints(*cloud, plan_.surfacePoints), root_ / "surface_points.ply");
+        if (!written) fail(outputError(written.error()));
         colmap(
             surface,
-            {"poisson_mesher", "--input_path", "fused.ply", "--output_path", "poisson.ply",
+            {"poisson_mesher", "--input_path", "surface_points.ply", "--output_path", "poisson.ply",
              "--PoissonMeshing.depth", std::to_string(plan_.poissonDepth), "--PoissonMeshing.trim",
              "7", "--PoissonMeshing.num_threads", std::to_string(threads_)},
             0);
         progress(surface, 0.6);
         auto mesh = readPlyMesh(root_ / "poisson.ply");
         if (!mesh) fail(PhotogrammetryError::other(mesh.error()));
-        SurfaceMesh cleaned = largestComponent(keepInside(*mesh, objectRegion()));
+        const auto region = objectRegion();
+        std::optional<double> support;
+        if (std::ifstream in(root_ / "support.txt"); in) {
+            double height;
+            if (in >> height) support = height;
+        }
+        // The surface closes itself under the object; what lies below its support goes.
+        SurfaceMesh cleaned = largestComponent(keepInside(*mesh, [&](const Vec3& p) {
+            return region.contains(p) && (!support || p[1] >= *support);
+        }));
         if (cleaned.triangles.size() < 100)
             fail(PhotogrammetryError::other("the surface fell apart in clean-up"));
         cleaned = decimate(cleaned, plan_.faces);
         checkStop();
-        auto written = writePlyMesh(cleaned, root_ / "mesh.ply");
+        written = writePlyMesh(cleaned, root_ / "mesh.ply");
         if (!written) fail(outputError(written.error()));
         markDone(surface);
     }
 
     void textureStep() {
         if (done(texture)) return;
+        progress(texture, 0);
         auto mesh = readPlyMesh(root_ / "mesh.ply");
         if (!mesh) fail(PhotogrammetryError::other(mesh.error()));
         // The photos at full working size; smaller when memory is short.

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cmath>
+#include <vector>
+
+#include "engine/reconstruction/local/geometry.h"
+
+namespace pelorin::engine::local {
+
+// Where the object stands: an upright cylinder (the phone's bounds, in a model already in the
+// phone's frame) or, without bounds, a ball around the point the cameras look at.
+struct ObjectRegion {
+    Vec3 centre{};
+    double radius = 0;
+    // Half the cylinder's height; negative for a ball.
+    double halfHeight = -1;
+
+    bool contains(const Vec3& p) const {
+        if (halfHeight < 0) return norm(p - centre) <= radius;
+        return std::hypot(p[0] - centre[0], p[2] - centre[2]) <= radius &&
+               std::abs(p[1] - centre[1]) <= halfHeight;
+    }
+
+    // Points on the region's surface, enough to bound its outline in a photo.
+    std::vector<Vec3> outline() const {
+        std::vector<Vec3> points;
+        constexpr int steps = 24;
+        for (int i = 0; i < steps; ++i) {
+            const double a = 2 * 3.14159265358979 * i / steps;
+            if (halfHeight >= 0) {
+                for (double k : {-1.0, 1.0})
+                    points.push_back(
+                        centre + Vec3{radius * std::cos(a), k * halfHeight, radius * std::sin(a)});
+            } else {
+                for (int j = 1; j < steps / 2; ++j) {
+                    const double b = 3.14159265358979 * j / (steps / 2) - 3.14159265358979 / 2;
+                    points.push_back(centre + radius * Vec3{std::cos(b) * std::cos(a), std::sin(b),
+                                                            std::cos(b) * std::sin(a)});
+                }
+                points.push_back(centre + Vec3{0, radius, 0});
+                points.push_back(centre - Vec3{0, radius, 0});
+            }
+        }
+        return points;
+    }
+};
+
+}  // namespace pelorin::engine::local
