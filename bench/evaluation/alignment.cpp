@@ -185,4 +185,9 @@ Similarity alignGlobally(const std::vector<Point>& modelPoints,
     return best;
 }
 
+double tiltDegrees(const Similarity& similarity) {
+    const double cosine = std::clamp(similarity.rotation[4], -1.0, 1.0);
+    return std::acos(cosine) * 180 / 3.14159265358979323846;
+}
+
 }  // namespace pelorin::evaluation

@@ -20,6 +20,10 @@ struct Similarity {
     Similarity inverse() const;
 };
 
+// How far, in degrees, the similarity tips the vertical (+Y): 0 for a model that already stood
+// upright, whatever its turn about the vertical.
+double tiltDegrees(const Similarity& similarity);
+
 // What a fit may change: everything a similarity can, or only rotation and translation (for
 // models already in metres).
 enum class Fit { similarity, rigid };

@@ -144,6 +144,7 @@ evaluation::ModelScore score(const evaluation::Mesh& model, const Truth& truth, 
     report["completenessPercent"] = 100 * result.completeness;
     report["alignment"] = fit == evaluation::Fit::rigid ? "rigid" : "similarity";
     report["alignmentScale"] = result.similarityScale;
+    report["tiltDegrees"] = evaluation::tiltDegrees(result.alignment);
     return result;
 }
 

@@ -22,6 +22,19 @@ TEST(ModelScore, TheTruthItselfScoresPerfectlyWhereverItStands) {
     EXPECT_NEAR(score.alignment.scale, 1 / 0.37, 1e-4);
 }
 
+TEST(ModelScore, TiltIsWhatTheAlignmentTurnsTheVerticalBy) {
+    const Mesh truth = lumpySolid();
+    const double a = 25 * 3.14159265358979 / 180, b = 7 * 3.14159265358979 / 180;
+    // Turned about the vertical only: upright still.
+    Similarity aboutVertical;
+    aboutVertical.rotation = {std::cos(a), 0, std::sin(a), 0, 1, 0, -std::sin(a), 0, std::cos(a)};
+    EXPECT_NEAR(tiltDegrees(scoreModel(aboutVertical.apply(truth), truth).alignment), 0, 0.05);
+    // Tipped by 7 degrees about x: the alignment has to tip it back.
+    Similarity tipped;
+    tipped.rotation = {1, 0, 0, 0, std::cos(b), -std::sin(b), 0, std::sin(b), std::cos(b)};
+    EXPECT_NEAR(tiltDegrees(scoreModel(tipped.apply(truth), truth).alignment), 7, 0.05);
+}
+
 TEST(ModelScore, ASurfaceOffsetByOnePercentScoresAboutOnePercent) {
     const Mesh truth = lumpySolid();
     const double diagonal = truth.diagonal();
