@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/process_state.h"
 #include "tests/support/scratch_folder.h"
 
 using namespace pelorin::engine;
@@ -22,15 +23,6 @@ pid_t readPid(const std::filesystem::path& file) {
         std::this_thread::sleep_for(10ms);
     }
     return 0;
-}
-
-// Running, not merely a zombie waiting for a parent that may never reap it.
-bool alive(pid_t pid) {
-    if (pid <= 0 || kill(pid, 0) != 0) return false;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    const auto close = text.rfind(')');
-    return close == std::string::npos || close + 2 >= text.size() || text[close + 2] != 'Z';
 }
 
 }  // namespace
@@ -92,8 +84,9 @@ TEST(ChildProcessTest, StopEndsTheWholeGroupQuicklyEvenWhenTermIsIgnored) {
         EXPECT_LT(took, 2s) << "trap: " << trap;
         const pid_t grandchild = readPid(pidFile);
         EXPECT_GT(grandchild, 0);
-        for (int i = 0; i < 50 && alive(grandchild); ++i) std::this_thread::sleep_for(10ms);
-        EXPECT_FALSE(alive(grandchild)) << "trap: " << trap;
+        for (int i = 0; i < 50 && pelorin::testing::isRunning(grandchild); ++i)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_FALSE(pelorin::testing::isRunning(grandchild)) << "trap: " << trap;
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/process_state.h"
 #include "tests/support/scratch_folder.h"
 
 using namespace pelorin::engine;
@@ -87,14 +88,6 @@ bool reachedStage(const PhotogrammetryEvent& event, ProcessingStage stage) {
     return info && info->info.processingStage == stage;
 }
 
-bool alive(pid_t pid) {
-    if (kill(pid, 0) != 0) return false;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    const auto close = text.rfind(')');
-    return close == std::string::npos || close + 2 >= text.size() || text[close + 2] != 'Z';
-}
-
 }  // namespace
 
 TEST(LocalBackendTest, CancelStopsColmapQuicklyAndTheNextRunResumesAfterStructureFromMotion) {
@@ -118,7 +111,7 @@ TEST(LocalBackendTest, CancelStopsColmapQuicklyAndTheNextRunResumesAfterStructur
     });
     EXPECT_TRUE(first.cancelled);
     EXPECT_LT(first.cancelToEnd, 2s);
-    for (pid_t pid : colmap.pids()) EXPECT_FALSE(alive(pid)) << pid;
+    for (pid_t pid : colmap.pids()) EXPECT_FALSE(pelorin::testing::isRunning(pid)) << pid;
 
     // Cancelled once the sparse model is made.
     auto second = run(backend, reducedSet, checkpoint, requests, [](const auto& e) {
