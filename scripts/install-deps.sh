@@ -14,7 +14,7 @@ packages=(
   qml6-module-qtqml-workerscript qml6-module-qt-labs-folderlistmodel qml6-module-quick3d
   qml6-module-quick3d-helpers qml6-module-qttest
   libssl-dev libasio-dev nlohmann-json3-dev libicu-dev libavahi-client-dev
-  libopencv-dev libheif-dev libqrencode-dev colmap libexif-dev
+  libopencv-dev libheif-dev libqrencode-dev colmap libexif-dev libsqlite3-dev
   # tests
   libgtest-dev libgmock-dev libbenchmark-dev avahi-daemon avahi-utils dbus iproute2 xvfb unzip
   # benchmark baselines

@@ -118,9 +118,9 @@ TEST(LocalBackendTest, CancelStopsColmapQuicklyAndTheNextRunResumesAfterStructur
         return reachedStage(e, ProcessingStage::pointCloudGeneration);
     });
     EXPECT_TRUE(second.cancelled);
-    const auto before = colmap.commands().size();
-    EXPECT_NE(std::find(colmap.commands().begin(), colmap.commands().end(), "mapper"),
-              colmap.commands().end());
+    const auto sparse = colmap.commands();
+    const auto before = sparse.size();
+    EXPECT_NE(std::find(sparse.begin(), sparse.end(), "mapper"), sparse.end());
 
     // The third run starts after structure from motion and finishes the model.
     auto third = run(backend, reducedSet, checkpoint, requests);
@@ -128,7 +128,7 @@ TEST(LocalBackendTest, CancelStopsColmapQuicklyAndTheNextRunResumesAfterStructur
     const auto commands = colmap.commands();
     const std::set<std::string> rerun(commands.begin() + before, commands.end());
     EXPECT_FALSE(rerun.count("feature_extractor"));
-    EXPECT_FALSE(rerun.count("sequential_matcher"));
+    EXPECT_FALSE(rerun.count("spatial_matcher"));
     EXPECT_FALSE(rerun.count("mapper"));
     EXPECT_TRUE(rerun.count("poisson_mesher"));
 

@@ -20,6 +20,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "engine/reconstruction/local/child_process.h"
+#include "engine/reconstruction/local/colmap_database.h"
 #include "engine/reconstruction/local/colmap_progress.h"
 #include "engine/reconstruction/local/dense_stereo.h"
 #include "engine/reconstruction/local/depth_fusion.h"
@@ -352,20 +353,32 @@ class Run {
             markDone(features);
         }
         if (!done(matching)) {
-            if (configuration_.sampleOrdering == SampleOrdering::sequential) {
+            const std::vector<std::string> common = {"--database_path",
+                                                     "database.db",
+                                                     "--SiftMatching.use_gpu",
+                                                     "0",
+                                                     "--SiftMatching.num_threads",
+                                                     std::to_string(threads_)};
+            auto with = [&](std::vector<std::string> arguments) {
+                arguments.insert(arguments.begin() + 1, common.begin(), common.end());
+                return arguments;
+            };
+            if (placePhotosFromPhone()) {
+                // The phone's positions pair each photo with its nearest ones, also across the
+                // rings of a capture, which an order alone cannot.
+                colmap(
+                    matching,
+                    with({"spatial_matcher", "--SpatialMatching.is_gps", "0",
+                          "--SpatialMatching.ignore_z", "0", "--SpatialMatching.max_num_neighbors",
+                          "10", "--SpatialMatching.max_distance", "1000"}),
+                    count);
+            } else if (configuration_.sampleOrdering == SampleOrdering::sequential) {
                 colmap(matching,
-                       {"sequential_matcher", "--database_path", "database.db",
-                        "--SiftMatching.use_gpu", "0", "--SiftMatching.num_threads",
-                        std::to_string(threads_), "--SequentialMatching.overlap", "8",
-                        "--SequentialMatching.quadratic_overlap", "0",
-                        "--SequentialMatching.loop_detection", "0"},
+                       with({"sequential_matcher", "--SequentialMatching.overlap", "10",
+                             "--SequentialMatching.loop_detection", "0"}),
                        count);
             } else {
-                colmap(matching,
-                       {"exhaustive_matcher", "--database_path", "database.db",
-                        "--SiftMatching.use_gpu", "0", "--SiftMatching.num_threads",
-                        std::to_string(threads_)},
-                       count);
+                colmap(matching, with({"exhaustive_matcher"}), count);
             }
             markDone(matching);
         }
@@ -383,6 +396,26 @@ class Run {
             markDone(mapping);
         }
         reportRegistration();
+    }
+
+    // Hands the phone's camera positions to the feature database when every photo has one.
+    bool placePhotosFromPhone() {
+        if (!prepared_.manifest) return false;
+        std::map<std::string, Vec3> bySource;
+        for (const auto& record : prepared_.manifest->images) {
+            if (record.cameraTransform && record.cameraTransform->size() == 16) {
+                const auto& m = *record.cameraTransform;
+                bySource.emplace(record.fileName, Vec3{m[12], m[13], m[14]});
+            }
+        }
+        std::map<std::string, Vec3> positions;
+        for (const auto& image : prepared_.images) {
+            const auto found = bySource.find(image.source);
+            if (found == bySource.end()) return false;
+            positions.emplace(image.name, found->second);
+        }
+        auto set = setPositionPriors(root_ / "database.db", positions);
+        return set && *set == static_cast<int>(positions.size());
     }
 
     // Converts every model the mapper made to text and keeps the largest.
