@@ -97,12 +97,15 @@ struct LinkServer::Core : std::enable_shared_from_this<Core> {
 
     void stop(bool reporting) {
         if (stopped) return;
-        if (reporting) report(State::stopped());
         stopped = true;
         listening = false;
         std::error_code ignored;
         acceptor.close(ignored);
         advertiser.reset();
+        // Reported last, so that whoever hears "stopped" finds the server stopped; report()
+        // itself is silent from now on.
+        if (reporting)
+            if (auto server = owner.lock()) server->onStateChange(State::stopped());
     }
 };
 
