@@ -111,6 +111,85 @@ bool pack(std::vector<Chart>& charts, const std::vector<std::size_t>& order, dou
     return true;
 }
 
+cv::Vec3f sampleBilinear(const cv::Mat& image, double x, double y) {
+    // Pixel centres at whole numbers for OpenCV; x, y have corners at whole numbers.
+    x -= 0.5, y -= 0.5;
+    const int x0 = std::clamp(int(std::floor(x)), 0, image.cols - 1);
+    const int y0 = std::clamp(int(std::floor(y)), 0, image.rows - 1);
+    const int x1 = std::min(x0 + 1, image.cols - 1), y1 = std::min(y0 + 1, image.rows - 1);
+    const double fx = std::clamp(x - x0, 0.0, 1.0), fy = std::clamp(y - y0, 0.0, 1.0);
+    const cv::Vec3f a = image.at<cv::Vec3b>(y0, x0), b = image.at<cv::Vec3b>(y0, x1);
+    const cv::Vec3f c = image.at<cv::Vec3b>(y1, x0), d = image.at<cv::Vec3b>(y1, x1);
+    return (a * (1 - fx) + b * fx) * (1 - fy) + (c * (1 - fx) + d * fx) * fy;
+}
+
+// Each texel of a face becomes the weighted mean of the photos that see the face best: their
+// noise and small misalignments average out where a single photo would show them.
+void blendViews(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
+                const std::vector<std::vector<float>>& scores, BakedModel& baked, int count) {
+    if (count < 2) return;
+    const int atlas = baked.atlas.cols;
+    std::vector<std::pair<float, int>> ranked;
+    for (std::size_t f = 0; f < mesh.triangles.size(); ++f) {
+        ranked.clear();
+        for (std::size_t v = 0; v < views.size(); ++v)
+            if (scores[v][f] > 0) ranked.emplace_back(scores[v][f], int(v));
+        if (ranked.size() < 2) continue;
+        const std::size_t used = std::min<std::size_t>(count, ranked.size());
+        std::partial_sort(ranked.begin(), ranked.begin() + used, ranked.end(), std::greater<>());
+        // Views much worse than the best would only blur it.
+        std::size_t kept = 1;
+        while (kept < used && ranked[kept].first >= 0.5f * ranked[0].first) ++kept;
+        if (kept < 2) continue;
+        const auto& t = mesh.triangles[f];
+        cv::Point2d corner[3];
+        for (int c = 0; c < 3; ++c)
+            corner[c] = {baked.texcoords[f][c][0] * atlas, (1 - baked.texcoords[f][c][1]) * atlas};
+        const double area = (corner[1].x - corner[0].x) * (corner[2].y - corner[0].y) -
+                            (corner[2].x - corner[0].x) * (corner[1].y - corner[0].y);
+        if (std::abs(area) < 1e-9) continue;
+        const int x0 =
+            std::max(0, int(std::floor(std::min({corner[0].x, corner[1].x, corner[2].x}))));
+        const int x1 =
+            std::min(atlas - 1, int(std::ceil(std::max({corner[0].x, corner[1].x, corner[2].x}))));
+        const int y0 =
+            std::max(0, int(std::floor(std::min({corner[0].y, corner[1].y, corner[2].y}))));
+        const int y1 =
+            std::min(atlas - 1, int(std::ceil(std::max({corner[0].y, corner[1].y, corner[2].y}))));
+        for (int y = y0; y <= y1; ++y) {
+            for (int x = x0; x <= x1; ++x) {
+                const double px = x + 0.5, py = y + 0.5;
+                const double w0 = ((corner[1].x - px) * (corner[2].y - py) -
+                                   (corner[2].x - px) * (corner[1].y - py)) /
+                                  area;
+                const double w1 = ((corner[2].x - px) * (corner[0].y - py) -
+                                   (corner[0].x - px) * (corner[2].y - py)) /
+                                  area;
+                const double w2 = 1 - w0 - w1;
+                // A texel's centre a little outside still shows on the edge when filtered.
+                if (w0 < -0.1 || w1 < -0.1 || w2 < -0.1) continue;
+                const Vec3 point =
+                    w0 * mesh.vertices[t[0]] + w1 * mesh.vertices[t[1]] + w2 * mesh.vertices[t[2]];
+                cv::Vec3f sum(0, 0, 0);
+                double weights = 0;
+                for (std::size_t k = 0; k < kept; ++k) {
+                    const auto& view = views[ranked[k].second];
+                    const Vec3 p = view.view.project(point);
+                    if (p[2] <= 0) continue;
+                    sum += sampleBilinear(view.image, p[0], p[1]) * ranked[k].first;
+                    weights += ranked[k].first;
+                }
+                if (weights <= 0) continue;
+                const cv::Vec3f mean = sum / float(weights);
+                baked.atlas.at<cv::Vec3b>(y, x) =
+                    cv::Vec3b(cv::saturate_cast<std::uint8_t>(mean[0]),
+                              cv::saturate_cast<std::uint8_t>(mean[1]),
+                              cv::saturate_cast<std::uint8_t>(mean[2]));
+            }
+        }
+    }
+}
+
 }  // namespace
 
 BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>& views,
@@ -262,6 +341,7 @@ BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>&
             }
         }
     }
+    blendViews(mesh, views, scores, result, options.blendedViews);
     // Faces no photo sees take the grey corner of the atlas.
     for (auto f : unseen)
         for (int c = 0; c < 3; ++c) result.texcoords[f][c] = {2.0f / atlas, 1 - 2.0f / atlas};

@@ -31,11 +31,14 @@ struct BakeOptions {
     int atlasSize = 4096;
     // Pixels of colour spread beyond each chart's edge so that filtering shows no seams.
     int gutter = 4;
+    // Photos averaged into each texel (those that see its face at least half as well as the
+    // best one); 1 copies the best photo alone.
+    int blendedViews = 3;
 };
 
 // Picks for each triangle the photo that sees it best (near, head-on, not hidden), gathers
-// neighbouring triangles with the same photo into charts, packs the charts into one atlas and
-// copies their pixels from the photos.
+// neighbouring triangles with the same photo into charts, packs the charts into one atlas,
+// copies their pixels from the photos and blends in the next best photos inside the faces.
 BakedModel bakeTexture(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
                        const BakeOptions& options = {});
 
