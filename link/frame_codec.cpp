@@ -36,7 +36,8 @@ std::vector<std::uint8_t> FrameCodec::encode(const LinkMessage& message,
     const std::string header = makeRecordEncoder().encode(message);
     std::vector<std::uint8_t> frame;
     frame.reserve(prefixSize + header.size() + body.size());
-    frame.insert(frame.end(), std::begin(magic), std::end(magic));
+    // Byte by byte: GCC 12 misreads a range insert into the reserved vector as an overflow.
+    for (const auto byte : magic) frame.push_back(static_cast<std::uint8_t>(byte));
     putBigEndian(frame, header.size(), 4);
     putBigEndian(frame, body.size(), 8);
     frame.insert(frame.end(), header.begin(), header.end());
