@@ -6,15 +6,17 @@
 
 #include "engine/crc32.h"
 #include "engine/little_endian.h"
+#include "link/zip_format.h"
 
 namespace pelorin::engine {
 
 namespace {
 
-constexpr std::uint32_t localHeaderSignature = 0x04034B50;
-constexpr std::uint32_t centralHeaderSignature = 0x02014B50;
-constexpr std::uint32_t endRecordSignature = 0x06054B50;
-constexpr std::size_t localHeaderSize = 30;
+using link::zip::centralHeaderSignature;
+using link::zip::endRecordSignature;
+using link::zip::localHeaderSignature;
+using link::zip::localHeaderSize;
+
 constexpr std::uint16_t versionNeeded = 10;  // stored entries, no extensions
 constexpr std::uint16_t utf8NamesFlag = 0x0800;
 constexpr std::uint16_t dosDate1980 = (1 << 5) | 1;  // 1980-01-01, so archives are reproducible

@@ -4,13 +4,16 @@
 #include <string>
 #include <string_view>
 
+#include "link/zip_format.h"
+
 namespace pelorin::link {
 
 namespace {
 
+using zip::endRecordSize;
+using zip::localHeaderSize;
+
 constexpr std::size_t minimumSize = 52;
-constexpr std::size_t localHeaderSize = 30;
-constexpr std::size_t endRecordSize = 22;
 constexpr std::size_t maxCommentSize = 65535;
 
 std::uint32_t read16(std::span<const std::uint8_t> bytes, std::size_t at) {

@@ -3,17 +3,18 @@
 #include <cstring>
 
 #include "engine/crc32.h"
+#include "link/zip_format.h"
 
 namespace pelorin::evaluation {
 
 namespace {
 
-constexpr std::uint32_t localHeaderSignature = 0x04034B50;
-constexpr std::uint32_t centralHeaderSignature = 0x02014B50;
-constexpr std::uint32_t endRecordSignature = 0x06054B50;
-constexpr std::size_t localHeaderSize = 30;
-constexpr std::size_t centralHeaderSize = 46;
-constexpr std::size_t endRecordSize = 22;
+using link::zip::centralHeaderSignature;
+using link::zip::centralHeaderSize;
+using link::zip::endRecordSignature;
+using link::zip::endRecordSize;
+using link::zip::localHeaderSignature;
+using link::zip::localHeaderSize;
 
 template <class T>
 T field(std::span<const std::uint8_t> bytes, std::size_t at) {
