@@ -49,7 +49,7 @@ class Body {
             const std::size_t start = at_;
             while (at_ < bytes_.size() && !std::isspace(static_cast<unsigned char>(bytes_[at_])))
                 ++at_;
-            if (start == at_) throw Failure{"the PLY file ends early"};
+            if (start == at_) throw Failure{"truncated PLY"};
             try {
                 return std::stod(std::string(bytes_.substr(start, at_ - start)));
             } catch (const std::exception&) {
@@ -57,7 +57,7 @@ class Body {
             }
         }
         const std::size_t size = typeSize(type);
-        if (bytes_.size() - at_ < size) throw Failure{"the PLY file ends early"};
+        if (bytes_.size() - at_ < size) throw Failure{"truncated PLY"};
         const char* p = bytes_.data() + at_;
         at_ += size;
         auto load = [&](auto value) {
@@ -110,8 +110,8 @@ Parsed parseHeader(std::string_view text) {
             Element element;
             long long count = -1;
             words >> element.name >> count;
-            if (count < 0 || count > (1LL << 31))
-                throw Failure{"a PLY element count is out of range"};
+            // No upper bound here: reading stops where the file ends.
+            if (count < 0) throw Failure{"a PLY element count is out of range"};
             element.count = static_cast<std::size_t>(count);
             parsed.elements.push_back(element);
         } else if (keyword == "property") {
@@ -137,6 +137,9 @@ void walk(const Parsed& parsed, Row&& row) {
     std::vector<double> values;
     std::vector<double> list;
     for (const auto& element : parsed.elements) {
+        // Each item reads at least one value, so the file's size bounds the loop below.
+        if (element.count > 0 && element.properties.empty())
+            throw Failure{"PLY element " + element.name + " has no properties"};
         for (std::size_t i = 0; i < element.count; ++i) {
             values.clear();
             list.clear();
@@ -193,7 +196,7 @@ pelorin::Expected<SurfaceMesh, std::string> readPlyMesh(const std::filesystem::p
                     const double corners[3] = {list[0], list[k - 1], list[k]};
                     for (int c = 0; c < 3; ++c) {
                         if (corners[c] < 0 || corners[c] >= 4294967295.0)
-                            throw Failure{"a face has a bad vertex index"};
+                            throw Failure{"bad PLY vertex index"};
                         t[c] = static_cast<std::uint32_t>(corners[c]);
                     }
                     mesh.triangles.push_back(t);
@@ -202,7 +205,7 @@ pelorin::Expected<SurfaceMesh, std::string> readPlyMesh(const std::filesystem::p
         });
         for (const auto& t : mesh.triangles)
             for (auto v : t)
-                if (v >= mesh.vertices.size()) throw Failure{"a face names a missing vertex"};
+                if (v >= mesh.vertices.size()) throw Failure{"PLY vertex index out of range"};
         return mesh;
     });
 }
