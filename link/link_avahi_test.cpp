@@ -44,10 +44,12 @@ struct BrowsedService {
     std::string txt;
 };
 
-// The resolved services that avahi-browse reports, as the command-line tool sees them.
+// The resolved services that avahi-browse reports, as the command-line tool sees them. The
+// tool waits for every resolution it started, and one for a service withdrawn meanwhile (an
+// earlier test's) can wait for ever: the time limit turns that into a failed expectation.
 std::vector<BrowsedService> avahiBrowse() {
     std::vector<BrowsedService> services;
-    FILE* pipe = ::popen("avahi-browse -rpt _pelorin._tcp 2>/dev/null", "r");
+    FILE* pipe = ::popen("timeout -s INT 20 avahi-browse -rpt _pelorin._tcp 2>/dev/null", "r");
     if (!pipe) return services;
     char line[4096];
     while (std::fgets(line, sizeof line, pipe)) {

@@ -102,13 +102,18 @@ struct LinkBrowser::Core : std::enable_shared_from_this<Core> {
         asio::post(strand, std::forward<F>(f));
     }
 
-    // From the event thread to the owner, on the strand.
-    void emit(State state) {
-        auto self = weak_from_this().lock();
-        if (!self) return;
-        post([self, state = std::move(state)] {
-            if (!self->stopped) self->report(state);
+    // From the event thread to the strand. The event thread never holds a strong reference:
+    // were it the last one, the core (and with it the session's own thread) would be freed
+    // from that very thread.
+    template <class F>
+    void fromEventThread(F&& f) {
+        asio::post(strand, [weak = weak_from_this(), f = std::forward<F>(f)] {
+            if (auto self = weak.lock(); self && !self->stopped) f(*self);
         });
+    }
+
+    void emit(State state) {
+        fromEventThread([state = std::move(state)](Core& self) { self.report(state); });
     }
 
     void report(const State& state) {
@@ -199,11 +204,8 @@ struct LinkBrowser::Core : std::enable_shared_from_this<Core> {
             }
         }
         sortByName(studios);
-        auto self = weak_from_this().lock();
-        if (!self) return;
-        post([self, studios = std::move(studios)] {
-            if (self->stopped) return;
-            if (auto browser = self->owner.lock()) browser->onResults(studios);
+        fromEventThread([studios = std::move(studios)](Core& self) {
+            if (auto browser = self.owner.lock()) browser->onResults(studios);
         });
     }
 

@@ -76,12 +76,14 @@ struct LinkServer::Core : std::enable_shared_from_this<Core> {
     }
 
     void advertise() {
-        std::weak_ptr<Core> weak = shared_from_this();
+        // The event thread only posts: were it to hold the last reference, the core (and with
+        // it the advertiser's own thread) would be freed from that very thread.
         advertiser = std::make_unique<ServiceAdvertiser>(
-            name, listeningPort, [weak](const ServiceAdvertiser::Event& event) {
-                auto self = weak.lock();
-                if (!self) return;
-                self->post([self, event] { self->advertised(event); });
+            name, listeningPort,
+            [weak = weak_from_this(), strand = strand](const ServiceAdvertiser::Event& event) {
+                asio::post(strand, [weak, event] {
+                    if (auto self = weak.lock()) self->advertised(event);
+                });
             });
     }
 
