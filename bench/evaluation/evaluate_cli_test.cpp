@@ -141,6 +141,9 @@ TEST(EvaluateCli, TheTruthItselfScoresPerfectlyWhereverItStands) {
     ASSERT_EQ(ply.status, 0) << ply.output;
     EXPECT_LT(figure(ply, "meanErrorPercentOfDiagonal"), 1e-3);
     EXPECT_EQ(figure(ply, "completenessPercent"), 100);
+    // The ring of level cameras shows most of the solid, and all of that is there.
+    EXPECT_GT(figure(ply, "seenByPhotosPercent"), 50);
+    EXPECT_EQ(figure(ply, "completenessOfSeenPercent"), 100);
     EXPECT_NEAR(figure(ply, "alignmentScale"), 1 / 0.37, 1e-3);
     EXPECT_EQ(ply.report.value("alignment", ""), "similarity");
     // One line per figure, as printed.

@@ -132,22 +132,6 @@ pelorin::Expected<Truth, std::string> loadTruth(const fs::path& folder) {
     return truth;
 }
 
-// Scores a model against the truth and adds the figures to the report.
-evaluation::ModelScore score(const evaluation::Mesh& model, const Truth& truth, evaluation::Fit fit,
-                             json& report) {
-    evaluation::ScoreOptions options;
-    if (truth.cameras) options.bounds = truth.cameras->objectBounds;
-    options.fit = fit;
-    const auto result = evaluation::scoreModel(model, truth.mesh, options);
-    report["meanError"] = result.meanError;
-    report["meanErrorPercentOfDiagonal"] = 100 * result.meanErrorFraction;
-    report["completenessPercent"] = 100 * result.completeness;
-    report["alignment"] = fit == evaluation::Fit::rigid ? "rigid" : "similarity";
-    report["alignmentScale"] = result.similarityScale;
-    report["tiltDegrees"] = evaluation::tiltDegrees(result.alignment);
-    return result;
-}
-
 // The truth view of a photo: the same name, or failing that the same name but for the
 // extension (renders may be PNG where the shipped photos are JPEG).
 const evaluation::TruthView* viewOf(const evaluation::TruthCameras& cameras,
@@ -157,6 +141,49 @@ const evaluation::TruthView* viewOf(const evaluation::TruthCameras& cameras,
         if (fs::path(view.name).stem() == photo.stem()) return &view;
     }
     return nullptr;
+}
+
+// The true cameras of the photos a model was built from (every view of the truth when the
+// photos are not known); none when the truth does not give the images' size.
+std::vector<evaluation::PinholeCamera> camerasOf(
+    const evaluation::TruthCameras& cameras, const std::optional<std::vector<fs::path>>& photos) {
+    std::vector<evaluation::PinholeCamera> found;
+    if (cameras.width <= 0 || cameras.height <= 0) return found;
+    const auto add = [&](const evaluation::TruthView& view) {
+        found.emplace_back(view.cameraTransform, view.intrinsics, cameras.width, cameras.height);
+    };
+    if (!photos) {
+        for (const auto& view : cameras.views) add(view);
+    } else {
+        for (const auto& photo : *photos) {
+            if (const auto* view = viewOf(cameras, photo)) add(*view);
+        }
+    }
+    return found;
+}
+
+// Scores a model against the truth and adds the figures to the report. `photos` are those the
+// model was built from, when known.
+evaluation::ModelScore score(const evaluation::Mesh& model, const Truth& truth, evaluation::Fit fit,
+                             const std::optional<std::vector<fs::path>>& photos, json& report) {
+    evaluation::ScoreOptions options;
+    if (truth.cameras) {
+        options.bounds = truth.cameras->objectBounds;
+        options.photoCameras = camerasOf(*truth.cameras, photos);
+    }
+    options.fit = fit;
+    const auto result = evaluation::scoreModel(model, truth.mesh, options);
+    report["meanError"] = result.meanError;
+    report["meanErrorPercentOfDiagonal"] = 100 * result.meanErrorFraction;
+    report["completenessPercent"] = 100 * result.completeness;
+    if (result.seenShare) {
+        report["seenByPhotosPercent"] = 100 * *result.seenShare;
+        report["completenessOfSeenPercent"] = 100 * *result.seenCompleteness;
+    }
+    report["alignment"] = fit == evaluation::Fit::rigid ? "rigid" : "similarity";
+    report["alignmentScale"] = result.similarityScale;
+    report["tiltDegrees"] = evaluation::tiltDegrees(result.alignment);
+    return result;
 }
 
 // Renders the model from each held-out photo's true camera and compares.
@@ -256,7 +283,8 @@ int evaluatePhotos(const Options& options, const std::optional<Truth>& truth, js
     if (!result->objFolder) return failure("the run made no OBJ model to score");
     const auto model = evaluation::loadMesh(*result->objFolder);
     if (!model) return failure(model.error());
-    const auto scored = score(*model, *truth, options.fit, report);
+    const auto scored = score(*model, *truth, options.fit,
+                              engine::PhotogrammetryEngine::photoURLs(inputs.images), report);
     if (!held.empty()) {
         auto judged = judgeHeldOut(held, *result->objFolder, *truth, scored.alignment, report);
         if (!judged) return failure(judged.error());
@@ -289,7 +317,7 @@ int main(int argc, char** argv) {
     if (options->model) {
         auto model = evaluation::loadMesh(*options->model);
         if (!model) return failure(model.error());
-        score(*model, *truth, options->fit, report);
+        score(*model, *truth, options->fit, std::nullopt, report);
     } else if (const int status = evaluatePhotos(*options, truth, report); status != 0) {
         return status;
     }

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "bench/evaluation/seen_surface.h"
+
 namespace pelorin::evaluation {
 
 namespace {
@@ -56,7 +58,8 @@ double separation(const Similarity& pose, const std::vector<Point>& modelPoints,
 ModelScore scoreModel(const Mesh& model, const Mesh& truth, const ScoreOptions& options) {
     const SurfaceDistance truthSurface(truth);
     const auto modelPoints = samplePoints(model, options.samples, 1);
-    const auto truthPoints = samplePoints(truth, options.samples, 2);
+    std::vector<std::uint32_t> truthTriangles;
+    const auto truthPoints = samplePoints(truth, options.samples, 2, &truthTriangles);
     // The alignment works on a few thousand points; the scores use them all.
     const auto modelFew = thinned(modelPoints, 4000);
     // The points of the object alone under a pose: what lies outside it (plinth, floor) stays
@@ -114,9 +117,23 @@ ModelScore scoreModel(const Mesh& model, const Mesh& truth, const ScoreOptions& 
 
     const Mesh alignedModel = score.alignment.apply(model);
     const SurfaceDistance alignedSurface(alignedModel);
-    std::size_t near = 0;
-    for (const auto& p : truthPoints) near += alignedSurface.nearest(p).distance <= 0.01 * diagonal;
+    std::vector<bool> seen;
+    if (!options.photoCameras.empty())
+        seen = seenByPhotos(truth, truthPoints, truthTriangles, options.photoCameras);
+    std::size_t near = 0, seenCount = 0, seenNear = 0;
+    for (std::size_t i = 0; i < truthPoints.size(); ++i) {
+        const bool close = alignedSurface.nearest(truthPoints[i]).distance <= 0.01 * diagonal;
+        near += close;
+        if (i < seen.size() && seen[i]) {
+            ++seenCount;
+            seenNear += close;
+        }
+    }
     score.completeness = truthPoints.empty() ? 0 : double(near) / truthPoints.size();
+    if (!seen.empty()) {
+        score.seenShare = double(seenCount) / truthPoints.size();
+        score.seenCompleteness = seenCount ? double(seenNear) / seenCount : 0;
+    }
     return score;
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 #include "bench/evaluation/alignment.h"
 #include "bench/evaluation/mesh.h"
+#include "bench/evaluation/pinhole_camera.h"
 #include "link/capture_records.h"
 
 namespace pelorin::evaluation {
@@ -15,6 +17,10 @@ struct ModelScore {
     double meanErrorFraction = 0;
     // Share of the true surface within 1% of the diagonal of the model's surface.
     double completeness = 0;
+    // With the photos' cameras: the share of the true surface that they show (what any
+    // reconstruction from them could reach), and the completeness over that part alone.
+    std::optional<double> seenShare;
+    std::optional<double> seenCompleteness;
     // The model-to-truth transform the figures were measured through.
     Similarity alignment;
     // The scale a free similarity fit settles on from there: 1 for a model in the truth's
@@ -30,6 +36,8 @@ struct ScoreOptions {
     std::optional<Similarity> initial;
     // Fit::rigid keeps the model's own scale, for models already in metres.
     Fit fit = Fit::similarity;
+    // The true cameras of the photos the model was built from, for the seen figures.
+    std::vector<PinholeCamera> photoCameras;
     std::size_t samples = 20000;
 };
 

@@ -66,6 +66,8 @@ class Scanner {
         for (int k = 1; k + 1 < count; ++k) scan({polygon[0], polygon[k], polygon[k + 1]}, shade);
     }
 
+    double depthAt(int x, int y) const { return depth_[std::size_t(y) * camera_.width() + x]; }
+
   private:
     template <class Shade>
     void scan(const std::array<Corner, 3>& c, Shade& shade) {
@@ -196,16 +198,30 @@ pelorin::Expected<Rendering, std::string> renderTextured(const engine::TexturedM
     return rendering;
 }
 
-cv::Mat renderSilhouette(const Mesh& mesh, const PinholeCamera& camera) {
-    cv::Mat coverage(camera.height(), camera.width(), CV_8U, cv::Scalar(0));
+cv::Mat renderDepth(const Mesh& mesh, const PinholeCamera& camera) {
+    cv::Mat depth(camera.height(), camera.width(), CV_64F,
+                  cv::Scalar(std::numeric_limits<double>::infinity()));
     std::vector<Corner> corners(mesh.vertices.size());
     for (std::size_t i = 0; i < corners.size(); ++i)
         corners[i].camera = camera.toCamera(mesh.vertices[i]);
     Scanner scanner(camera);
-    auto mark = [&](int x, int y, double, double) { coverage.at<std::uint8_t>(y, x) = 255; };
     for (const auto& t : mesh.triangles) {
         if (t[0] >= corners.size() || t[1] >= corners.size() || t[2] >= corners.size()) continue;
-        scanner.draw({corners[t[0]], corners[t[1]], corners[t[2]]}, mark);
+        const std::array<Corner, 3> triangle = {corners[t[0]], corners[t[1]], corners[t[2]]};
+        scanner.draw(triangle, [&](int x, int y, double, double) {
+            depth.at<double>(y, x) = scanner.depthAt(x, y);
+        });
+    }
+    return depth;
+}
+
+cv::Mat renderSilhouette(const Mesh& mesh, const PinholeCamera& camera) {
+    const cv::Mat depth = renderDepth(mesh, camera);
+    cv::Mat coverage(depth.size(), CV_8U, cv::Scalar(0));
+    for (int y = 0; y < depth.rows; ++y) {
+        for (int x = 0; x < depth.cols; ++x) {
+            if (std::isfinite(depth.at<double>(y, x))) coverage.at<std::uint8_t>(y, x) = 255;
+        }
     }
     return coverage;
 }

@@ -32,4 +32,8 @@ pelorin::Expected<Rendering, std::string> renderTextured(const engine::TexturedM
 // The pixels whose centres some triangle of the mesh covers: 255, else 0.
 cv::Mat renderSilhouette(const Mesh& mesh, const PinholeCamera& camera);
 
+// The depth (along the camera's axis) of the nearest surface at each pixel centre, as doubles;
+// infinity where nothing is drawn.
+cv::Mat renderDepth(const Mesh& mesh, const PinholeCamera& camera);
+
 }  // namespace pelorin::evaluation

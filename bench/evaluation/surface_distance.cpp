@@ -142,7 +142,8 @@ SurfaceDistance::Nearest SurfaceDistance::nearest(const Point& query) const {
     return best;
 }
 
-std::vector<Point> samplePoints(const Mesh& mesh, std::size_t count, std::uint32_t seed) {
+std::vector<Point> samplePoints(const Mesh& mesh, std::size_t count, std::uint32_t seed,
+                                std::vector<std::uint32_t>* triangleOf) {
     std::vector<double> cumulative;
     cumulative.reserve(mesh.triangles.size());
     double total = 0;
@@ -155,11 +156,14 @@ std::vector<Point> samplePoints(const Mesh& mesh, std::size_t count, std::uint32
     std::uniform_real_distribution<double> unit(0, 1);
     std::vector<Point> points;
     points.reserve(count);
+    if (triangleOf) triangleOf->clear();
     for (std::size_t i = 0; i < count && total > 0; ++i) {
         const auto t =
             std::lower_bound(cumulative.begin(), cumulative.end(), unit(random) * total) -
             cumulative.begin();
-        const auto& tri = mesh.triangles[std::min<std::size_t>(t, mesh.triangles.size() - 1)];
+        const std::size_t index = std::min<std::size_t>(t, mesh.triangles.size() - 1);
+        if (triangleOf) triangleOf->push_back(static_cast<std::uint32_t>(index));
+        const auto& tri = mesh.triangles[index];
         double u = unit(random), v = unit(random);
         if (u + v > 1) {
             u = 1 - u;

@@ -30,8 +30,10 @@ class SurfaceDistance {
     std::vector<std::uint32_t> cellTriangles_;
 };
 
-// Points spread over the surface in proportion to area, reproducibly for a given seed.
-std::vector<Point> samplePoints(const Mesh& mesh, std::size_t count, std::uint32_t seed);
+// Points spread over the surface in proportion to area, reproducibly for a given seed; with
+// `triangleOf`, the triangle each point lies on too.
+std::vector<Point> samplePoints(const Mesh& mesh, std::size_t count, std::uint32_t seed,
+                                std::vector<std::uint32_t>* triangleOf = nullptr);
 
 // The point of triangle abc nearest to p.
 Point closestOnTriangle(const Point& p, const Point& a, const Point& b, const Point& c);
