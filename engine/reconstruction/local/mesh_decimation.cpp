@@ -91,8 +91,10 @@ class Decimator {
         liveFaces_ = triangles_.size();
     }
 
-    SurfaceMesh run(std::size_t target) {
-        while (liveFaces_ > target && !queue_.empty()) {
+    SurfaceMesh run(std::size_t target, const std::stop_token& stop) {
+        // Checked now and then: a large mesh takes seconds, and a cancel should not wait.
+        for (std::size_t step = 1; liveFaces_ > target && !queue_.empty(); ++step) {
+            if (step % 4096 == 0 && stop.stop_requested()) break;
             const Candidate c = queue_.top();
             queue_.pop();
             if (stamp_[c.a] != c.stampA || stamp_[c.b] != c.stampB) continue;  // outdated
@@ -203,9 +205,9 @@ class Decimator {
 
 }  // namespace
 
-SurfaceMesh decimate(const SurfaceMesh& mesh, std::size_t targetTriangles) {
+SurfaceMesh decimate(const SurfaceMesh& mesh, std::size_t targetTriangles, std::stop_token stop) {
     if (mesh.triangles.size() <= targetTriangles) return mesh;
-    return Decimator(mesh).run(targetTriangles);
+    return Decimator(mesh).run(targetTriangles, stop);
 }
 
 }  // namespace pelorin::engine::local

@@ -862,7 +862,7 @@ class Run {
         }));
         if (cleaned.triangles.size() < 100)
             fail(PhotogrammetryError::other("the surface fell apart in clean-up"));
-        cleaned = decimate(cleaned, plan_.faces);
+        cleaned = decimate(cleaned, plan_.faces, stop_);
         checkStop();
         written = writePlyMesh(cleaned, root_ / "mesh.ply");
         if (!written) fail(outputError(written.error()));
@@ -895,7 +895,7 @@ class Run {
         progress(texture, 0.3);
         BakeOptions options;
         options.atlasSize = plan_.atlas;
-        const auto baked = bakeTexture(*mesh, views, options);
+        const auto baked = bakeTexture(*mesh, views, options, stop_);
         checkStop();
         std::error_code ignored;
         fs::remove_all(root_ / "textured", ignored);

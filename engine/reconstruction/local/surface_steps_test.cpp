@@ -1,4 +1,5 @@
 #include <map>
+#include <stop_token>
 
 #include <opencv2/imgproc.hpp>
 
@@ -75,6 +76,13 @@ TEST(MeshDecimationTest, MeetsTheBudgetAndKeepsAClosedSphereRound) {
         EXPECT_GT(dot(n, coarse.vertices[t[0]]), 0);  // none turned over
     }
     EXPECT_EQ(decimate(fine, 10000).triangles.size(), fine.triangles.size());
+}
+
+TEST(MeshDecimationTest, AStopLeavesTheWorkUnfinished) {
+    std::stop_source source;
+    source.request_stop();
+    // 32768 triangles need some 16,000 collapses to get under 1000.
+    EXPECT_GT(decimate(sphere(6), 1000, source.get_token()).triangles.size(), 16000u);
 }
 
 TEST(MeshDecimationTest, KeepsTheOutlineOfAnOpenSheet) {
@@ -160,4 +168,11 @@ TEST(TextureBakingTest, EachSideTakesThePhotoThatFacesItAndTheObjReadsBack) {
     EXPECT_TRUE(read->groups[0].texture.has_value());
     EXPECT_TRUE(read->hasNormals);
     EXPECT_TRUE(read->hasTexcoords);
+
+    // Stopped, it hands back no atlas, so nothing unfinished can be written as a model.
+    std::stop_source source;
+    source.request_stop();
+    const BakedModel stopped = bakeTexture(ball, views, options, source.get_token());
+    EXPECT_TRUE(stopped.atlas.empty());
+    EXPECT_FALSE(writeObjFolder(stopped, folder.path() / "stopped"));
 }

@@ -193,7 +193,7 @@ void blendViews(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
 }  // namespace
 
 BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>& views,
-                       const BakeOptions& options) {
+                       const BakeOptions& options, std::stop_token stop) {
     BakedModel result;
     result.mesh = input;
     SurfaceMesh& mesh = result.mesh;
@@ -213,6 +213,7 @@ BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>&
     std::vector<double> best(faceCount, 0);
     std::vector<std::vector<float>> scores(views.size());
     for (std::size_t v = 0; v < views.size(); ++v) {
+        if (stop.stop_requested()) return result;
         const auto& view = views[v].view;
         const double scale =
             std::min(1.0, occlusionSide / double(std::max(view.camera.width, view.camera.height)));
@@ -315,6 +316,7 @@ BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>&
     result.atlas = cv::Mat(atlas, atlas, CV_8UC3, cv::Scalar(128, 128, 128));
     result.texcoords.resize(faceCount);
     for (const auto& chart : charts) {
+        if (stop.stop_requested()) return result;
         const auto& view = views[chart.view];
         // Copy the photo's pixels around the chart, gutter included, into its place: an atlas
         // position X (pixel corners at whole numbers) shows the photo at
@@ -341,6 +343,7 @@ BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>&
             }
         }
     }
+    if (stop.stop_requested()) return result;
     blendViews(mesh, views, scores, result, options.blendedViews);
     // Faces no photo sees take the grey corner of the atlas.
     for (auto f : unseen)

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <filesystem>
+#include <stop_token>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -39,8 +40,10 @@ struct BakeOptions {
 // Picks for each triangle the photo that sees it best (near, head-on, not hidden), gathers
 // neighbouring triangles with the same photo into charts, packs the charts into one atlas,
 // copies their pixels from the photos and blends in the next best photos inside the faces.
+// Once `stop` is requested it returns early with an unfinished model, for the caller to throw
+// away.
 BakedModel bakeTexture(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
-                       const BakeOptions& options = {});
+                       const BakeOptions& options = {}, std::stop_token stop = {});
 
 // Writes `<stem>.obj`, `<stem>.mtl` and `<stem>.png` into `folder` (each atomically), with
 // normals computed from the surface. Fails with a one-line reason.
