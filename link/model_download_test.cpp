@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/support/scratch_folder.h"
+#include "tests/support/zip_builder.h"
 
 namespace pelorin::link {
 namespace {
@@ -15,47 +16,11 @@ using pelorin::testing::readBytes;
 using pelorin::testing::ScratchFolder;
 using pelorin::testing::writeFile;
 
-void little(Bytes& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> 8 * i));
-}
-
-// A one-entry stored ZIP as a package writer lays it out: local header, data, central
-// directory, end record and an optional archive comment.
+// A one-entry package; without the end record, the last 22 bytes are cut.
 Bytes packageWithFirstEntry(const std::string& name, std::size_t commentLength = 0,
                             bool endRecord = true) {
-    const std::string data = "#usda 1.0\n";
-    Bytes zip;
-    little(zip, 0x04034B50, 4);
-    little(zip, 0, 10);  // version, flags, method, time, date
-    little(zip, 0, 4);   // CRC, not checked here
-    little(zip, static_cast<std::uint32_t>(data.size()), 4);
-    little(zip, static_cast<std::uint32_t>(data.size()), 4);
-    little(zip, static_cast<std::uint32_t>(name.size()), 2);
-    little(zip, 0, 2);
-    zip.insert(zip.end(), name.begin(), name.end());
-    zip.insert(zip.end(), data.begin(), data.end());
-    const auto directory = static_cast<std::uint32_t>(zip.size());
-    little(zip, 0x02014B50, 4);
-    little(zip, 0, 12);
-    little(zip, 0, 4);
-    little(zip, static_cast<std::uint32_t>(data.size()), 4);
-    little(zip, static_cast<std::uint32_t>(data.size()), 4);
-    little(zip, static_cast<std::uint32_t>(name.size()), 2);
-    little(zip, 0, 8);  // extra, comment, disk, internal attributes
-    little(zip, 0, 4);  // external attributes
-    little(zip, 0, 4);  // offset of the local header
-    zip.insert(zip.end(), name.begin(), name.end());
-    const auto directorySize = static_cast<std::uint32_t>(zip.size()) - directory;
-    if (endRecord) {
-        little(zip, 0x06054B50, 4);
-        little(zip, 0, 4);  // disk numbers
-        little(zip, 1, 2);
-        little(zip, 1, 2);
-        little(zip, directorySize, 4);
-        little(zip, directory, 4);
-        little(zip, static_cast<std::uint32_t>(commentLength), 2);
-        zip.insert(zip.end(), commentLength, 'c');
-    }
+    Bytes zip = pelorin::testing::storedZip({{name, "#usda 1.0\n"}}, commentLength);
+    if (!endRecord) zip.resize(zip.size() - 22 - commentLength);
     return zip;
 }
 
