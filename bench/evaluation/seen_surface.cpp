@@ -6,24 +6,13 @@
 #include <opencv2/core.hpp>
 
 #include "bench/evaluation/rasteriser.h"
+#include "engine/reconstruction/local/geometry.h"
 
 namespace pelorin::evaluation {
 
-namespace {
-
-Point minus(const Point& a, const Point& b) {
-    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
-}
-
-double dot(const Point& a, const Point& b) {
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-
-Point cross(const Point& a, const Point& b) {
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-
-}  // namespace
+using engine::local::cross;
+using engine::local::dot;
+using engine::local::operator-;
 
 std::vector<bool> seenByPhotos(const Mesh& mesh, const std::vector<Point>& points,
                                const std::vector<std::uint32_t>& triangleOf,
@@ -50,8 +39,8 @@ std::vector<bool> seenByPhotos(const Mesh& mesh, const std::vector<Point>& point
             // The triangle's normal in the camera's frame, against the ray to the point.
             const auto& t = mesh.triangles[triangleOf[i]];
             const Point a = camera.toCamera(mesh.vertices[t[0]]);
-            const Point normal = cross(minus(camera.toCamera(mesh.vertices[t[1]]), a),
-                                       minus(camera.toCamera(mesh.vertices[t[2]]), a));
+            const Point normal = cross(camera.toCamera(mesh.vertices[t[1]]) - a,
+                                       camera.toCamera(mesh.vertices[t[2]]) - a);
             const double lengths = std::sqrt(dot(normal, normal) * dot(q, q));
             if (lengths > 0 && std::abs(dot(normal, q)) / lengths >= cosLimit) ++views[i];
         }

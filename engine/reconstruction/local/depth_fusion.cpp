@@ -21,6 +21,13 @@ struct Cell {
     Vec3 normal{};
     std::array<double, 3> colour{};
     int count = 0;
+
+    void add(const Cell& other) {
+        position = position + other.position;
+        normal = normal + other.normal;
+        for (int c = 0; c < 3; ++c) colour[c] += other.colour[c];
+        count += other.count;
+    }
 };
 
 using Cells = std::unordered_map<std::uint64_t, Cell>;
@@ -77,12 +84,8 @@ void fuseView(std::size_t index, const std::vector<DepthMap>& maps,
             const auto& colour = colours[index];
             const int cx = x * colour.cols / map.depth.cols, cy = y * colour.rows / map.depth.rows;
             const auto bgr = colour.at<cv::Vec3b>(cy, cx);
-            Cell& target = cells[cellKey(point, cell)];
-            target.position = target.position + point;
-            target.normal = target.normal + normal;
-            target.colour = {target.colour[0] + bgr[2], target.colour[1] + bgr[1],
-                             target.colour[2] + bgr[0]};
-            ++target.count;
+            cells[cellKey(point, cell)].add(
+                {point, normal, {double(bgr[2]), double(bgr[1]), double(bgr[0])}, 1});
         }
     }
 }
@@ -94,6 +97,17 @@ DensePoint average(const Cell& cell) {
     for (int c = 0; c < 3; ++c)
         point.colour[c] = static_cast<std::uint8_t>(std::lround(cell.colour[c] / cell.count));
     return point;
+}
+
+// One point a cell, in a fixed order: the same input gives the same cloud, whatever the
+// threads did.
+std::vector<DensePoint> averages(const Cells& cells) {
+    std::vector<DensePoint> points;
+    points.reserve(cells.size());
+    for (const auto& [key, value] : cells) points.push_back(average(value));
+    std::sort(points.begin(), points.end(),
+              [](const DensePoint& a, const DensePoint& b) { return a.position < b.position; });
+    return points;
 }
 
 // The size of a pixel on the surface, typical across the views.
@@ -136,22 +150,10 @@ std::vector<DensePoint> fuseDepthMaps(const std::vector<DepthMap>& maps,
     }
     Cells& cells = partial[0];
     for (unsigned t = 1; t < threads; ++t) {
-        for (auto& [key, value] : partial[t]) {
-            Cell& target = cells[key];
-            target.position = target.position + value.position;
-            target.normal = target.normal + value.normal;
-            for (int c = 0; c < 3; ++c) target.colour[c] += value.colour[c];
-            target.count += value.count;
-        }
+        for (auto& [key, value] : partial[t]) cells[key].add(value);
         partial[t].clear();
     }
-    std::vector<DensePoint> points;
-    points.reserve(cells.size());
-    for (const auto& [key, value] : cells) points.push_back(average(value));
-    // The same input gives the same cloud, whatever the threads did.
-    std::sort(points.begin(), points.end(),
-              [](const DensePoint& a, const DensePoint& b) { return a.position < b.position; });
-    return points;
+    return averages(cells);
 }
 
 std::vector<DensePoint> thinPoints(const std::vector<DensePoint>& points, std::size_t count) {
@@ -169,18 +171,15 @@ std::vector<DensePoint> thinPoints(const std::vector<DensePoint>& points, std::s
     for (int attempt = 0; attempt < 30 && thinned.empty(); ++attempt, cell *= 1.2) {
         Cells cells;
         for (const auto& p : points) {
-            Cell& target = cells[cellKey(p.position, cell)];
-            target.position = target.position + p.position;
-            target.normal = target.normal + p.normal;
-            for (int c = 0; c < 3; ++c) target.colour[c] += p.colour[c];
-            ++target.count;
+            cells[cellKey(p.position, cell)].add(
+                {p.position,
+                 p.normal,
+                 {double(p.colour[0]), double(p.colour[1]), double(p.colour[2])},
+                 1});
         }
-        if (cells.size() > count) continue;
-        for (const auto& [key, value] : cells) thinned.push_back(average(value));
+        if (cells.size() <= count) thinned = averages(cells);
     }
     if (thinned.empty()) return {points.begin(), points.begin() + count};
-    std::sort(thinned.begin(), thinned.end(),
-              [](const DensePoint& a, const DensePoint& b) { return a.position < b.position; });
     return thinned;
 }
 

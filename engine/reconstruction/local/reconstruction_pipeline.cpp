@@ -758,13 +758,13 @@ class Run {
     // Depths are searched only where the object can be: fewer hypotheses reach finer steps.
     void narrowDepthRanges() {
         const auto region = objectRegion();
-        auto inside = [&](const Vec3& p) { return region.contains(p); };
         for (std::size_t i = 0; i < model_.views.size(); ++i) {
             const auto& view = model_.views[i];
             std::vector<double> depths;
             for (auto id : view.pointIds) {
                 const auto point = model_.points.find(id);
-                if (point == model_.points.end() || !inside(point->second.position)) continue;
+                if (point == model_.points.end() || !region.contains(point->second.position))
+                    continue;
                 const double depth = view.toCamera(point->second.position)[2];
                 if (depth > 0) depths.push_back(depth);
             }
