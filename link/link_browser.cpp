@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <string_view>
 #include <tuple>
 
@@ -89,7 +91,11 @@ struct LinkBrowser::Core : std::enable_shared_from_this<Core> {
     std::atomic<bool> started{false};
 
     // Strand only.
-    std::unique_ptr<AvahiSession> session;
+    // The session's event thread posts to the strand, so it must be gone before the runtime
+    // is: the owner's destructor ends it at once rather than through the strand.
+    std::mutex sessionMutex;
+    std::unique_ptr<AvahiSession> session;  // under sessionMutex
+    bool browsing = true;                   // under sessionMutex
     bool stopped = false;
 
     // The daemon's event thread only.
@@ -122,40 +128,48 @@ struct LinkBrowser::Core : std::enable_shared_from_this<Core> {
 
     void begin() {
         if (stopped) return;
-        auto opened = AvahiSession::open([this](AvahiClient* client, int state) {
-            if (state == AVAHI_CLIENT_FAILURE) {
-                emit(State::failed(avahiErrorText(avahi_client_errno(client))));
-            }
-        });
-        if (!opened) return report(State::failed(opened.error()));
-        session = std::move(opened.value());
+        // Reported only once the lock is let go: the owner may be released from its callback.
+        std::optional<State> failure;
         {
-            AvahiSession::Lock lock(*session);
-            const std::string type(LinkConstants::serviceType);
-            browser = avahi_service_browser_new(
-                session->client(), AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, type.c_str(), nullptr,
-                AvahiLookupFlags(0),
-                [](AvahiServiceBrowser*, AvahiIfIndex interface, AvahiProtocol protocol,
-                   AvahiBrowserEvent event, const char* name, const char* type, const char* domain,
-                   AvahiLookupResultFlags, void* context) {
-                    static_cast<Core*>(context)->browsed(interface, protocol, event, name, type,
-                                                         domain);
-                },
-                this);
+            std::lock_guard guard(sessionMutex);
+            if (!browsing) return;
+            auto opened = AvahiSession::open([this](AvahiClient* client, int state) {
+                if (state == AVAHI_CLIENT_FAILURE) {
+                    emit(State::failed(avahiErrorText(avahi_client_errno(client))));
+                }
+            });
+            if (!opened) {
+                failure = State::failed(opened.error());
+            } else {
+                session = std::move(opened.value());
+                AvahiSession::Lock lock(*session);
+                const std::string type(LinkConstants::serviceType);
+                browser = avahi_service_browser_new(
+                    session->client(), AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, type.c_str(), nullptr,
+                    AvahiLookupFlags(0),
+                    [](AvahiServiceBrowser* b, AvahiIfIndex interface, AvahiProtocol protocol,
+                       AvahiBrowserEvent event, const char* name, const char* type,
+                       const char* domain, AvahiLookupResultFlags, void* context) {
+                        static_cast<Core*>(context)->browsed(avahi_service_browser_get_client(b),
+                                                             interface, protocol, event, name, type,
+                                                             domain);
+                    },
+                    this);
+                if (!browser) failure = State::failed(session->lastError());
+            }
         }
-        if (!browser) return report(State::failed(session->lastError()));
-        report(State::ready());
+        report(failure.value_or(State::ready()));
     }
 
-    void browsed(AvahiIfIndex interface, AvahiProtocol protocol, AvahiBrowserEvent event,
-                 const char* name, const char* type, const char* domain) {
+    // The event thread only: it never reads `session`, which the owner may be closing.
+    void browsed(AvahiClient* client, AvahiIfIndex interface, AvahiProtocol protocol,
+                 AvahiBrowserEvent event, const char* name, const char* type, const char* domain) {
         switch (event) {
             case AVAHI_BROWSER_NEW: {
                 const Key key{interface, protocol, name, domain};
                 if (resolving.count(key)) return;
                 auto* resolver = avahi_service_resolver_new(
-                    session->client(), interface, protocol, name, type, domain, protocol,
-                    AvahiLookupFlags(0),
+                    client, interface, protocol, name, type, domain, protocol, AvahiLookupFlags(0),
                     [](AvahiServiceResolver*, AvahiIfIndex interface, AvahiProtocol protocol,
                        AvahiResolverEvent event, const char* name, const char*, const char* domain,
                        const char*, const AvahiAddress* address, uint16_t port, AvahiStringList*,
@@ -177,7 +191,7 @@ struct LinkBrowser::Core : std::enable_shared_from_this<Core> {
                 break;
             }
             case AVAHI_BROWSER_FAILURE:
-                emit(State::failed(session->lastError()));
+                emit(State::failed(avahiErrorText(avahi_client_errno(client))));
                 break;
             default:
                 break;
@@ -209,12 +223,19 @@ struct LinkBrowser::Core : std::enable_shared_from_this<Core> {
         });
     }
 
+    // Any thread but the session's own. Stops the event thread; freeing the client frees the
+    // browser and resolvers with it.
+    void closeSession() {
+        std::lock_guard guard(sessionMutex);
+        browsing = false;
+        session.reset();
+    }
+
     void stop(bool reporting) {
         if (stopped) return;
         if (reporting) report(State::stopped());
         stopped = true;
-        // Stops the event thread; freeing the client frees the browser and resolvers with it.
-        session.reset();
+        closeSession();
         browser = nullptr;
         resolving.clear();
         found.clear();
@@ -231,6 +252,7 @@ std::shared_ptr<LinkBrowser> LinkBrowser::create(LinkRuntime& runtime) {
 LinkBrowser::LinkBrowser(std::shared_ptr<Core> core) : core_(std::move(core)) {}
 
 LinkBrowser::~LinkBrowser() {
+    core_->closeSession();
     core_->post([core = core_] { core->stop(false); });
 }
 

@@ -32,7 +32,11 @@ struct LinkServer::Core : std::enable_shared_from_this<Core> {
     const std::string name;
     const SecureLink::Identity identity;
     const std::uint16_t listeningPort;
-    std::unique_ptr<ServiceAdvertiser> advertiser;
+    // The advertiser's event thread posts to the strand, so it must be gone before the
+    // runtime is: the owner's destructor ends it at once rather than through the strand.
+    std::mutex advertiserMutex;
+    std::unique_ptr<ServiceAdvertiser> advertiser;  // under advertiserMutex
+    bool advertising = true;                        // under advertiserMutex
     bool stopped = false;
 
     template <class F>
@@ -76,6 +80,8 @@ struct LinkServer::Core : std::enable_shared_from_this<Core> {
     }
 
     void advertise() {
+        std::lock_guard lock(advertiserMutex);
+        if (!advertising) return;
         // The event thread only posts: were it to hold the last reference, the core (and with
         // it the advertiser's own thread) would be freed from that very thread.
         advertiser = std::make_unique<ServiceAdvertiser>(
@@ -97,13 +103,20 @@ struct LinkServer::Core : std::enable_shared_from_this<Core> {
         }
     }
 
+    // Any thread but the advertiser's own.
+    void stopAdvertising() {
+        std::lock_guard lock(advertiserMutex);
+        advertising = false;
+        advertiser.reset();
+    }
+
     void stop(bool reporting) {
         if (stopped) return;
         stopped = true;
         listening = false;
         std::error_code ignored;
         acceptor.close(ignored);
-        advertiser.reset();
+        stopAdvertising();
         // Reported last, so that whoever hears "stopped" finds the server stopped; report()
         // itself is silent from now on.
         if (reporting)
@@ -146,6 +159,7 @@ Expected<std::shared_ptr<LinkServer>, std::string> LinkServer::create(
 LinkServer::LinkServer(std::shared_ptr<Core> core) : core_(std::move(core)) {}
 
 LinkServer::~LinkServer() {
+    core_->stopAdvertising();
     core_->post([core = core_] { core->stop(false); });
 }
 
