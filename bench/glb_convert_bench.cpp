@@ -12,7 +12,7 @@
 #include <map>
 #include <string>
 
-#include "engine/glb_writer.h"
+#include "engine/formats/glb_writer.h"
 
 namespace fs = std::filesystem;
 using namespace pelorin::engine;

@@ -15,8 +15,8 @@
 
 #include <asio.hpp>
 
-#include "link/frame_codec.h"
-#include "link/link_server.h"
+#include "link/frames/frame_codec.h"
+#include "link/transport/link_server.h"
 
 using namespace pelorin::link;
 

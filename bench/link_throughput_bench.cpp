@@ -5,16 +5,16 @@
 // Each figure is the best of several rounds.
 #include <algorithm>
 
-#include "bench/best_of.h"
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <vector>
+#include "bench/best_of.h"
 
-#include "link/crypto.h"
-#include "link/frame_codec.h"
-#include "link/frame_parser.h"
-#include "link/secure_link.h"
+#include "link/frames/frame_codec.h"
+#include "link/frames/frame_parser.h"
+#include "link/security/crypto.h"
+#include "link/security/secure_link.h"
 
 using namespace pelorin::link;
 

@@ -25,7 +25,8 @@ function(pelorin_add_tests name)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
   target_compile_definitions(${name} PRIVATE
-    PELORIN_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/testdata"
+    PELORIN_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data"
+    PELORIN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     PELORIN_BINARY_DIR="${PROJECT_BINARY_DIR}")
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60

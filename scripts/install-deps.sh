@@ -47,7 +47,7 @@ else
 fi
 
 # The glTF validator that the GLB tests run, pinned by its lock file.
-validator="$(dirname "$0")/../engine/tests/validator"
+validator="$(dirname "$0")/../tests/validator"
 if [ ! -d "$validator/node_modules/gltf-validator" ]; then
   npm ci --prefix "$validator" --no-audit --no-fund
 fi

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "engine/capture/object_mask.h"
-#include "engine/photogrammetry_engine.h"
-#include "link/capture_records.h"
+#include "engine/reconstruction/photogrammetry_engine.h"
+#include "link/records/capture_records.h"
 
 namespace pelorin::engine {
 

@@ -6,7 +6,7 @@
 #include <numbers>
 #include <opencv2/imgcodecs.hpp>
 
-#include "engine/reconstruction/replay_backend.h"
+#include "engine/reconstruction/replay/replay_backend.h"
 #include "tests/support/scratch_folder.h"
 
 namespace pelorin::engine {

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "link/expected.h"
+#include "common/expected.h"
 
 namespace pelorin::engine::PhotoFinder {
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <fstream>
 
+#include "common/uuid.h"
 #include "engine/photos/natural_order.h"
-#include "link/uuid.h"
 #include "tests/support/scratch_folder.h"
 
 namespace pelorin::engine {

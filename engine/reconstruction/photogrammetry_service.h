@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-#include "link/expected.h"
+#include "common/expected.h"
 
 // The photogrammetry service as the engine sees it: a support test, a configuration, sessions
 // made from a folder or from a lazy sequence of samples, requests, an event stream and

@@ -4,7 +4,7 @@
 
 #include "engine/reconstruction/local/local_backend.h"
 #include "engine/reconstruction/photogrammetry_service.h"
-#include "engine/reconstruction/replay_backend.h"
+#include "engine/reconstruction/replay/replay_backend.h"
 
 namespace pelorin::engine {
 

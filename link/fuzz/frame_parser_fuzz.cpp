@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <span>
 
-#include "link/frame_codec.h"
-#include "link/frame_parser.h"
+#include "link/frames/frame_codec.h"
+#include "link/frames/frame_parser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "link/secure_link.h"
+#include "link/security/secure_link.h"
 
 using namespace pelorin::link;
 

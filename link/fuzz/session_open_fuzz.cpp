@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "link/secure_link.h"
+#include "link/security/secure_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace pelorin::link::SecureLink;

@@ -12,10 +12,10 @@
 #include <map>
 
 #include "engine/reconstruction/photogrammetry_service.h"
-#include "link/link_runtime.h"
+#include "link/transport/link_runtime.h"
 #include "studio/app/sample_folder.h"
-#include "studio/core/job_store.h"
-#include "studio/core/studio_link.h"
+#include "studio/core/jobs/job_store.h"
+#include "studio/core/phone/studio_link.h"
 #include "studio/platform/sleep_inhibitor.h"
 
 namespace {

@@ -4,11 +4,10 @@
 #include <filesystem>
 #include <string_view>
 #include <vector>
+#include "common/bytes.h"
 
 // Fixtures shared by every test suite: scratch folders and whole-file reads and writes.
 namespace pelorin::testing {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // A fresh folder under the system's temporary folder, removed with everything in it when the
 // object goes (permissions taken away by a test are given back first).

@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <string_view>
 
-#include "engine/glb_writer.h"
-#include "engine/usdz_writer.h"
+#include "engine/formats/glb_writer.h"
+#include "engine/formats/usdz_writer.h"
 
 using namespace pelorin::engine;
 

@@ -19,11 +19,12 @@
 #include <thread>
 
 #include "engine/photos/photo_finder.h"
-#include "link/link_connection.h"
-#include "link/link_runtime.h"
-#include "link/model_download.h"
-#include "link/pairing_link.h"
-#include "link/record_coding.h"
+#include "link/discovery/pairing_link.h"
+#include "link/records/manifest_file.h"
+#include "link/records/record_coding.h"
+#include "link/transport/link_connection.h"
+#include "link/transport/link_runtime.h"
+#include "tools/phone/model_download.h"
 
 namespace fs = std::filesystem;
 using namespace pelorin;
@@ -100,14 +101,12 @@ M expect(Inbox& inbox, link::LinkConnection& connection) {
 }
 
 link::CaptureManifest manifestFor(const fs::path& folder) {
-    std::ifstream in(folder / "capture.json", std::ios::binary);
-    if (in) {
-        std::stringstream text;
-        text << in.rdbuf();
-        auto manifest = link::makeRecordDecoder().decode<link::CaptureManifest>(text.str());
-        if (manifest) return manifest.value();
+    auto loaded = link::loadManifest(folder);
+    if (!loaded) {
         std::fprintf(stderr, "pelorin-phone: ignoring capture.json: %s\n",
-                     manifest.error().message.c_str());
+                     loaded.error().message.c_str());
+    } else if (*loaded) {
+        return std::move(**loaded);
     }
     link::CaptureManifest manifest;
     manifest.id = Uuid::random();

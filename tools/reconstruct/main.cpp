@@ -8,9 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "engine/photogrammetry_engine.h"
-#include "link/file_reader.h"
-#include "link/record_coding.h"
+#include "engine/reconstruction/photogrammetry_engine.h"
+#include "link/records/manifest_file.h"
 
 namespace fs = std::filesystem;
 using namespace pelorin;
@@ -46,12 +45,9 @@ int main(int argc, char** argv) {
     }
     engine::PhotogrammetryEngine::Inputs inputs;
     inputs.images = *photos;
-    if (auto bytes = link::readFile(*photos / "capture.json", 64 << 20)) {
-        auto manifest = link::makeRecordDecoder().decode<link::CaptureManifest>(bytes->text());
-        if (manifest) {
-            inputs.manifest = manifest.value();
-            options = manifest->options;
-        }
+    if (auto manifest = link::readManifest(*photos)) {
+        options = manifest->options;
+        inputs.manifest = std::move(manifest);
     }
     inputs.options = options;
     inputs.output = *output / "Output";

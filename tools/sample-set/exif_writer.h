@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "link/expected.h"
+#include "common/expected.h"
 
 namespace pelorin::samples {
 

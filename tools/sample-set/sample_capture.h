@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "bench/evaluation/truth_cameras.h"
-#include "link/capture_records.h"
+#include "evaluation/truth_cameras.h"
+#include "link/records/capture_records.h"
 
 namespace pelorin::samples {
 

@@ -14,9 +14,9 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "link/atomic_file.h"
-#include "link/file_reader.h"
-#include "link/record_coding.h"
+#include "common/files/atomic_file.h"
+#include "common/files/file_reader.h"
+#include "link/records/record_coding.h"
 #include "tools/sample-set/exif_writer.h"
 #include "tools/sample-set/sample_capture.h"
 #include "tools/sample-set/view_check.h"
@@ -46,7 +46,7 @@ bool fail(const std::string& message) {
 }
 
 bool writeBytes(const fs::path& path, std::span<const std::uint8_t> bytes) {
-    auto written = link::writeFileAtomically(path, bytes);
+    auto written = common::writeFileAtomically(path, bytes);
     return written ? true : fail(path.string() + ": " + written.error().description());
 }
 
@@ -99,7 +99,7 @@ bool writePhotoSet(const fs::path& renders, const evaluation::TruthCameras& came
 bool writeTruth(const fs::path& renderTruth, const evaluation::TruthCameras& cameras,
                 const fs::path& folder) {
     fs::create_directories(folder);
-    auto mesh = link::readFile(renderTruth / "mesh.ply", 256 << 20);
+    auto mesh = common::readFile(renderTruth / "mesh.ply", 256 << 20);
     if (!mesh) return fail(mesh.error().description());
     if (!writeBytes(folder / "mesh.ply", mesh->bytes())) return false;
     auto saved = evaluation::saveTruthCameras(cameras, folder / "cameras.json");

@@ -5,7 +5,7 @@
 #include <libexif/exif-data.h>
 #include <opencv2/imgcodecs.hpp>
 
-#include "link/record_coding.h"
+#include "link/records/record_coding.h"
 #include "tools/sample-set/exif_writer.h"
 #include "tools/sample-set/sample_capture.h"
 

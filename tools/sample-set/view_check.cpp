@@ -6,7 +6,7 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
 
-#include "bench/evaluation/surface_distance.h"
+#include "evaluation/surface_distance.h"
 
 namespace pelorin::samples {
 

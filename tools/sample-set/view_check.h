@@ -4,8 +4,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "bench/evaluation/mesh.h"
-#include "bench/evaluation/truth_cameras.h"
+#include "evaluation/mesh.h"
+#include "evaluation/truth_cameras.h"
 
 namespace pelorin::samples {
 

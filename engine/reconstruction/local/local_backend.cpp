@@ -5,9 +5,9 @@
 #include <mutex>
 #include <thread>
 
-#include "engine/photogrammetry_engine.h"
-#include "engine/reconstruction/local/child_process.h"
+#include "engine/reconstruction/local/colmap/child_process.h"
 #include "engine/reconstruction/photo_sample.h"
+#include "engine/reconstruction/photogrammetry_engine.h"
 
 namespace pelorin::engine::local {
 

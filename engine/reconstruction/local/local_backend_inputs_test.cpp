@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/photogrammetry_engine.h"
 #include "engine/reconstruction/local/local_backend.h"
+#include "engine/reconstruction/photogrammetry_engine.h"
 #include "tests/support/scratch_folder.h"
 
 using namespace pelorin;

@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "engine/reconstruction/local/sparse_model.h"
+#include "engine/reconstruction/local/colmap/sparse_model.h"
 
 namespace pelorin::engine::local {
 

@@ -19,21 +19,21 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "engine/reconstruction/local/child_process.h"
-#include "engine/reconstruction/local/colmap_database.h"
-#include "engine/reconstruction/local/colmap_progress.h"
-#include "engine/reconstruction/local/dense_stereo.h"
-#include "engine/reconstruction/local/depth_fusion.h"
-#include "engine/reconstruction/local/mesh_decimation.h"
+#include "common/files/atomic_file.h"
+#include "common/files/file_reader.h"
+#include "engine/formats/usdz_writer.h"
+#include "engine/reconstruction/local/colmap/child_process.h"
+#include "engine/reconstruction/local/colmap/colmap_database.h"
+#include "engine/reconstruction/local/colmap/colmap_progress.h"
 #include "engine/reconstruction/local/model_alignment.h"
 #include "engine/reconstruction/local/object_region.h"
-#include "engine/reconstruction/local/surface_mesh.h"
-#include "engine/reconstruction/local/texture_baking.h"
-#include "engine/reconstruction/local/view_selection.h"
+#include "engine/reconstruction/local/stereo/dense_stereo.h"
+#include "engine/reconstruction/local/stereo/depth_fusion.h"
+#include "engine/reconstruction/local/stereo/view_selection.h"
+#include "engine/reconstruction/local/surface/mesh_decimation.h"
+#include "engine/reconstruction/local/surface/surface_mesh.h"
+#include "engine/reconstruction/local/texture/texture_baking.h"
 #include "engine/reconstruction/local/working_images.h"
-#include "engine/usdz_writer.h"
-#include "link/atomic_file.h"
-#include "link/file_reader.h"
 
 namespace pelorin::engine::local {
 
@@ -180,7 +180,7 @@ class Run {
     }
 
     void writeOrFail(const fs::path& file, const std::string& text) {
-        auto written = link::writeFileAtomically(
+        auto written = common::writeFileAtomically(
             file, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
         if (!written) fail(outputError(written.error().description()));
     }
@@ -241,7 +241,7 @@ class Run {
             {"masking", configuration_.isObjectMaskingEnabled},
             {"version", 1}};
         const fs::path file = root_ / "settings.json";
-        if (auto bytes = link::readFile(file, 1 << 20)) {
+        if (auto bytes = common::readFile(file, 1 << 20)) {
             if (json::parse(bytes->text(), nullptr, false) == settings) return;
         }
         std::error_code ignored;
@@ -498,7 +498,7 @@ class Run {
         const fs::path file = root_ / "alignment.json";
         Similarity similarity;
         bool loaded = false;
-        if (auto bytes = link::readFile(file, 1 << 20)) {
+        if (auto bytes = common::readFile(file, 1 << 20)) {
             const json saved = json::parse(bytes->text(), nullptr, false);
             if (saved.is_object() && saved.contains("scale")) {
                 similarity.scale = saved["scale"].get<double>();
@@ -689,7 +689,7 @@ class Run {
     }
 
     std::optional<cv::Mat> loadDepth(const fs::path& file) const {
-        auto bytes = link::readFile(file, 1ULL << 30);
+        auto bytes = common::readFile(file, 1ULL << 30);
         if (!bytes || bytes->bytes().size() < 8) return std::nullopt;
         std::int32_t size[2];
         std::memcpy(size, bytes->bytes().data(), 8);

@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/obj_reader.h"
-#include "engine/reconstruction/local/mesh_decimation.h"
-#include "engine/reconstruction/local/surface_mesh.h"
-#include "engine/reconstruction/local/texture_baking.h"
+#include "engine/formats/obj_reader.h"
+#include "engine/reconstruction/local/surface/mesh_decimation.h"
+#include "engine/reconstruction/local/surface/surface_mesh.h"
+#include "engine/reconstruction/local/texture/texture_baking.h"
 #include "tests/support/scratch_folder.h"
 
 using namespace pelorin::engine::local;

@@ -7,9 +7,9 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "link/atomic_file.h"
-#include "link/file_reader.h"
-#include "link/record_coding.h"
+#include "common/files/atomic_file.h"
+#include "common/files/file_reader.h"
+#include "link/records/record_coding.h"
 
 namespace pelorin::engine::local {
 
@@ -43,13 +43,13 @@ bool writeImage(const std::filesystem::path& file, const cv::Mat& image,
                 const std::vector<int>& parameters) {
     std::vector<std::uint8_t> bytes;
     if (!cv::imencode(file.extension().string(), image, bytes, parameters)) return false;
-    return static_cast<bool>(link::writeFileAtomically(file, bytes));
+    return static_cast<bool>(common::writeFileAtomically(file, bytes));
 }
 
 }  // namespace
 
 std::optional<link::CaptureManifest> manifestIn(const std::filesystem::path& folder) {
-    auto bytes = link::readFile(folder / std::string(link::CaptureManifest::fileName), 64 << 20);
+    auto bytes = common::readFile(folder / std::string(link::CaptureManifest::fileName), 64 << 20);
     if (!bytes) return std::nullopt;
     auto manifest = link::makeRecordDecoder().decode<link::CaptureManifest>(bytes->text());
     if (!manifest) return std::nullopt;
@@ -152,14 +152,14 @@ pelorin::Expected<std::monostate, std::string> savePrepared(const PreparedImages
     if (prepared.manifest)
         root["manifest"] = json::parse(link::makeRecordEncoder().encode(*prepared.manifest));
     const std::string text = root.dump();
-    auto written = link::writeFileAtomically(
+    auto written = common::writeFileAtomically(
         file, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     if (!written) return pelorin::unexpected(written.error().description());
     return std::monostate{};
 }
 
 std::optional<PreparedImages> loadPrepared(const std::filesystem::path& file) {
-    auto bytes = link::readFile(file, 256 << 20);
+    auto bytes = common::readFile(file, 256 << 20);
     if (!bytes) return std::nullopt;
     try {
         const json root = json::parse(bytes->text());

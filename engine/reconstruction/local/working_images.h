@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "common/expected.h"
 #include "engine/reconstruction/photogrammetry_service.h"
-#include "link/capture_records.h"
-#include "link/expected.h"
+#include "link/records/capture_records.h"
 
 namespace pelorin::engine::local {
 

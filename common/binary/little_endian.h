@@ -1,0 +1,34 @@
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <vector>
+
+namespace pelorin::common {
+
+// Appending the little-endian fields of binary file formats. The build targets little-endian
+// machines only, so arrays of numbers can be copied as they lie in memory.
+static_assert(std::endian::native == std::endian::little);
+
+inline void appendBytes(std::vector<std::uint8_t>& out, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    out.insert(out.end(), bytes, bytes + size);
+}
+
+template <class T>
+void appendLittleEndian(std::vector<std::uint8_t>& out, T value) {
+    appendBytes(out, &value, sizeof value);
+}
+
+inline void appendZeros(std::vector<std::uint8_t>& out, std::size_t count) {
+    out.insert(out.end(), count, 0);
+}
+
+template <class T>
+std::span<const std::uint8_t> asBytes(const std::vector<T>& values) {
+    return {reinterpret_cast<const std::uint8_t*>(values.data()), values.size() * sizeof(T)};
+}
+
+}  // namespace pelorin::common

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pelorin::common {
+
+// The canonical composition (NFC) of UTF-8 text, so that precomposed and decomposed spellings
+// compare equal. Nothing when the text is not valid UTF-8.
+std::optional<std::string> canonicalComposition(std::string_view utf8);
+
+// Unicode lower-casing of UTF-8 text (locale-independent); invalid UTF-8 is lower-cased
+// byte-wise in the ASCII range only.
+std::string lowercased(std::string_view utf8);
+
+// True when the bytes are well-formed UTF-8.
+bool isValidUtf8(std::string_view text);
+
+// The number of user-perceived characters (extended grapheme clusters) in UTF-8 text.
+std::size_t graphemeCount(std::string_view utf8);
+
+}  // namespace pelorin::common

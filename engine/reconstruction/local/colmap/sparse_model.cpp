@@ -1,0 +1,133 @@
+#include "engine/reconstruction/local/colmap/sparse_model.h"
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+namespace pelorin::engine::local {
+
+namespace {
+
+Mat3 fromQuaternion(double w, double x, double y, double z) {
+    const double n = std::sqrt(w * w + x * x + y * y + z * z);
+    w /= n, x /= n, y /= n, z /= n;
+    return {1 - 2 * (y * y + z * z), 2 * (x * y - w * z),     2 * (x * z + w * y),
+            2 * (x * y + w * z),     1 - 2 * (x * x + z * z), 2 * (y * z - w * x),
+            2 * (x * z - w * y),     2 * (y * z + w * x),     1 - 2 * (x * x + y * y)};
+}
+
+// Lines that are neither empty nor comments.
+std::vector<std::string> dataLines(const std::filesystem::path& file, bool keepEmpty) {
+    std::ifstream in(file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] == '#') continue;
+        if (line.empty() && !keepEmpty) continue;
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+struct Failure {
+    std::string message;
+};
+
+}  // namespace
+
+Vec3 RegisteredView::toCamera(const Vec3& world) const {
+    return rotation * (world - centre);
+}
+
+Vec3 RegisteredView::project(const Vec3& world) const {
+    const Vec3 c = toCamera(world);
+    return {camera.fx * c[0] / c[2] + camera.cx, camera.fy * c[1] / c[2] + camera.cy, c[2]};
+}
+
+void SparseModel::transform(double scale, const Mat3& rotation, const Vec3& translation) {
+    auto apply = [&](const Vec3& p) { return scale * (rotation * p) + translation; };
+    for (auto& [id, point] : points) point.position = apply(point.position);
+    const Mat3 back = transposed(rotation);
+    for (auto& view : views) {
+        view.centre = apply(view.centre);
+        view.rotation = view.rotation * back;
+    }
+}
+
+pelorin::Expected<SparseModel, std::string> loadSparseModel(const std::filesystem::path& folder) {
+    for (const char* name : {"cameras.txt", "images.txt", "points3D.txt"}) {
+        if (!std::filesystem::is_regular_file(folder / name))
+            return pelorin::unexpected("the sparse model has no " + std::string(name));
+    }
+    try {
+        std::map<int, PinholeCamera> cameras;
+        for (const auto& line : dataLines(folder / "cameras.txt", false)) {
+            std::istringstream in(line);
+            int id = 0;
+            std::string model;
+            PinholeCamera camera;
+            in >> id >> model >> camera.width >> camera.height;
+            if (model == "PINHOLE") {
+                in >> camera.fx >> camera.fy >> camera.cx >> camera.cy;
+            } else if (model == "SIMPLE_PINHOLE") {
+                in >> camera.fx >> camera.cx >> camera.cy;
+                camera.fy = camera.fx;
+            } else {
+                throw Failure{"the camera model " + model + " is not undistorted"};
+            }
+            if (!in || camera.width <= 0 || camera.height <= 0 || camera.fx <= 0 || camera.fy <= 0)
+                throw Failure{"a camera line cannot be read: " + line};
+            cameras[id] = camera;
+        }
+        SparseModel model;
+        const auto imageLines = dataLines(folder / "images.txt", true);
+        std::map<int, std::size_t> viewIndex;
+        // Two lines per photo: its pose, then its observations (empty when it has none).
+        for (std::size_t i = 0; i < imageLines.size(); i += 2) {
+            if (imageLines[i].empty()) break;  // only blank lines follow the records
+            std::istringstream in(imageLines[i]);
+            RegisteredView view;
+            double qw, qx, qy, qz, tx, ty, tz;
+            int cameraId = 0;
+            in >> view.id >> qw >> qx >> qy >> qz >> tx >> ty >> tz >> cameraId;
+            std::getline(in >> std::ws, view.name);
+            if (!in.eof() && !in) throw Failure{"an image line cannot be read"};
+            const auto camera = cameras.find(cameraId);
+            if (camera == cameras.end() || view.name.empty())
+                throw Failure{"an image names no known camera: " + imageLines[i]};
+            view.camera = camera->second;
+            view.rotation = fromQuaternion(qw, qx, qy, qz);
+            // centre = -R^T t
+            view.centre = -1.0 * (transposed(view.rotation) * Vec3{tx, ty, tz});
+            if (i + 1 < imageLines.size()) {
+                std::istringstream observations(imageLines[i + 1]);
+                double x, y;
+                std::int64_t pointId;
+                while (observations >> x >> y >> pointId)
+                    if (pointId >= 0) view.pointIds.push_back(pointId);
+            }
+            viewIndex[view.id] = model.views.size();
+            model.views.push_back(std::move(view));
+        }
+        for (const auto& line : dataLines(folder / "points3D.txt", false)) {
+            std::istringstream in(line);
+            std::int64_t id;
+            SparsePoint point;
+            int r, g, b;
+            in >> id >> point.position[0] >> point.position[1] >> point.position[2] >> r >> g >>
+                b >> point.error;
+            if (!in) throw Failure{"a point line cannot be read: " + line.substr(0, 80)};
+            point.colour = {static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(g),
+                            static_cast<std::uint8_t>(b)};
+            int imageId, pointIndex;
+            while (in >> imageId >> pointIndex)
+                if (viewIndex.count(imageId)) point.viewIds.push_back(imageId);
+            model.points.emplace(id, std::move(point));
+        }
+        return model;
+    } catch (const Failure& failure) {
+        return pelorin::unexpected(failure.message);
+    }
+}
+
+}  // namespace pelorin::engine::local

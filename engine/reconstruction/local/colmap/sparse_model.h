@@ -1,0 +1,59 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/expected.h"
+#include "engine/reconstruction/local/geometry.h"
+
+namespace pelorin::engine::local {
+
+// A pinhole camera after undistortion, in pixels; the image's top-left corner is (0, 0).
+struct PinholeCamera {
+    int width = 0;
+    int height = 0;
+    double fx = 0, fy = 0, cx = 0, cy = 0;
+};
+
+// One registered photo: x_camera = rotation * (x_world - centre), camera looking along +Z with
+// +Y down (the structure-from-motion convention).
+struct RegisteredView {
+    int id = 0;
+    std::string name;
+    PinholeCamera camera;
+    Mat3 rotation{1, 0, 0, 0, 1, 0, 0, 0, 1};
+    Vec3 centre{};
+    // Ids of the 3-D points this photo observes.
+    std::vector<std::int64_t> pointIds;
+
+    Vec3 toCamera(const Vec3& world) const;
+    // Pixel position of a world point; z is the depth along the viewing axis.
+    Vec3 project(const Vec3& world) const;
+};
+
+struct SparsePoint {
+    Vec3 position{};
+    std::array<std::uint8_t, 3> colour{};
+    double error = 0;
+    std::vector<int> viewIds;
+};
+
+// A structure-from-motion model with pinhole cameras.
+struct SparseModel {
+    std::vector<RegisteredView> views;
+    std::map<std::int64_t, SparsePoint> points;
+
+    // Applies x -> scale * rotation * x + translation to points and cameras alike; depths
+    // scale with it.
+    void transform(double scale, const Mat3& rotation, const Vec3& translation);
+};
+
+// Reads cameras.txt, images.txt and points3D.txt of a text model. Only pinhole-like cameras
+// (PINHOLE, SIMPLE_PINHOLE) are accepted: the model is expected to be undistorted.
+pelorin::Expected<SparseModel, std::string> loadSparseModel(const std::filesystem::path& folder);
+
+}  // namespace pelorin::engine::local

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "engine/reconstruction/local/colmap/sparse_model.h"
+
+namespace pelorin::engine::local {
+
+// A photo as stereo sees it: its pose and pinhole camera at the working size, the image as
+// single-channel floats, and optionally where the object is (non-zero) in the same size.
+struct StereoView {
+    RegisteredView view;
+    cv::Mat grey;  // CV_32F
+    cv::Mat mask;  // CV_8U or empty
+};
+
+struct StereoOptions {
+    // Depth hypotheses, spread evenly in inverse depth across the range.
+    int planes = 160;
+    // Side of the square window compared between photos, in pixels.
+    int window = 7;
+    // How many of the neighbours' scores count at each pixel (the best ones), so that a part
+    // hidden from one neighbour can still be found in the others.
+    int bestNeighbours = 2;
+    // Correlation a depth needs to be kept.
+    double minimumCorrelation = 0.55;
+    // Standard deviation below which a window has too little texture to match (grey levels).
+    double minimumTexture = 1.5;
+};
+
+// Depth along the viewing axis per pixel of the reference view; 0 where nothing was found.
+struct DepthMap {
+    RegisteredView view;  // camera at the map's size
+    cv::Mat depth;        // CV_32F
+};
+
+// Plane-sweep stereo with normalised cross-correlation between the reference photo and its
+// neighbours over [nearest, farthest].
+DepthMap computeDepthMap(const StereoView& reference, const std::vector<StereoView>& neighbours,
+                         double nearest, double farthest, const StereoOptions& options = {});
+
+// The same view's camera for an image `scale` times the size (pixel corners stay aligned).
+RegisteredView scaledView(const RegisteredView& view, double scale);
+
+}  // namespace pelorin::engine::local

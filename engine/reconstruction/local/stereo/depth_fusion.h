@@ -1,0 +1,47 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "engine/reconstruction/local/stereo/dense_stereo.h"
+#include "engine/reconstruction/local/stereo/view_selection.h"
+
+namespace pelorin::engine::local {
+
+struct DensePoint {
+    Vec3 position{};
+    Vec3 normal{};                         // unit, facing the cameras that saw it
+    std::array<std::uint8_t, 3> colour{};  // red, green, blue
+};
+
+struct FusionOptions {
+    // Relative depth difference within which another view's depth map agrees.
+    double agreement = 0.01;
+    // How many neighbours must agree for a depth to be kept (fewer when a view has fewer).
+    int minimumAgreeing = 2;
+    // Edge of the cells in which points merge, in multiples of the typical pixel footprint.
+    double cellInPixels = 1.0;
+    // Where points may be; everything else is dropped. Everything when empty.
+    std::function<bool(const Vec3&)> keep;
+    // Threads to use.
+    unsigned threads = 2;
+};
+
+// Checks every depth against the neighbours' depth maps, gives the survivors a normal from
+// their own map and a colour from their photo (BGR, same size as the map), and merges them
+// cell by cell into one coloured point cloud. `maps`, `colours` and `neighbours` run in the
+// order of the model's views.
+std::vector<DensePoint> fuseDepthMaps(const std::vector<DepthMap>& maps,
+                                      const std::vector<cv::Mat>& colours,
+                                      const std::vector<ViewNeighbours>& neighbours,
+                                      const FusionOptions& options = {});
+
+// At most `count` points: points are merged cell by cell, the cells growing until few enough
+// remain. The surface made from them loses little, and is made much sooner.
+std::vector<DensePoint> thinPoints(const std::vector<DensePoint>& points, std::size_t count);
+
+}  // namespace pelorin::engine::local

@@ -1,0 +1,213 @@
+#include "engine/reconstruction/local/surface/mesh_decimation.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <queue>
+
+#include <opencv2/core.hpp>
+
+namespace pelorin::engine::local {
+
+namespace {
+
+// The sum of squared distances to a set of planes, as a symmetric 4x4 matrix.
+struct Quadric {
+    std::array<double, 10> q{};  // a2 ab ac ad b2 bc bd c2 cd d2
+
+    static Quadric plane(const Vec3& n, double d, double weight) {
+        const double a = n[0], b = n[1], c = n[2];
+        return {{weight * a * a, weight * a * b, weight * a * c, weight * a * d, weight * b * b,
+                 weight * b * c, weight * b * d, weight * c * c, weight * c * d, weight * d * d}};
+    }
+    Quadric& operator+=(const Quadric& other) {
+        for (int i = 0; i < 10; ++i) q[i] += other.q[i];
+        return *this;
+    }
+    double error(const Vec3& p) const {
+        const double x = p[0], y = p[1], z = p[2];
+        return q[0] * x * x + 2 * q[1] * x * y + 2 * q[2] * x * z + 2 * q[3] * x + q[4] * y * y +
+               2 * q[5] * y * z + 2 * q[6] * y + q[7] * z * z + 2 * q[8] * z + q[9];
+    }
+    // The point of least error, when the quadric fixes one.
+    std::optional<Vec3> minimum() const {
+        const cv::Matx33d a(q[0], q[1], q[2], q[1], q[4], q[5], q[2], q[5], q[7]);
+        if (std::abs(cv::determinant(a)) < 1e-15) return std::nullopt;
+        const cv::Vec3d x = a.solve(cv::Vec3d(-q[3], -q[6], -q[8]), cv::DECOMP_LU);
+        return Vec3{x[0], x[1], x[2]};
+    }
+};
+
+struct Candidate {
+    double cost;
+    std::uint32_t a, b;
+    std::uint32_t stampA, stampB;
+    Vec3 position;
+    bool operator>(const Candidate& other) const { return cost > other.cost; }
+};
+
+class Decimator {
+  public:
+    explicit Decimator(const SurfaceMesh& mesh)
+        : vertices_(mesh.vertices),
+          triangles_(mesh.triangles),
+          alive_(mesh.triangles.size(), true),
+          facesOf_(mesh.vertices.size()),
+          quadrics_(mesh.vertices.size()),
+          stamp_(mesh.vertices.size(), 0) {
+        std::map<std::pair<std::uint32_t, std::uint32_t>, int> edgeUse;
+        for (std::uint32_t f = 0; f < triangles_.size(); ++f) {
+            const auto& t = triangles_[f];
+            Vec3 n = cross(vertices_[t[1]] - vertices_[t[0]], vertices_[t[2]] - vertices_[t[0]]);
+            const double area = 0.5 * norm(n);
+            n = normalized(n);
+            const Quadric q = Quadric::plane(n, -dot(n, vertices_[t[0]]), area);
+            for (auto v : t) {
+                facesOf_[v].push_back(f);
+                quadrics_[v] += q;
+            }
+            for (int e = 0; e < 3; ++e) {
+                const auto a = t[e], b = t[(e + 1) % 3];
+                ++edgeUse[{std::min(a, b), std::max(a, b)}];
+            }
+        }
+        // Edges of one face only are the outline: planes across them keep it in place.
+        for (std::uint32_t f = 0; f < triangles_.size(); ++f) {
+            const auto& t = triangles_[f];
+            const Vec3 n = normalized(
+                cross(vertices_[t[1]] - vertices_[t[0]], vertices_[t[2]] - vertices_[t[0]]));
+            for (int e = 0; e < 3; ++e) {
+                const auto a = t[e], b = t[(e + 1) % 3];
+                if (edgeUse[{std::min(a, b), std::max(a, b)}] != 1) continue;
+                const Vec3 along = vertices_[b] - vertices_[a];
+                const Vec3 across = normalized(cross(along, n));
+                const Quadric q =
+                    Quadric::plane(across, -dot(across, vertices_[a]), 100 * dot(along, along));
+                quadrics_[a] += q;
+                quadrics_[b] += q;
+            }
+        }
+        for (const auto& [edge, uses] : edgeUse) push(edge.first, edge.second);
+        liveFaces_ = triangles_.size();
+    }
+
+    SurfaceMesh run(std::size_t target, const std::stop_token& stop) {
+        // Checked now and then: a large mesh takes seconds, and a cancel should not wait.
+        for (std::size_t step = 1; liveFaces_ > target && !queue_.empty(); ++step) {
+            if (step % 4096 == 0 && stop.stop_requested()) break;
+            const Candidate c = queue_.top();
+            queue_.pop();
+            if (stamp_[c.a] != c.stampA || stamp_[c.b] != c.stampB) continue;  // outdated
+            collapse(c);
+        }
+        SurfaceMesh result;
+        std::vector<std::uint32_t> remap(vertices_.size(), UINT32_MAX);
+        for (std::size_t f = 0; f < triangles_.size(); ++f) {
+            if (!alive_[f]) continue;
+            Triangle out;
+            for (int k = 0; k < 3; ++k) {
+                auto& target = remap[triangles_[f][k]];
+                if (target == UINT32_MAX) {
+                    target = static_cast<std::uint32_t>(result.vertices.size());
+                    result.vertices.push_back(vertices_[triangles_[f][k]]);
+                }
+                out[k] = target;
+            }
+            result.triangles.push_back(out);
+        }
+        return result;
+    }
+
+  private:
+    void push(std::uint32_t a, std::uint32_t b) {
+        Quadric q = quadrics_[a];
+        q += quadrics_[b];
+        const Vec3 middle = 0.5 * (vertices_[a] + vertices_[b]);
+        Vec3 best = middle;
+        double cost = q.error(middle);
+        std::vector<Vec3> options = {vertices_[a], vertices_[b]};
+        if (auto optimum = q.minimum();
+            optimum && norm(*optimum - middle) < 2 * norm(vertices_[a] - vertices_[b]))
+            options.push_back(*optimum);
+        for (const auto& p : options) {
+            const double e = q.error(p);
+            if (e < cost) cost = e, best = p;
+        }
+        queue_.push({std::max(cost, 0.0), a, b, stamp_[a], stamp_[b], best});
+    }
+
+    // Moving a and b to p must not turn any surviving face over.
+    bool flips(std::uint32_t moved, std::uint32_t other, const Vec3& p) const {
+        for (auto f : facesOf_[moved]) {
+            if (!alive_[f]) continue;
+            const auto& t = triangles_[f];
+            if (t[0] == other || t[1] == other || t[2] == other) continue;  // goes away
+            Vec3 corners[3], moves[3];
+            for (int k = 0; k < 3; ++k) {
+                corners[k] = vertices_[t[k]];
+                moves[k] = t[k] == moved ? p : corners[k];
+            }
+            const Vec3 before = cross(corners[1] - corners[0], corners[2] - corners[0]);
+            const Vec3 after = cross(moves[1] - moves[0], moves[2] - moves[0]);
+            if (dot(before, after) <= 0.2 * norm(before) * norm(after)) return true;
+        }
+        return false;
+    }
+
+    void collapse(const Candidate& c) {
+        const std::uint32_t a = c.a, b = c.b;
+        if (flips(a, b, c.position) || flips(b, a, c.position)) return;
+        vertices_[a] = c.position;
+        quadrics_[a] += quadrics_[b];
+        for (auto f : facesOf_[b]) {
+            if (!alive_[f]) continue;
+            auto& t = triangles_[f];
+            if (t[0] == a || t[1] == a || t[2] == a) {
+                alive_[f] = false;
+                --liveFaces_;
+                continue;
+            }
+            for (auto& v : t)
+                if (v == b) v = a;
+            facesOf_[a].push_back(f);
+        }
+        facesOf_[b].clear();
+        std::erase_if(facesOf_[a], [&](std::uint32_t f) { return !alive_[f]; });
+        ++stamp_[a];
+        ++stamp_[b];
+        std::vector<std::uint32_t> around;
+        for (auto f : facesOf_[a])
+            for (auto v : triangles_[f])
+                if (v != a) around.push_back(v);
+        std::sort(around.begin(), around.end());
+        around.erase(std::unique(around.begin(), around.end()), around.end());
+        around.push_back(a);
+        for (auto v : around) ++stamp_[v];
+        // Every edge of a changed vertex is priced again; older prices fall out by stamp.
+        for (auto v : around) {
+            for (auto f : facesOf_[v]) {
+                if (!alive_[f]) continue;
+                for (auto w : triangles_[f])
+                    if (v < w) push(v, w);
+            }
+        }
+    }
+
+    std::vector<Vec3> vertices_;
+    std::vector<Triangle> triangles_;
+    std::vector<bool> alive_;
+    std::vector<std::vector<std::uint32_t>> facesOf_;
+    std::vector<Quadric> quadrics_;
+    std::vector<std::uint32_t> stamp_;
+    std::priority_queue<Candidate, std::vector<Candidate>, std::greater<>> queue_;
+    std::size_t liveFaces_ = 0;
+};
+
+}  // namespace
+
+SurfaceMesh decimate(const SurfaceMesh& mesh, std::size_t targetTriangles, std::stop_token stop) {
+    if (mesh.triangles.size() <= targetTriangles) return mesh;
+    return Decimator(mesh).run(targetTriangles, stop);
+}
+
+}  // namespace pelorin::engine::local

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <stop_token>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "common/expected.h"
+#include "engine/reconstruction/local/colmap/sparse_model.h"
+#include "engine/reconstruction/local/surface/surface_mesh.h"
+
+namespace pelorin::engine::local {
+
+// A registered photo and its undistorted image (BGR) at the size of its camera.
+struct TextureView {
+    RegisteredView view;
+    cv::Mat image;
+};
+
+// A mesh with one texture: each triangle's three corners carry their own texture coordinate
+// (u right, v up from the atlas's bottom edge).
+struct BakedModel {
+    SurfaceMesh mesh;
+    std::vector<std::array<std::array<float, 2>, 3>> texcoords;  // per triangle, per corner
+    cv::Mat atlas;                                               // BGR, square
+};
+
+struct BakeOptions {
+    // Edge of the square atlas in pixels.
+    int atlasSize = 4096;
+    // Pixels of colour spread beyond each chart's edge so that filtering shows no seams.
+    int gutter = 4;
+    // Photos averaged into each texel (those that see its face at least half as well as the
+    // best one); 1 copies the best photo alone.
+    int blendedViews = 3;
+};
+
+// Picks for each triangle the photo that sees it best (near, head-on, not hidden), gathers
+// neighbouring triangles with the same photo into charts, packs the charts into one atlas,
+// copies their pixels from the photos and blends in the next best photos inside the faces.
+// Once `stop` is requested it returns early with an unfinished model, for the caller to throw
+// away.
+BakedModel bakeTexture(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
+                       const BakeOptions& options = {}, std::stop_token stop = {});
+
+// Writes `<stem>.obj`, `<stem>.mtl` and `<stem>.png` into `folder` (each atomically), with
+// normals computed from the surface. Fails with a one-line reason.
+pelorin::Expected<std::monostate, std::string> writeObjFolder(const BakedModel& model,
+                                                              const std::filesystem::path& folder,
+                                                              const std::string& stem = "model");
+
+}  // namespace pelorin::engine::local

@@ -1,0 +1,503 @@
+#include "engine/reconstruction/photogrammetry_engine.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "common/files/atomic_file.h"
+#include "common/files/file_reader.h"
+#include "engine/capture/capture_sample_sequence.h"
+#include "engine/formats/glb_writer.h"
+#include "engine/formats/point_cloud_writer.h"
+#include "engine/photos/photo_finder.h"
+#include "engine/reconstruction/engine_log.h"
+
+namespace pelorin::engine {
+
+std::string EngineError::description() const {
+    switch (kind) {
+        case Kind::notEnoughImages:
+            return "Found " + std::to_string(found) + " usable photos. At least " +
+                   std::to_string(needed) + " are needed.";
+        case Kind::failed:
+        case Kind::noSpace:
+            return text;
+        case Kind::notSupported:
+            return "This Mac cannot run Object Capture. It needs Apple silicon or a GPU with ray "
+                   "tracing support.";
+        case Kind::cancelled:
+            return "Processing was cancelled.";
+    }
+    return text;
+}
+
+namespace PhotogrammetryEngine {
+
+namespace {
+
+namespace fs = std::filesystem;
+using link::ProcessingDetail;
+using link::ProcessingOptions;
+
+const std::string genericFailure =
+    "These photos could not be turned into a 3D model. Object Capture needs 20 or more "
+    "overlapping photos of one object, taken all the way around it. Separate photos of different "
+    "things cannot be joined.";
+
+RequestDetail requestDetail(ProcessingDetail detail) {
+    switch (detail) {
+        case ProcessingDetail::preview:
+            return RequestDetail::preview;
+        case ProcessingDetail::reduced:
+            return RequestDetail::reduced;
+        case ProcessingDetail::medium:
+            return RequestDetail::medium;
+        case ProcessingDetail::full:
+            return RequestDetail::full;
+    }
+    return RequestDetail::medium;
+}
+
+std::string stageTitle(ProcessingStage stage) {
+    switch (stage) {
+        case ProcessingStage::preProcessing:
+            return "Preparing";
+        case ProcessingStage::imageAlignment:
+            return "Aligning photos";
+        case ProcessingStage::meshGeneration:
+            return "Building mesh";
+        case ProcessingStage::optimization:
+            return "Optimising";
+        case ProcessingStage::textureMapping:
+            return "Painting textures";
+        case ProcessingStage::pointCloudGeneration:
+            return "Building point cloud";
+    }
+    return "Working";
+}
+
+fs::path stagingFolder(const fs::path& output) {
+    return output.parent_path() / (output.filename().string() + ".building");
+}
+
+void removeIgnoringErrors(const fs::path& path) {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+bool isNonEmptyFolder(const fs::path& folder) {
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    return !error && it != fs::directory_iterator();
+}
+
+// Replaces `target` with `source` in one step: a rename when the target does not exist, an
+// exchange of the two otherwise, so that a reader never sees neither.
+std::optional<std::string> publish(const fs::path& source, const fs::path& target) {
+    std::error_code error;
+    if (!fs::exists(target, error)) {
+        fs::rename(source, target, error);
+        return error ? std::optional(error.message()) : std::nullopt;
+    }
+    if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) != 0) {
+        return std::string(std::strerror(errno));
+    }
+    removeIgnoringErrors(source);
+    return std::nullopt;
+}
+
+// The progress, stage and remarks of one attempt's event stream.
+class EventLoop {
+  public:
+    EventLoop(const std::vector<PhotogrammetryRequest>& requests, const fs::path& mainModel,
+              const ProgressHandler& progress)
+        : requests_(requests), mainModel_(mainModel), progress_(progress) {}
+
+    // Nothing while the stream goes on; the end of the attempt once it is decided.
+    enum class Step { next, complete, cancelled };
+
+    Step handle(const PhotogrammetryEvent& event, const fs::path& staging) {
+        return std::visit([&](const auto& e) { return on(e, staging); }, event);
+    }
+
+    std::optional<EngineError> mainError;
+    bool mainFinished = false;
+    std::optional<int> pointCount;
+    bool pointCloudWritten = false;
+    int skipped = 0;
+
+  private:
+    void report(std::optional<std::string> note = std::nullopt) {
+        double sum = 0;
+        for (const auto& request : requests_) {
+            for (const auto& [seen, fraction] : fractions_) {
+                if (seen == request) {
+                    sum += fraction;
+                    break;
+                }
+            }
+        }
+        const double fraction =
+            requests_.empty() ? 0
+                              : std::clamp(sum / static_cast<double>(requests_.size()), 0.0, 1.0);
+        if (progress_) progress_({fraction, stage_, secondsRemaining_, std::move(note)});
+    }
+
+    void record(const PhotogrammetryRequest& request, double fraction) {
+        for (auto& [seen, value] : fractions_) {
+            if (seen == request) {
+                value = fraction;
+                return;
+            }
+        }
+        fractions_.emplace_back(request, fraction);
+    }
+
+    bool isMain(const PhotogrammetryRequest& request) const {
+        return request.kind == PhotogrammetryRequest::Kind::modelFile && request.url == mainModel_;
+    }
+
+    Step on(const events::RequestProgress& e, const fs::path&) {
+        record(e.request, e.fraction);
+        report();
+        return Step::next;
+    }
+    Step on(const events::RequestProgressInfo& e, const fs::path&) {
+        if (e.info.processingStage) stage_ = stageTitle(*e.info.processingStage);
+        secondsRemaining_ = e.info.estimatedRemainingTime;
+        report();
+        return Step::next;
+    }
+    Step on(const events::InputComplete&, const fs::path&) {
+        stage_ = "Reading photos";
+        report();
+        return Step::next;
+    }
+    Step on(const events::InvalidSample& e, const fs::path&) {
+        ++skipped;
+        log::info("photo %ld skipped: %s", static_cast<long>(e.id + 1), e.reason.c_str());
+        report("Photo " + std::to_string(e.id + 1) + " could not be used and was skipped.");
+        return Step::next;
+    }
+    Step on(const events::SkippedSample&, const fs::path&) {
+        ++skipped;
+        return Step::next;
+    }
+    Step on(const events::AutomaticDownsampling&, const fs::path&) {
+        report("Photos were downscaled to fit this Mac's memory.");
+        return Step::next;
+    }
+    Step on(const events::StitchingIncomplete&, const fs::path&) {
+        report("Some photos could not be joined. Shoot more overlap next time.");
+        return Step::next;
+    }
+    Step on(const events::RequestComplete& e, const fs::path& staging) {
+        record(e.request, 1);
+        std::optional<std::string> note;
+        if (const auto* model = std::get_if<ModelFileResult>(&e.result)) {
+            if (model->url == mainModel_) mainFinished = true;
+        } else if (const auto* cloud = std::get_if<PointCloudResult>(&e.result)) {
+            pointCount = static_cast<int>(cloud->points.size());
+            std::vector<PointCloudWriter::Point> points;
+            points.reserve(cloud->points.size());
+            for (const auto& point : cloud->points)
+                points.push_back({point.position, point.colour});
+            const Bytes ply = PointCloudWriter::encode(points);
+            if (auto written = common::writeFileAtomically(staging / "pointcloud.ply", ply)) {
+                pointCloudWritten = true;
+            } else {
+                note = "Point cloud could not be saved: " + written.error().description();
+            }
+        }
+        report(std::move(note));
+        return Step::next;
+    }
+    Step on(const events::RequestError& e, const fs::path&) {
+        record(e.request, 1);
+        if (isMain(e.request)) {
+            if (!mainError) mainError = mapError(e.error);
+            return Step::next;
+        }
+        log::error("extra export failed: %s", e.error.description.c_str());
+        report("One of the extra exports could not be made.");
+        return Step::next;
+    }
+    Step on(const events::ProcessingCancelled&, const fs::path&) { return Step::cancelled; }
+    Step on(const events::ProcessingComplete&, const fs::path&) { return Step::complete; }
+
+    const std::vector<PhotogrammetryRequest>& requests_;
+    const fs::path mainModel_;
+    const ProgressHandler& progress_;
+    std::vector<std::pair<PhotogrammetryRequest, double>> fractions_;
+    std::optional<std::string> stage_;
+    std::optional<double> secondsRemaining_;
+};
+
+// Phones of these models choose for themselves whether they want an OBJ copy.
+bool objOnlyWhenAsked(const std::optional<link::CaptureManifest>& manifest) {
+    return manifest && (manifest->deviceModel.starts_with("iPhone") ||
+                        manifest->deviceModel.starts_with("iPad"));
+}
+
+AttemptError fileFailure(const std::error_code& error) {
+    return FileSystemFailure{error.message()};
+}
+
+}  // namespace
+
+bool isSupported(const PhotogrammetryService& service) {
+    return service.isSupported();
+}
+
+std::vector<fs::path> photoURLs(const fs::path& folder) {
+    return PhotoFinder::photoURLs(folder);
+}
+
+std::string formatFileSize(std::int64_t bytes) {
+    if (bytes < 1000) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    static constexpr const char* units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    double value = static_cast<double>(bytes);
+    int unit = -1;
+    while (value >= 1000 && unit < 5) {
+        value /= 1000;
+        ++unit;
+    }
+    char text[32];
+    // Kilobytes are shown whole, larger units with one decimal unless it is zero.
+    if (unit == 0) {
+        std::snprintf(text, sizeof text, "%.0f %s", std::round(value), units[unit]);
+    } else {
+        std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+        std::string shown = text;
+        const auto point = shown.find(".0 ");
+        if (point != std::string::npos) shown.erase(point, 2);
+        return shown;
+    }
+    return text;
+}
+
+EngineError mapError(const AttemptError& error) {
+    if (const auto* engine = std::get_if<EngineError>(&error)) return *engine;
+    if (const auto* service = std::get_if<PhotogrammetryError>(&error)) {
+        log::error("Object Capture error: %s", service->description.c_str());
+        switch (service->kind) {
+            case PhotogrammetryError::Kind::invalidImages:
+                return EngineError::failed(
+                    "Object Capture could not read these photos. Use sharp HEIC, JPEG, PNG or TIFF "
+                    "photos of one object.");
+            case PhotogrammetryError::Kind::invalidOutput:
+                return EngineError::failed(
+                    "Studio could not write the model file. Quit Studio, open it again and press "
+                    "Try Again.");
+            case PhotogrammetryError::Kind::insufficientStorage:
+                return EngineError::noSpace("This Mac needs " + formatFileSize(service->bytes) +
+                                            " more free disk space to build this model. Free up "
+                                            "some space and press Try Again.");
+            case PhotogrammetryError::Kind::other:
+                break;
+        }
+        return EngineError::failed(genericFailure);
+    }
+    log::error("Object Capture error: %s", std::get<FileSystemFailure>(error).description.c_str());
+    return EngineError::failed(genericFailure);
+}
+
+pelorin::Expected<EngineOutput, AttemptError> attempt(
+    const std::shared_ptr<PhotogrammetryService>& service, const Inputs& inputs,
+    const ProcessingOptions& options, bool simple, const ProgressHandler& progress,
+    std::stop_token stop) {
+    using pelorin::unexpected;
+    if (!service->isSupported()) return unexpected(AttemptError(EngineError::notSupported()));
+
+    const auto photos = photoURLs(inputs.images);
+    if (photos.size() < static_cast<std::size_t>(minimumPhotos)) {
+        return unexpected(AttemptError(
+            EngineError::notEnoughImages(static_cast<int>(photos.size()), minimumPhotos)));
+    }
+
+    std::error_code error;
+    fs::create_directories(inputs.output, error);
+    if (!error) fs::create_directories(inputs.checkpoint, error);
+    if (error) return unexpected(fileFailure(error));
+
+    PhotogrammetryConfiguration configuration;
+    configuration.checkpointDirectory = inputs.checkpoint;
+    configuration.sampleOrdering =
+        options.sequentialOrdering ? SampleOrdering::sequential : SampleOrdering::unordered;
+    configuration.featureSensitivity =
+        options.highFeatureSensitivity ? FeatureSensitivity::high : FeatureSensitivity::normal;
+    configuration.isObjectMaskingEnabled = options.objectMasking;
+
+    std::map<std::string, link::Vector3> gravityByFile;
+    std::map<std::string, link::ImageRecord> recordsByFile;
+    if (inputs.manifest) {
+        for (const auto& image : inputs.manifest->images) {
+            if (image.gravity) gravityByFile.emplace(image.fileName, *image.gravity);
+            recordsByFile.emplace(image.fileName, image);
+        }
+    }
+    const bool motion = options.useMotionData && !gravityByFile.empty();
+    auto masks = std::make_shared<Counter>();
+
+    std::unique_ptr<PhotogrammetrySession> session;
+    bool usedMotionData = false;
+    if (!motion && !options.isolateSubject) {
+        auto made = service->makeSession(inputs.images, configuration);
+        if (!made) return unexpected(AttemptError(made.error()));
+        session = std::move(made.value());
+    } else if (photos.size() <= maximumSamplePhotos) {
+        CaptureSampleSequence samples(
+            photos, motion ? gravityByFile : std::map<std::string, link::Vector3>{},
+            options.isolateSubject, masks,
+            inputs.manifest ? inputs.manifest->objectBounds : std::nullopt, recordsByFile, service);
+        auto made = service->makeSession(samples.makeIterator(), configuration);
+        if (!made) return unexpected(AttemptError(made.error()));
+        session = std::move(made.value());
+        usedMotionData = motion;
+        if (options.isolateSubject && progress) {
+            progress({0, "Finding the object in each photo", std::nullopt, std::nullopt});
+        }
+    } else {
+        if (progress) {
+            progress({0, std::nullopt, std::nullopt,
+                      "Over 300 photos: the phone's motion data and the stricter object option "
+                      "were not used, so the Mac could read the photos straight from disk."});
+        }
+        auto made = service->makeSession(inputs.images, configuration);
+        if (!made) return unexpected(AttemptError(made.error()));
+        session = std::move(made.value());
+    }
+
+    const RequestDetail detail = requestDetail(options.detail);
+    const fs::path staging = stagingFolder(inputs.output);
+    removeIgnoringErrors(staging);
+    fs::create_directories(staging, error);
+    if (error) return unexpected(fileFailure(error));
+
+    const fs::path mainModel = staging / "model.usdz";
+    std::vector<PhotogrammetryRequest> requests = {
+        PhotogrammetryRequest::modelFile(mainModel, detail)};
+    const bool wantObj = !simple && !(objOnlyWhenAsked(inputs.manifest) && !options.exportOBJ);
+    if (wantObj) {
+        fs::create_directories(staging / "OBJ", error);
+        if (error) return unexpected(fileFailure(error));
+        requests.push_back(PhotogrammetryRequest::modelFile(staging / "OBJ", detail));
+    }
+    if (options.exportPointCloud) requests.push_back(PhotogrammetryRequest::pointCloud());
+
+    // The only thing cancellation does is cancel the session; the stream then ends.
+    PhotogrammetrySession* current = session.get();
+    std::stop_callback onCancel(stop, [current] { current->cancel(); });
+
+    if (auto refused = session->process(requests)) return unexpected(AttemptError(*refused));
+    EventLoop loop(requests, mainModel, progress);
+    EventLoop::Step end = EventLoop::Step::next;
+    while (end == EventLoop::Step::next) {
+        auto event = session->nextEvent();
+        if (!event) return unexpected(AttemptError(event.error()));
+        if (!event.value()) break;
+        end = loop.handle(*event.value(), staging);
+    }
+    if (end == EventLoop::Step::cancelled)
+        return unexpected(AttemptError(EngineError::cancelled()));
+    if (end == EventLoop::Step::next) {
+        if (stop.stop_requested()) return unexpected(AttemptError(EngineError::cancelled()));
+        return unexpected(AttemptError(EngineError::failed("Processing stopped unexpectedly.")));
+    }
+
+    if (loop.mainError) return unexpected(AttemptError(*loop.mainError));
+    if (!loop.mainFinished) {
+        return unexpected(
+            AttemptError(EngineError::failed("Processing finished but no model was produced.")));
+    }
+    const fs::path stagedObj = staging / "OBJ";
+    bool madeGlb = false;
+    bool keptObj = false;
+    if (isNonEmptyFolder(stagedObj)) {
+        auto converted = GlbWriter::convert(stagedObj, staging / "model.glb");
+        if (converted) {
+            madeGlb = true;
+        } else if (progress) {
+            progress({1, std::nullopt, std::nullopt,
+                      "The GLB copy for Android could not be made: " +
+                          GlbWriter::description(converted.error())});
+        }
+        if (options.exportOBJ) {
+            keptObj = true;
+        } else {
+            removeIgnoringErrors(stagedObj);
+        }
+    } else {
+        removeIgnoringErrors(stagedObj);
+    }
+    if (auto failure = publish(staging, inputs.output)) {
+        return unexpected(AttemptError(
+            EngineError::failed("The finished model could not be saved: " + *failure)));
+    }
+
+    EngineOutput output;
+    output.usdz = inputs.output / "model.usdz";
+    if (madeGlb) output.glb = inputs.output / "model.glb";
+    if (keptObj) output.objFolder = inputs.output / "OBJ";
+    if (loop.pointCloudWritten) output.pointCloud = inputs.output / "pointcloud.ply";
+    output.pointCount = loop.pointCount;
+    output.skippedImages = loop.skipped;
+    output.usedMotionData = usedMotionData;
+    output.maskedImages = masks->count();
+    return output;
+}
+
+pelorin::Expected<EngineOutput, EngineError> run(
+    const std::shared_ptr<PhotogrammetryService>& service, const Inputs& inputs,
+    const ProgressHandler& progress, std::stop_token stop) {
+    using pelorin::unexpected;
+    auto normalised = [](const AttemptError& error) { return mapError(error); };
+    auto retrying = [&](const char* note) {
+        if (progress) progress({0, "Retrying", std::nullopt, std::string(note)});
+        removeIgnoringErrors(inputs.checkpoint);
+    };
+
+    ProcessingOptions options = inputs.options;
+    if (options.isolateSubject) {
+        auto first = attempt(service, inputs, options, false, progress, stop);
+        if (first) return std::move(first.value());
+        const EngineError error = normalised(first.error());
+        if (error.kind != EngineError::Kind::failed) return unexpected(error);
+        if (stop.stop_requested()) return unexpected(EngineError::cancelled());
+        retrying("Building only the centre object failed, so Studio tried again without it.");
+        log::error("isolate-subject attempt failed: %s", error.description().c_str());
+        options.isolateSubject = false;
+    }
+
+    auto second = attempt(service, inputs, options, false, progress, stop);
+    if (second) return std::move(second.value());
+    const EngineError error = normalised(second.error());
+    if (error.kind != EngineError::Kind::failed) return unexpected(error);
+    if (stop.stop_requested()) return unexpected(EngineError::cancelled());
+    retrying(
+        "The first try did not work, so Studio tried again with simpler settings: the background "
+        "is kept and only USDZ is exported.");
+
+    ProcessingOptions simple;
+    simple.detail = options.detail;
+    simple.sequentialOrdering = options.sequentialOrdering;
+    simple.highFeatureSensitivity = options.highFeatureSensitivity;
+    simple.useMotionData = options.useMotionData;
+    simple.objectMasking = false;
+    simple.exportOBJ = false;
+    simple.exportPointCloud = false;
+    simple.isolateSubject = false;
+    auto third = attempt(service, inputs, simple, true, progress, stop);
+    if (third) return std::move(third.value());
+    return unexpected(normalised(third.error()));
+}
+
+}  // namespace PhotogrammetryEngine
+
+}  // namespace pelorin::engine

@@ -1,0 +1,353 @@
+// pelorin-evaluate: builds a model from a photo folder through the photogrammetry engine with
+// the backend in use and prints one line per figure, or scores an existing model against a
+// truth folder (mesh.ply, and cameras.json for the object's bounds and the photos' cameras).
+//
+//   pelorin-evaluate <photo-folder> [--truth <folder>] [--detail preview|reduced|medium|full]
+//                    [--hold-out N] [--rigid] [--json <file>]
+//   pelorin-evaluate --model <obj-folder|model.usdz|model.glb|ply> --truth <folder> [--rigid]
+//                    [--json <file>]
+//
+// With --hold-out, N photos spread over the set are kept out of the reconstruction; the model is
+// rendered from their true cameras and compared with them (PSNR inside the true object's
+// silhouette, and the share of it the model covers).
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "engine/reconstruction/photogrammetry_engine.h"
+#include "evaluation/hold_out.h"
+#include "evaluation/model_file.h"
+#include "evaluation/model_score.h"
+#include "evaluation/process_memory.h"
+#include "evaluation/truth_cameras.h"
+#include "evaluation/view_quality.h"
+#include "link/records/manifest_file.h"
+
+namespace fs = std::filesystem;
+using namespace pelorin;
+using nlohmann::json;
+
+namespace {
+
+// The run's photos, output and checkpoint, under the temporary folder and gone afterwards.
+class WorkFolder {
+  public:
+    WorkFolder() {
+        std::string pattern = (fs::temp_directory_path() / "pelorin-evaluate.XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            throw fs::filesystem_error("mkdtemp", std::error_code(errno, std::generic_category()));
+        path_ = pattern;
+    }
+    ~WorkFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    fs::path path_;
+};
+
+int usage(const std::string& problem = {}) {
+    if (!problem.empty()) std::fprintf(stderr, "pelorin-evaluate: %s\n", problem.c_str());
+    std::fprintf(stderr,
+                 "usage: pelorin-evaluate <photo-folder> [--truth <folder>] [--detail "
+                 "preview|reduced|medium|full] [--hold-out N] [--rigid] [--json <file>]\n"
+                 "       pelorin-evaluate --model <obj-folder|model.usdz|model.glb|ply> --truth "
+                 "<folder> [--rigid] [--json <file>]\n");
+    return 2;
+}
+
+int failure(const std::string& reason) {
+    std::fprintf(stderr, "pelorin-evaluate: %s\n", reason.c_str());
+    return 1;
+}
+
+struct Options {
+    std::optional<fs::path> photos, model, truth, jsonFile;
+    link::ProcessingDetail detail = link::ProcessingDetail::medium;
+    std::size_t holdOut = 0;
+    evaluation::Fit fit = evaluation::Fit::similarity;
+};
+
+// The options, or the reason they make no sense.
+pelorin::Expected<Options, std::string> parseArguments(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        auto value = [&]() -> pelorin::Expected<std::string, std::string> {
+            if (i + 1 >= argc || std::string_view(argv[i + 1]).starts_with("--"))
+                return pelorin::unexpected(argument + " needs a value");
+            return std::string(argv[++i]);
+        };
+        if (argument == "--truth" || argument == "--model" || argument == "--json") {
+            auto v = value();
+            if (!v) return pelorin::unexpected(v.error());
+            (argument == "--truth"   ? options.truth
+             : argument == "--model" ? options.model
+                                     : options.jsonFile) = fs::path(*v);
+        } else if (argument == "--detail") {
+            auto v = value();
+            if (!v) return pelorin::unexpected(v.error());
+            auto parsed = link::processingDetailFromJson(*v);
+            if (!parsed) return pelorin::unexpected("unknown detail \"" + *v + "\"");
+            options.detail = *parsed;
+        } else if (argument == "--hold-out") {
+            auto v = value();
+            if (!v) return pelorin::unexpected(v.error());
+            std::size_t count = 0;
+            const auto parsed = std::from_chars(v->data(), v->data() + v->size(), count);
+            if (parsed.ec != std::errc() || parsed.ptr != v->data() + v->size() || count == 0)
+                return pelorin::unexpected("--hold-out needs a number of photos, not \"" + *v +
+                                           "\"");
+            options.holdOut = count;
+        } else if (argument == "--rigid") {
+            options.fit = evaluation::Fit::rigid;
+        } else if (!argument.starts_with("--") && !options.photos) {
+            options.photos = argument;
+        } else {
+            return pelorin::unexpected("unexpected argument \"" + argument + "\"");
+        }
+    }
+    if (options.model) {
+        if (!options.truth) return pelorin::unexpected(std::string("--model needs --truth"));
+        if (options.photos) return pelorin::unexpected(std::string("give a model or photos"));
+        if (options.holdOut) return pelorin::unexpected(std::string("--hold-out needs photos"));
+    } else if (!options.photos) {
+        return pelorin::unexpected(std::string("give a photo folder or --model"));
+    }
+    if (options.holdOut && !options.truth)
+        return pelorin::unexpected(std::string("--hold-out needs --truth with cameras"));
+    return options;
+}
+
+// A truth folder: the object's mesh and, when there is a cameras.json, the photos' cameras.
+struct Truth {
+    evaluation::Mesh mesh;
+    std::optional<evaluation::TruthCameras> cameras;
+};
+
+pelorin::Expected<Truth, std::string> loadTruth(const fs::path& folder) {
+    std::error_code error;
+    if (!fs::is_directory(folder, error))
+        return pelorin::unexpected(folder.string() + ": not a truth folder");
+    auto mesh = evaluation::loadMesh(folder / "mesh.ply");
+    if (!mesh) return pelorin::unexpected(mesh.error());
+    Truth truth{std::move(mesh).value(), std::nullopt};
+    if (fs::exists(folder / "cameras.json", error)) {
+        // A damaged file is reported rather than scored without its bounds.
+        auto cameras = evaluation::loadTruthCameras(folder / "cameras.json");
+        if (!cameras) return pelorin::unexpected(cameras.error());
+        truth.cameras = std::move(cameras).value();
+    }
+    return truth;
+}
+
+// The truth view of a photo: the same name, or failing that the same name but for the
+// extension (renders may be PNG where the shipped photos are JPEG).
+const evaluation::TruthView* viewOf(const evaluation::TruthCameras& cameras,
+                                    const fs::path& photo) {
+    if (const auto* view = cameras.find(photo.filename().string())) return view;
+    for (const auto& view : cameras.views) {
+        if (fs::path(view.name).stem() == photo.stem()) return &view;
+    }
+    return nullptr;
+}
+
+// The true cameras of the photos a model was built from (every view of the truth when the
+// photos are not known); none when the truth does not give the images' size.
+std::vector<evaluation::PinholeCamera> camerasOf(
+    const evaluation::TruthCameras& cameras, const std::optional<std::vector<fs::path>>& photos) {
+    std::vector<evaluation::PinholeCamera> found;
+    if (cameras.width <= 0 || cameras.height <= 0) return found;
+    const auto add = [&](const evaluation::TruthView& view) {
+        found.emplace_back(view.cameraTransform, view.intrinsics, cameras.width, cameras.height);
+    };
+    if (!photos) {
+        for (const auto& view : cameras.views) add(view);
+    } else {
+        for (const auto& photo : *photos) {
+            if (const auto* view = viewOf(cameras, photo)) add(*view);
+        }
+    }
+    return found;
+}
+
+// Scores a model against the truth and adds the figures to the report. `photos` are those the
+// model was built from, when known.
+evaluation::ModelScore score(const evaluation::Mesh& model, const Truth& truth, evaluation::Fit fit,
+                             const std::optional<std::vector<fs::path>>& photos, json& report) {
+    evaluation::ScoreOptions options;
+    if (truth.cameras) {
+        options.bounds = truth.cameras->objectBounds;
+        options.photoCameras = camerasOf(*truth.cameras, photos);
+    }
+    options.fit = fit;
+    const auto result = evaluation::scoreModel(model, truth.mesh, options);
+    report["meanError"] = result.meanError;
+    report["meanErrorPercentOfDiagonal"] = 100 * result.meanErrorFraction;
+    report["completenessPercent"] = 100 * result.completeness;
+    if (result.seenShare) {
+        report["seenByPhotosPercent"] = 100 * *result.seenShare;
+        report["completenessOfSeenPercent"] = 100 * *result.seenCompleteness;
+    }
+    report["alignment"] = fit == evaluation::Fit::rigid ? "rigid" : "similarity";
+    report["alignmentScale"] = result.similarityScale;
+    report["tiltDegrees"] = evaluation::tiltDegrees(result.alignment);
+    return result;
+}
+
+// Renders the model from each held-out photo's true camera and compares.
+pelorin::Expected<std::monostate, std::string> judgeHeldOut(const std::vector<fs::path>& held,
+                                                            const fs::path& modelPath,
+                                                            const Truth& truth,
+                                                            const evaluation::Similarity& toTruth,
+                                                            json& report) {
+    auto model = evaluation::loadTexturedModel(modelPath);
+    if (!model) return pelorin::unexpected(model.error());
+    double psnrSum = 0, coverageSum = 0;
+    json views = json::object();
+    for (const auto& path : held) {
+        const cv::Mat photo = cv::imread(path.string(), cv::IMREAD_COLOR);
+        if (photo.empty()) return pelorin::unexpected(path.string() + ": cannot be decoded");
+        const auto* view = viewOf(*truth.cameras, path);
+        const int width = truth.cameras->width > 0 ? truth.cameras->width : photo.cols;
+        const int height = truth.cameras->height > 0 ? truth.cameras->height : photo.rows;
+        const auto camera =
+            evaluation::PinholeCamera(view->cameraTransform, view->intrinsics, width, height)
+                .resized(photo.cols, photo.rows);
+        const auto quality = evaluation::judgeView(*model, toTruth, truth.mesh, camera, photo);
+        if (!quality) return pelorin::unexpected(path.filename().string() + ": " + quality.error());
+        views[path.filename().string()] = {{"psnrDecibels", quality->psnr},
+                                           {"coveragePercent", 100 * quality->coverage}};
+        psnrSum += quality->psnr;
+        coverageSum += quality->coverage;
+    }
+    report["heldOut"]["meanPsnrDecibels"] = psnrSum / held.size();
+    report["heldOut"]["meanCoveragePercent"] = 100 * coverageSum / held.size();
+    report["heldOut"]["views"] = std::move(views);
+    return std::monostate{};
+}
+
+// Builds a model from the photos (less any held out) and adds its figures to the report.
+int evaluatePhotos(const Options& options, const std::optional<Truth>& truth, json& report) {
+    const fs::path& folder = *options.photos;
+    const auto photos = engine::PhotogrammetryEngine::photoURLs(folder);
+    std::vector<fs::path> held;
+    if (options.holdOut) {
+        if (!truth->cameras) return failure("--hold-out needs cameras.json in the truth folder");
+        if (options.holdOut >= photos.size()) {
+            return failure("cannot hold out " + std::to_string(options.holdOut) + " of " +
+                           std::to_string(photos.size()) + " photos");
+        }
+        for (const std::size_t k : evaluation::spreadChoice(photos.size(), options.holdOut)) {
+            if (!viewOf(*truth->cameras, photos[k]))
+                return failure(photos[k].filename().string() + " has no camera in the truth");
+            held.push_back(photos[k]);
+        }
+    }
+    auto service = engine::defaultPhotogrammetryService();
+    if (!service->isSupported()) return failure("no reconstruction backend can run here");
+
+    WorkFolder work;
+    engine::PhotogrammetryEngine::Inputs inputs;
+    inputs.images = folder;
+    if (!held.empty()) {
+        std::vector<std::string> names;
+        for (const auto& path : held) names.push_back(path.filename().string());
+        inputs.images = work / "Photos";
+        auto copied = evaluation::copyWithout(folder, names, inputs.images);
+        if (!copied) return failure(copied.error());
+    }
+    inputs.manifest = link::readManifest(inputs.images);
+    inputs.options.detail = options.detail;
+    inputs.output = work / "Output";
+    inputs.checkpoint = work / "Checkpoint";
+
+    evaluation::PeakMemorySampler memory;
+    const auto started = std::chrono::steady_clock::now();
+    auto stageStarted = started;
+    std::string stage = "Starting";
+    std::map<std::string, double> stageSeconds;
+    auto result =
+        engine::PhotogrammetryEngine::run(service, inputs, [&](const engine::EngineProgress& p) {
+            if (!p.stage || *p.stage == stage) return;
+            const auto now = std::chrono::steady_clock::now();
+            stageSeconds[stage] += std::chrono::duration<double>(now - stageStarted).count();
+            stage = *p.stage;
+            stageStarted = now;
+        });
+    const auto ended = std::chrono::steady_clock::now();
+    memory.stop();
+    stageSeconds[stage] += std::chrono::duration<double>(ended - stageStarted).count();
+    report["totalSeconds"] = std::chrono::duration<double>(ended - started).count();
+    for (const auto& [name, seconds] : stageSeconds) report["stageSeconds"][name] = seconds;
+    report["peakMemoryMegabytes"] = memory.peakBytes() / (1024.0 * 1024.0);
+    if (!result) return failure(result.error().description());
+
+    const int photoCount =
+        static_cast<int>(engine::PhotogrammetryEngine::photoURLs(inputs.images).size());
+    report["photos"] = photoCount;
+    report["photosRegistered"] = photoCount - result->skippedImages;
+    if (!held.empty()) report["photosHeldOut"] = held.size();
+    if (!truth) return 0;
+    if (!result->objFolder) return failure("the run made no OBJ model to score");
+    const auto model = evaluation::loadMesh(*result->objFolder);
+    if (!model) return failure(model.error());
+    const auto scored = score(*model, *truth, options.fit,
+                              engine::PhotogrammetryEngine::photoURLs(inputs.images), report);
+    if (!held.empty()) {
+        auto judged = judgeHeldOut(held, *result->objFolder, *truth, scored.alignment, report);
+        if (!judged) return failure(judged.error());
+    }
+    return 0;
+}
+
+// "name: value" per figure, nested names joined by dots.
+void printFigures(const json& value, const std::string& name) {
+    if (value.is_object()) {
+        for (const auto& [inner, figure] : value.items())
+            printFigures(figure, name.empty() ? inner : name + "." + inner);
+        return;
+    }
+    std::printf("%s: %s\n", name.c_str(), value.dump().c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    auto options = parseArguments(argc, argv);
+    if (!options) return usage(options.error());
+    std::optional<Truth> truth;
+    if (options->truth) {
+        auto loaded = loadTruth(*options->truth);
+        if (!loaded) return failure(loaded.error());
+        truth = std::move(loaded).value();
+    }
+    json report = json::object();
+    if (options->model) {
+        auto model = evaluation::loadMesh(*options->model);
+        if (!model) return failure(model.error());
+        score(*model, *truth, options->fit, std::nullopt, report);
+    } else if (const int status = evaluatePhotos(*options, truth, report); status != 0) {
+        return status;
+    }
+    printFigures(report, "");
+    if (options->jsonFile) {
+        std::ofstream out(*options->jsonFile);
+        out << report.dump(2) << '\n';
+        if (!out) return failure(options->jsonFile->string() + ": cannot be written");
+    }
+    return 0;
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/expected.h"
+
+// The cryptographic primitives of the secure link, on OpenSSL's EVP interfaces: P-256 keys,
+// ECDSA with SHA-256, ECDH, HKDF-SHA-256 and AES-256-GCM. Every function fails softly (an empty
+// optional or false) on bad input; none throws.
+namespace pelorin::link::crypto {
+
+using ByteView = std::span<const std::uint8_t>;
+
+// The uncompressed X9.63 form of a P-256 public key: 0x04, X, Y.
+constexpr std::size_t publicKeySize = 65;
+constexpr std::size_t privateKeySize = 32;
+
+// An owned P-256 key (private and public, or public only).
+class P256Key {
+  public:
+    P256Key();
+    ~P256Key();
+    P256Key(P256Key&&) noexcept;
+    P256Key& operator=(P256Key&&) noexcept;
+    P256Key(const P256Key&) = delete;
+    P256Key& operator=(const P256Key&) = delete;
+
+    // A fresh private key whose public y is the smaller of y and p - y.
+    static std::optional<P256Key> generate();
+    // A private key from its 32-byte big-endian scalar; nothing unless 0 < scalar < n.
+    static std::optional<P256Key> fromPrivateScalar(ByteView scalar);
+    // A public key from its 65-byte uncompressed form; nothing unless the point is on the curve.
+    static std::optional<P256Key> fromPublicKey(ByteView x963);
+
+    bool hasPrivate() const;
+    std::array<std::uint8_t, publicKeySize> publicKey() const;
+    // The 32-byte big-endian private scalar.
+    std::array<std::uint8_t, privateKeySize> privateScalar() const;
+
+    struct Handle;
+    Handle* handle() const { return handle_.get(); }
+
+  private:
+    std::unique_ptr<Handle> handle_;
+};
+
+// Fills the buffer from the system's secure random generator.
+bool randomBytes(std::span<std::uint8_t> out);
+
+std::array<std::uint8_t, 32> sha256(ByteView data);
+
+// ECDSA over SHA-256 of the message, signature in DER.
+std::optional<Bytes> signDer(const P256Key& key, ByteView message);
+bool verifyDer(const P256Key& publicKey, ByteView message, ByteView derSignature);
+
+// The X coordinate of the shared point.
+std::optional<std::array<std::uint8_t, 32>> ecdh(const P256Key& privateKey, const P256Key& peer);
+
+// RFC 5869 with SHA-256; nothing when the length is beyond 255 * 32 bytes.
+std::optional<Bytes> hkdfSha256(ByteView inputKey, ByteView salt, ByteView info,
+                                std::size_t length);
+
+// AES-256-GCM with a 12-byte nonce, a 16-byte tag and no additional data. Seal writes
+// ciphertext followed by the tag; open takes the same and fails when the tag does not verify.
+std::optional<Bytes> aesGcmSeal(ByteView key, ByteView nonce, ByteView plaintext);
+std::optional<Bytes> aesGcmOpen(ByteView key, ByteView nonce, ByteView ciphertextAndTag);
+// The same without allocating: `out` holds plaintext.size() + 16 bytes when sealing and
+// ciphertextAndTag.size() - 16 when opening.
+bool aesGcmSealInto(ByteView key, ByteView nonce, ByteView plaintext, std::span<std::uint8_t> out);
+bool aesGcmOpenInto(ByteView key, ByteView nonce, ByteView ciphertextAndTag,
+                    std::span<std::uint8_t> out);
+
+}  // namespace pelorin::link::crypto

@@ -1,0 +1,247 @@
+#include "link/security/secure_link.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "common/uuid.h"
+#include "tests/support/scratch_folder.h"
+
+namespace pelorin::link::SecureLink {
+
+class SessionTestAccess {
+  public:
+    static void setSendCounter(Session& session, std::uint64_t value) {
+        session.sendCounter_ = value;
+    }
+};
+
+namespace {
+
+Identity newIdentity() {
+    return Identity(*crypto::P256Key::generate());
+}
+
+struct Pair {
+    Session client;
+    Session server;
+};
+
+Pair handshake(const Identity& identity) {
+    auto client = ClientHandshake::init();
+    EXPECT_TRUE(client);
+    const auto hello = client->helloBytes();
+    auto response = respond(identity, hello, *crypto::P256Key::generate());
+    EXPECT_TRUE(response);
+    auto finished = client->finish(response->serverHello);
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(finished->serverIdentity, identity.publicKeyData());
+    return {finished->session, response->session};
+}
+
+// The L bytes after a record's head.
+Bytes body(const Bytes& record) {
+    return Bytes(record.begin() + 8, record.end());
+}
+
+TEST(Fingerprint, ShapeAndDisplayForm) {
+    for (int i = 0; i < 10; ++i) {
+        const std::string fp = newIdentity().fingerprint();
+        ASSERT_EQ(fp.size(), 22u);
+        EXPECT_EQ(fp.find_first_not_of(
+                      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+                  std::string::npos);
+        const std::string shown = displayFingerprint(fp);
+        ASSERT_EQ(shown.size(), 27u);
+        EXPECT_EQ(shown, fp.substr(0, 4) + " " + fp.substr(4, 4) + " " + fp.substr(8, 4) + " " +
+                             fp.substr(12, 4) + " " + fp.substr(16, 4) + " " + fp.substr(20, 2));
+    }
+    // SHA-256 of 65 zero bytes begins 0x7d 0x2c ...; its URL-safe Base64 is fixed.
+    const auto digest = crypto::sha256(Bytes(65, 0));
+    std::string expected;
+    {
+        static constexpr char alphabet[] =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+        std::string bits;
+        for (int i = 0; i < 16; ++i) {
+            for (int b = 7; b >= 0; --b) bits.push_back(((digest[i] >> b) & 1) ? '1' : '0');
+        }
+        bits += "0000";
+        for (std::size_t i = 0; i + 6 <= bits.size(); i += 6) {
+            expected.push_back(alphabet[std::stoi(bits.substr(i, 6), nullptr, 2)]);
+        }
+    }
+    EXPECT_EQ(fingerprint(Bytes(65, 0)), expected);
+}
+
+TEST(Handshake, EndsInMirrorImageSessions) {
+    const Identity identity = newIdentity();
+    auto [client, server] = handshake(identity);
+    EXPECT_EQ(client.sendDirection(), 0u);
+    EXPECT_EQ(server.sendDirection(), 1u);
+    const Bytes frame = {1, 2, 3, 4, 5};
+    auto record = client.seal(frame);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->size(), frame.size() + 24);
+    EXPECT_EQ(Bytes(record->begin(), record->begin() + 4), (Bytes{'P', 'L', 'S', '1'}));
+    EXPECT_EQ(Bytes(record->begin() + 4, record->begin() + 8), (Bytes{0, 0, 0, 21}));
+    EXPECT_EQ(server.open(body(*record)).value(), frame);
+    auto back = server.seal(Bytes{9});
+    EXPECT_EQ(client.open(body(*back)).value(), Bytes{9});
+    // An empty frame still makes a record.
+    EXPECT_EQ(server.open(body(client.seal(Bytes{}).value())).value(), Bytes{});
+    // The server's records do not open as the client's.
+    auto own = client.seal(frame);
+    EXPECT_EQ(client.open(body(*own)).error(), SecureError::badRecord);
+}
+
+TEST(Handshake, ClientHelloMustBeExact) {
+    const Identity identity = newIdentity();
+    const auto ephemeral = *crypto::P256Key::generate();
+    const auto hello = ClientHandshake::init()->helloBytes();
+    Bytes bytes(hello.begin(), hello.end());
+    EXPECT_EQ(respond(identity, Bytes(bytes.begin(), bytes.end() - 1), ephemeral).error(),
+              SecureError::badHandshake);
+    Bytes longer = bytes;
+    longer.push_back(0);
+    EXPECT_EQ(respond(identity, longer, ephemeral).error(), SecureError::badHandshake);
+    Bytes wrongTag = bytes;
+    wrongTag[3] = '2';
+    EXPECT_EQ(respond(identity, wrongTag, ephemeral).error(), SecureError::badHandshake);
+    Bytes offCurve = bytes;
+    offCurve[40] ^= 1;
+    EXPECT_EQ(respond(identity, offCurve, ephemeral).error(), SecureError::badHandshake);
+}
+
+TEST(Handshake, ServerHelloIsChecked) {
+    const Identity identity = newIdentity();
+    auto client = *ClientHandshake::init();
+    const auto hello = client.helloBytes();
+    const Bytes answer = respond(identity, hello, *crypto::P256Key::generate())->serverHello;
+
+    EXPECT_EQ(client.finish(Bytes(answer.begin(), answer.begin() + 136)).error(),
+              SecureError::badHandshake);
+    Bytes longer = answer;
+    longer.push_back(0);
+    EXPECT_EQ(client.finish(longer).error(), SecureError::badHandshake);
+    Bytes wrongTag = answer;
+    wrongTag[0] = 'X';
+    EXPECT_EQ(client.finish(wrongTag).error(), SecureError::badHandshake);
+    Bytes badDer = answer;
+    badDer[136] = 0x31;
+    EXPECT_EQ(client.finish(badDer).error(), SecureError::badSignature);
+    Bytes otherIdentity = answer;
+    const auto stranger = newIdentity().publicKeyData();
+    std::copy(stranger.begin(), stranger.end(), otherIdentity.begin() + 69);
+    EXPECT_EQ(client.finish(otherIdentity).error(), SecureError::badSignature);
+
+    // A signature over another client's random does not verify here.
+    Bytes otherHello(hello.begin(), hello.end());
+    otherHello[80] ^= 0xFF;
+    const Bytes forOther = respond(identity, otherHello, *crypto::P256Key::generate())->serverHello;
+    EXPECT_EQ(client.finish(forOther).error(), SecureError::badSignature);
+}
+
+TEST(Records, AnyDamageOrReplayFails) {
+    auto [client, server] = handshake(newIdentity());
+    const Bytes first = body(client.seal(Bytes(100, 1)).value());
+    const Bytes second = body(client.seal(Bytes(100, 2)).value());
+    // Out of order.
+    EXPECT_EQ(server.open(second).error(), SecureError::badRecord);
+    EXPECT_EQ(server.receiveCounter(), 0u);
+    EXPECT_TRUE(server.open(first));
+    // Twice.
+    EXPECT_EQ(server.open(first).error(), SecureError::badRecord);
+    EXPECT_TRUE(server.open(second));
+
+    const Bytes third = body(client.seal(Bytes(40, 3)).value());
+    for (std::size_t byte = 0; byte < third.size(); byte += 7) {
+        for (int bit = 0; bit < 8; bit += 3) {
+            Bytes damaged = third;
+            damaged[byte] ^= static_cast<std::uint8_t>(1 << bit);
+            EXPECT_EQ(server.open(damaged).error(), SecureError::badRecord) << byte << ":" << bit;
+        }
+    }
+    EXPECT_EQ(server.open(Bytes(15, 0)).error(), SecureError::badRecord);
+    EXPECT_EQ(server.open(Bytes{}).error(), SecureError::badRecord);
+    EXPECT_TRUE(server.open(third));
+}
+
+TEST(Records, ASpentCounterFailsInsteadOfReusingANonce) {
+    auto [client, server] = handshake(newIdentity());
+    SessionTestAccess::setSendCounter(client, ~0ULL - 1);
+    EXPECT_TRUE(client.seal(Bytes{1}));
+    EXPECT_EQ(client.sendCounter(), ~0ULL);
+    EXPECT_EQ(client.seal(Bytes{1}).error(), SecureError::badRecord);
+    EXPECT_EQ(client.sendCounter(), ~0ULL);
+}
+
+TEST(Errors, Descriptions) {
+    EXPECT_EQ(description(SecureError::badHandshake), "The secure link could not be set up.");
+    EXPECT_EQ(description(SecureError::identityMismatch),
+              "This computer is not the one you paired with. Pair again with the QR code shown in "
+              "Studio.");
+    EXPECT_EQ(description(SecureError::handshakeTimedOut),
+              "The computer did not answer. Check that Pelorin Studio is open.");
+}
+
+class IdentityFile : public ::testing::Test {
+  protected:
+    Bytes contents() {
+        std::ifstream in(file(), std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+    std::filesystem::path file() const { return folder_ / "nested" / "link-identity.key"; }
+    pelorin::testing::ScratchFolder scratch_;
+    const std::filesystem::path folder_ = scratch_.path();
+};
+
+TEST_F(IdentityFile, CreatedOnceThenKept) {
+    auto first = Identity::loadOrCreate(file());
+    ASSERT_TRUE(first) << first.error();
+    const Bytes stored = contents();
+    EXPECT_EQ(stored.size(), 32u);
+    struct stat info {};
+    ASSERT_EQ(stat(file().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    for (int i = 0; i < 3; ++i) {
+        auto again = Identity::loadOrCreate(file());
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->fingerprint(), first->fingerprint());
+        EXPECT_EQ(contents(), stored);
+    }
+}
+
+TEST_F(IdentityFile, InvalidContentsAreReplaced) {
+    std::filesystem::create_directories(file().parent_path());
+    for (const Bytes& junk : {Bytes(31, 7), Bytes(33, 7), Bytes(32, 0), Bytes(32, 0xFF)}) {
+        {
+            std::ofstream out(file(), std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(junk.data()),
+                      static_cast<std::streamsize>(junk.size()));
+        }
+        std::filesystem::permissions(file(), std::filesystem::perms::all);
+        auto identity = Identity::loadOrCreate(file());
+        ASSERT_TRUE(identity);
+        const Bytes stored = contents();
+        EXPECT_EQ(stored.size(), 32u);
+        EXPECT_NE(stored, junk);
+        struct stat info {};
+        ASSERT_EQ(stat(file().c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        EXPECT_EQ(Identity::loadOrCreate(file())->fingerprint(), identity->fingerprint());
+    }
+}
+
+TEST_F(IdentityFile, UnwritableLocationFails) {
+    std::filesystem::create_directories(folder_);
+    std::ofstream(folder_ / "nested") << "a file where a folder should be";
+    auto identity = Identity::loadOrCreate(file());
+    ASSERT_FALSE(identity);
+    EXPECT_FALSE(identity.error().empty());
+}
+
+}  // namespace
+}  // namespace pelorin::link::SecureLink

@@ -1,0 +1,390 @@
+#include "studio/core/jobs/job_store.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "engine/reconstruction/replay/replay_backend.h"
+#include "studio/core/jobs/job_file.h"
+#include "tests/support/scratch_folder.h"
+
+namespace pelorin::studio {
+
+// Stands in for the job runner, which is what normally holds a running job.
+class JobStoreTestAccess {
+  public:
+    static void startRun(JobStore& store, const Uuid& id, std::function<void()> cancel) {
+        store.runningJobID_ = id;
+        store.runningTask_ = JobStore::RunningTask{std::move(cancel)};
+        store.attempts_[id] = Uuid::random();
+    }
+    static const std::map<Uuid, std::filesystem::path>& deleteWhenStopped(const JobStore& store) {
+        return store.deleteWhenStopped_;
+    }
+    static bool hasAttempt(const JobStore& store, const Uuid& id) {
+        return store.attempts_.contains(id);
+    }
+};
+
+namespace {
+
+using link::CaptureManifest;
+using link::ImageRecord;
+
+class JobStoreTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<JobStore> makeStore() {
+        auto store = std::make_unique<JobStore>(root_, std::make_shared<engine::ReplayBackend>());
+        store->onStatusChange = [this](const link::JobStatus& status) {
+            statuses_.push_back(status);
+        };
+        return store;
+    }
+
+    StudioJob storedJob(const std::string& name, JobPhase phase, double createdAt) {
+        StudioJob job;
+        job.id = Uuid::random();
+        job.name = name;
+        job.createdAt = Date{createdAt};
+        job.phase = phase;
+        EXPECT_FALSE(writeJobFile(root_, job));
+        return job;
+    }
+
+    CaptureManifest manifest(int photos) {
+        CaptureManifest m;
+        m.id = Uuid::random();
+        m.name = "Teapot";
+        m.createdAt = Date{5000};
+        m.deviceModel = "Pixel 8";
+        m.appVersion = "1.0";
+        for (int i = 0; i < photos; ++i) {
+            ImageRecord image{.fileName = "IMG_" + std::to_string(i) + ".jpg"};
+            image.bytes = 3;
+            m.images.push_back(image);
+        }
+        return m;
+    }
+
+    // Writes the manifest and the first `photos` of its images as the phone would.
+    void receive(const CaptureManifest& m, int photos) {
+        const auto images = StudioJob::imagesFolder(root_, m.id);
+        std::filesystem::create_directories(images);
+        std::ofstream(images / "capture.json") << link::makeRecordEncoder().encode(m);
+        for (int i = 0; i < photos; ++i) std::ofstream(images / m.images[i].fileName) << "abc";
+    }
+
+    pelorin::testing::ScratchFolder scratch_;
+    const std::filesystem::path root_ = scratch_.path();
+    std::vector<link::JobStatus> statuses_;
+};
+
+TEST_F(JobStoreTest, LoadSkipsBrokenFoldersAndRemovesDeletionLeftovers) {
+    const auto good = storedJob("Good", JobPhase::finished, 10);
+    std::filesystem::create_directories(root_ / ".deleted-ABC" / "Images");
+    const auto writeRaw = [&](const std::string& folder, const std::string& text) {
+        std::filesystem::create_directories(root_ / folder);
+        std::ofstream(root_ / folder / "job.json") << text;
+    };
+    std::filesystem::create_directories(root_ / "no-job-file");
+    std::string valid = link::makeRecordEncoder().encode(good);
+    writeRaw("truncated", valid.substr(0, valid.size() / 2));
+    writeRaw("not-json", "hello");
+    writeRaw("wrong-type", std::string(valid).replace(valid.find("\"Good\""), 6, "42"));
+    writeRaw("unknown-phase",
+             std::string(valid).replace(valid.find("\"finished\""), 10, "\"done\""));
+    writeRaw("two-key-source",
+             std::string(valid).replace(valid.find(R"({"folder":{}})"), 13,
+                                        R"({"folder":{},"phone":{"deviceName":"x"}})"));
+    std::ofstream(root_ / "stray-file") << "x";
+
+    auto store = makeStore();
+    ASSERT_EQ(store->jobs().size(), 1u);
+    EXPECT_EQ(store->jobs()[0], good);
+    EXPECT_FALSE(std::filesystem::exists(root_ / ".deleted-ABC"));
+    EXPECT_TRUE(std::filesystem::exists(root_ / "not-json"));
+    EXPECT_TRUE(store->photogrammetrySupported());
+}
+
+TEST_F(JobStoreTest, LoadRepairsInterruptedJobsWithoutRewritingThem) {
+    StudioJob processing = storedJob("Processing", JobPhase::processing, 30);
+    processing.fraction = 0.4;
+    processing.stage = "Building mesh";
+    processing.notes = {"kept"};
+    ASSERT_FALSE(writeJobFile(root_, processing));
+    const auto queued = storedJob("Queued", JobPhase::queued, 20);
+    const auto receiving = storedJob("Receiving", JobPhase::receiving, 40);
+    const auto failed = storedJob("Failed", JobPhase::failed, 10);
+
+    auto store = makeStore();
+    const auto& jobs = store->jobs();
+    ASSERT_EQ(jobs.size(), 4u);
+    // Newest first.
+    EXPECT_EQ(jobs[0].name, "Receiving");
+    EXPECT_EQ(jobs[1].name, "Processing");
+    EXPECT_EQ(jobs[2].name, "Queued");
+    EXPECT_EQ(jobs[3], failed);
+
+    EXPECT_EQ(jobs[1].phase, JobPhase::ready);
+    EXPECT_EQ(jobs[1].fraction, 0);
+    EXPECT_EQ(jobs[1].message, "Processing was interrupted. Press Start to continue.");
+    EXPECT_EQ(jobs[1].stage, "Building mesh");
+    EXPECT_EQ(jobs[1].notes, std::vector<std::string>{"kept"});
+    EXPECT_EQ(jobs[2].phase, JobPhase::ready);
+    EXPECT_EQ(jobs[0].phase, JobPhase::receiving);
+    EXPECT_EQ(jobs[0].message, "Waiting for the phone to reconnect. The upload will continue.");
+
+    EXPECT_EQ(readJobFile(StudioJob::folder(root_, processing.id))->phase, JobPhase::processing);
+    EXPECT_TRUE(statuses_.empty());
+}
+
+TEST_F(JobStoreTest, FailedSaveKeepsTheChangeInMemoryAndTellsTheUser) {
+    const auto job = storedJob("Vase", JobPhase::ready, 1);
+    // Run the store in a child under a tiny file-size limit, so that every save fails even as
+    // root; the child reports what it saw through its exit code.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{8, 8};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        auto store = makeStore();
+        store->rename(job.id, "Blue vase");
+        const auto& notice = store->notice();
+        const bool ok = store->jobs()[0].name == "Blue vase" && notice &&
+                        notice->title == "Could not save this job" &&
+                        notice->message.starts_with("Blue vase: ") && notice->message.size() > 11;
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(readJobFile(StudioJob::folder(root_, job.id))->name, "Vase");
+}
+
+TEST_F(JobStoreTest, NoticesChangeOnlyWhenTheyDiffer) {
+    auto store = makeStore();
+    int changes = 0;
+    QObject::connect(store.get(), &JobStore::noticeChanged, [&] { ++changes; });
+    store->showNotice("A", "b");
+    store->showNotice("A", "b");
+    store->showNotice("A", "c");
+    store->clearNotice();
+    store->clearNotice();
+    EXPECT_EQ(changes, 3);
+}
+
+TEST_F(JobStoreTest, BeginUploadCreatesTheReceivingJob) {
+    auto store = makeStore();
+    auto m = manifest(40);
+    m.captureMode = link::CaptureMode::classic;
+    m.options.detail = link::ProcessingDetail::full;
+    store->beginUpload(m, "Ana's phone", 5);
+
+    ASSERT_EQ(store->jobs().size(), 1u);
+    const StudioJob& job = store->jobs()[0];
+    EXPECT_EQ(job.id, m.id);
+    EXPECT_EQ(job.phase, JobPhase::receiving);
+    EXPECT_EQ(job.fraction, 0.125);
+    EXPECT_EQ(job.message, "Resuming: 5 of 40 photos were already here.");
+    EXPECT_EQ(job.expectedImageCount, 40);
+    EXPECT_EQ(job.imageCount, 5);
+    EXPECT_EQ(job.source, StudioJob::Source::phone("Ana's phone"));
+    EXPECT_EQ(job.options.detail, link::ProcessingDetail::full);
+    EXPECT_EQ(job.captureMode, link::CaptureMode::classic);
+    EXPECT_EQ(*readJobFile(StudioJob::folder(root_, m.id)), job);
+    ASSERT_EQ(statuses_.size(), 1u);
+    EXPECT_EQ(statuses_[0], job.status());
+
+    // The same capture again replaces the job instead of adding one.
+    store->beginUpload(m, "Ana's phone", 0);
+    ASSERT_EQ(store->jobs().size(), 1u);
+    EXPECT_FALSE(store->jobs()[0].message);
+    EXPECT_EQ(store->jobs()[0].fraction, 0);
+}
+
+TEST_F(JobStoreTest, BeginUploadCancelsTheRunOfTheSameCapture) {
+    auto store = makeStore();
+    const auto m = manifest(30);
+    store->beginUpload(m, "phone", 0);
+    int cancels = 0;
+    JobStoreTestAccess::startRun(*store, m.id, [&] { ++cancels; });
+    store->beginUpload(m, "phone", 30);
+    EXPECT_EQ(cancels, 1);
+    EXPECT_FALSE(JobStoreTestAccess::hasAttempt(*store, m.id));
+    EXPECT_EQ(store->jobs()[0].phase, JobPhase::receiving);
+}
+
+TEST_F(JobStoreTest, FileWrittenCountsInMemoryOnly) {
+    auto store = makeStore();
+    const auto m = manifest(4);
+    store->beginUpload(m, "phone", 0);
+    statuses_.clear();
+    store->fileWritten(m.id);
+    EXPECT_EQ(store->jobs()[0].imageCount, 1);
+    EXPECT_EQ(store->jobs()[0].fraction, 0.25);
+    EXPECT_EQ(statuses_.size(), 1u);
+    EXPECT_EQ(readJobFile(StudioJob::folder(root_, m.id))->imageCount, 0);
+}
+
+TEST_F(JobStoreTest, EndUploadReportsWhatIsMissing) {
+    auto store = makeStore();
+    EXPECT_EQ(store->endUpload(Uuid::random()), std::vector<std::string>{"capture.json"});
+
+    const auto m = manifest(25);
+    store->beginUpload(m, "phone", 0);
+    receive(m, 23);
+    EXPECT_EQ(store->endUpload(m.id), (std::vector<std::string>{"IMG_23.jpg", "IMG_24.jpg"}));
+    EXPECT_EQ(store->jobs()[0].message, "Waiting for 2 more photos from the phone.");
+    EXPECT_EQ(store->jobs()[0].phase, JobPhase::receiving);
+
+    std::ofstream(StudioJob::imagesFolder(root_, m.id) / "IMG_23.jpg") << "abc";
+    EXPECT_EQ(store->endUpload(m.id), std::vector<std::string>{"IMG_24.jpg"});
+    EXPECT_EQ(store->jobs()[0].message, "Waiting for 1 more photo from the phone.");
+    EXPECT_EQ(readJobFile(StudioJob::folder(root_, m.id))->message,
+              "Waiting for 1 more photo from the phone.");
+}
+
+TEST_F(JobStoreTest, EndUploadWithoutManifestAsksForTheCaptureAgain) {
+    auto store = makeStore();
+    const auto m = manifest(3);
+    store->beginUpload(m, "phone", 0);
+    receive(m, 3);
+    std::filesystem::remove(StudioJob::imagesFolder(root_, m.id) / "capture.json");
+    EXPECT_EQ(store->endUpload(m.id), std::vector<std::string>{"capture.json"});
+    EXPECT_EQ(store->jobs()[0].message, "Waiting for the phone to send the capture again.");
+}
+
+TEST_F(JobStoreTest, CompleteUploadIsQueuedWithAPhotoCountNote) {
+    auto store = makeStore();
+    const auto small = manifest(12);
+    store->beginUpload(small, "phone", 0);
+    receive(small, 12);
+    EXPECT_TRUE(store->endUpload(small.id).empty());
+    const StudioJob* job = store->job(small.id);
+    // Queued, and taken up at once by the idle runner.
+    EXPECT_EQ(job->phase, JobPhase::processing);
+    EXPECT_EQ(store->runningJobID(), small.id);
+    EXPECT_EQ(job->imageCount, 12);
+    EXPECT_EQ(job->fraction, 0);
+    EXPECT_FALSE(job->message);
+    EXPECT_EQ(job->notes, std::vector<std::string>{
+                              "Only 12 photos. Models need at least 20; 40 to 100 work best."});
+    EXPECT_EQ(readJobFile(StudioJob::folder(root_, small.id))->notes, job->notes);
+
+    // No longer receiving: nothing more to do, nothing changes.
+    statuses_.clear();
+    EXPECT_TRUE(store->endUpload(small.id).empty());
+    EXPECT_TRUE(statuses_.empty());
+
+    const auto enough = manifest(20);
+    store->beginUpload(enough, "phone", 0);
+    receive(enough, 20);
+    EXPECT_TRUE(store->endUpload(enough.id).empty());
+    EXPECT_TRUE(store->job(enough.id)->notes.empty());
+    // It waits for the running job.
+    EXPECT_EQ(store->job(enough.id)->phase, JobPhase::queued);
+}
+
+TEST_F(JobStoreTest, MarkWaitingForPhone) {
+    auto store = makeStore();
+    const auto m = manifest(3);
+    store->beginUpload(m, "phone", 0);
+    store->markWaitingForPhone(m.id);
+    EXPECT_EQ(store->jobs()[0].message,
+              "Waiting for the iPhone to reconnect. The upload will continue.");
+}
+
+TEST_F(JobStoreTest, RenameTrimsAndIgnoresBlankNames) {
+    const auto job = storedJob("Old", JobPhase::ready, 1);
+    auto store = makeStore();
+    store->rename(job.id, "   \n ");
+    EXPECT_EQ(store->jobs()[0].name, "Old");
+    EXPECT_TRUE(statuses_.empty());
+    store->rename(job.id, "  New name\n");
+    EXPECT_EQ(store->jobs()[0].name, "New name");
+    EXPECT_EQ(readJobFile(StudioJob::folder(root_, job.id))->name, "New name");
+}
+
+TEST_F(JobStoreTest, QueueAndStop) {
+    auto finished = storedJob("Finished", JobPhase::finished, 1);
+    finished.message = "Done";
+    finished.notes = {"a note"};
+    finished.stage = "Optimising";
+    finished.secondsRemaining = 4;
+    finished.fraction = 1;
+    finished.outputs = StudioJob::Outputs{.usdzBytes = 99};
+    finished.finishedAt = Date{9};
+    ASSERT_FALSE(writeJobFile(root_, finished));
+    const auto ready = storedJob("Ready", JobPhase::ready, 2);
+    auto store = makeStore();
+
+    link::ProcessingOptions options;
+    options.detail = link::ProcessingDetail::preview;
+    store->queue(finished.id, options, true);
+    const StudioJob* job = store->job(finished.id);
+    EXPECT_EQ(job->phase, JobPhase::queued);
+    EXPECT_EQ(job->fraction, 0);
+    EXPECT_FALSE(job->message || job->stage || job->secondsRemaining);
+    EXPECT_TRUE(job->notes.empty());
+    EXPECT_EQ(job->outputs, finished.outputs);
+    EXPECT_EQ(job->finishedAt, finished.finishedAt);
+    EXPECT_EQ(job->options.detail, link::ProcessingDetail::preview);
+
+    store->stop(finished.id);
+    EXPECT_EQ(store->job(finished.id)->phase, JobPhase::cancelled);
+    EXPECT_EQ(readJobFile(StudioJob::folder(root_, finished.id))->phase, JobPhase::cancelled);
+
+    statuses_.clear();
+    store->stop(ready.id);
+    EXPECT_EQ(store->job(ready.id)->phase, JobPhase::ready);
+    EXPECT_TRUE(statuses_.empty());
+
+    int cancels = 0;
+    JobStoreTestAccess::startRun(*store, ready.id, [&] { ++cancels; });
+    store->stop(ready.id);
+    EXPECT_EQ(cancels, 1);
+    // The runner marks it cancelled once the run has wound down, not the store.
+    EXPECT_EQ(store->job(ready.id)->phase, JobPhase::ready);
+}
+
+TEST_F(JobStoreTest, DeletingAnIdleJobRemovesItsFolder) {
+    const auto job = storedJob("Gone", JobPhase::failed, 1);
+    auto store = makeStore();
+    store->deleteJob(job.id);
+    EXPECT_TRUE(store->jobs().empty());
+    EXPECT_FALSE(std::filesystem::exists(StudioJob::folder(root_, job.id)));
+}
+
+TEST_F(JobStoreTest, DeletingTheRunningJobMovesItsFolderAside) {
+    const auto job = storedJob("Running", JobPhase::processing, 1);
+    auto store = makeStore();
+    int cancels = 0;
+    JobStoreTestAccess::startRun(*store, job.id, [&] { ++cancels; });
+    store->deleteJob(job.id);
+
+    EXPECT_EQ(cancels, 1);
+    EXPECT_TRUE(store->jobs().empty());
+    EXPECT_FALSE(JobStoreTestAccess::hasAttempt(*store, job.id));
+    EXPECT_FALSE(std::filesystem::exists(StudioJob::folder(root_, job.id)));
+    const auto& pending = JobStoreTestAccess::deleteWhenStopped(*store);
+    ASSERT_EQ(pending.count(job.id), 1u);
+    const auto aside = pending.at(job.id);
+    EXPECT_TRUE(aside.filename().string().starts_with(".deleted-"));
+    EXPECT_TRUE(std::filesystem::exists(aside / "job.json"));
+
+    // A later start cleans up what a stopped run left behind.
+    store.reset();
+    auto again = makeStore();
+    EXPECT_FALSE(std::filesystem::exists(aside));
+    EXPECT_TRUE(again->jobs().empty());
+}
+
+}  // namespace
+}  // namespace pelorin::studio

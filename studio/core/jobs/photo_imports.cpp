@@ -1,0 +1,234 @@
+// The imports half of the job store: photos the user chose become jobs. Searching and copying
+// run on the worker pool; their results come back to the main thread.
+#include <QMetaObject>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <fstream>
+#include <unordered_set>
+
+#include "common/files/atomic_file.h"
+#include "common/unicode_text.h"
+#include "engine/photos/photo_finder.h"
+#include "studio/core/jobs/job_file.h"
+#include "studio/core/jobs/job_store.h"
+
+namespace pelorin::studio {
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace PhotoFinder = engine::PhotoFinder;
+
+// Runs `work` on the worker pool and hands its result to `then` on the store's thread, unless
+// the store has gone by then.
+template <class Work, class Then>
+void inBackground(JobStore* store, Work work, Then then) {
+    QPointer<JobStore> guard(store);
+    QThreadPool::globalInstance()->start(
+        [guard, work = std::move(work), then = std::move(then)]() mutable {
+            auto result = work();
+            QMetaObject::invokeMethod(
+                guard.data(),
+                [guard, then = std::move(then), result = std::move(result)]() mutable {
+                    if (guard) then(std::move(result));
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+std::string lowercaseExtension(const fs::path& file) {
+    std::string extension = file.extension().string();
+    if (!extension.empty()) extension.erase(0, 1);
+    return common::lowercased(extension);
+}
+
+void zippedNotice(JobStore& store, const std::string& zipName) {
+    store.showNotice(
+        "These photos are still zipped",
+        "Double-click " + zipName + " in Finder to unzip it, then import the folder it makes.");
+}
+
+// What the copy task yields: the manifest (possibly none), or the first error.
+struct CopyResult {
+    std::optional<link::CaptureManifest> manifest;
+    std::optional<std::string> error;
+};
+
+CopyResult copyPhotos(const std::vector<fs::path>& photos, const fs::path& images,
+                      const std::optional<fs::path>& manifestCandidate) {
+    std::error_code error;
+    fs::create_directories(images, error);
+    if (error) return {std::nullopt, error.message()};
+    std::unordered_set<std::string> taken;
+    for (const auto& photo : photos) {
+        const std::string name = uniqueImportName(photo.filename().string(), taken);
+        fs::copy_file(photo, images / name, fs::copy_options::none, error);
+        if (error) return {std::nullopt, error.message()};
+    }
+    CopyResult result;
+    if (manifestCandidate) {
+        if (auto text = readTextFile(*manifestCandidate)) {
+            auto manifest = link::makeRecordDecoder().decode<link::CaptureManifest>(*text);
+            if (manifest) result.manifest = std::move(manifest.value());
+            // The bytes go across unchanged, whether or not they decoded; a failure is harmless.
+            (void)common::writeFileAtomically(
+                images / std::string(link::CaptureManifest::fileName),
+                std::span(reinterpret_cast<const std::uint8_t*>(text->data()), text->size()));
+        }
+    }
+    return result;
+}
+
+// Options for photos that came without a manifest.
+link::ProcessingOptions folderOptions() {
+    link::ProcessingOptions options;
+    options.sequentialOrdering = false;
+    options.useMotionData = false;
+    return options;
+}
+
+}  // namespace
+
+void JobStore::importItems(const std::vector<fs::path>& items, Done done) {
+    setImporting(true);
+    std::vector<fs::path> folders;
+    std::vector<fs::path> photos;
+    std::vector<fs::path> others;
+    for (const auto& item : items) {
+        std::error_code error;
+        const auto status = fs::status(item, error);
+        if (status.type() == fs::file_type::directory) {
+            folders.push_back(item);
+        } else if (PhotoFinder::isPhoto(item)) {
+            photos.push_back(item);
+        } else {
+            others.push_back(item);
+        }
+    }
+    auto finished = [this, done] {
+        setImporting(false);
+        if (done) done();
+    };
+    if (!folders.empty()) {
+        importFolder(folders.front(), finished);
+    } else if (!photos.empty()) {
+        importPhotos(photos, finished);
+    } else {
+        if (!others.empty()) {
+            const auto& first = others.front();
+            const std::string name = first.filename().string();
+            if (lowercaseExtension(first) == "zip") {
+                zippedNotice(*this, name);
+            } else {
+                showNotice(
+                    "This is not a photo",
+                    name + " cannot be used. Choose a folder of HEIC, JPEG, PNG or TIFF photos.");
+            }
+        }
+        finished();
+    }
+}
+
+void JobStore::importFolder(const fs::path& folder, Done done) {
+    const std::string folderName = folder.filename().string();
+    inBackground(
+        this, [folder] { return PhotoFinder::find(folder); },
+        [this, folder, folderName, done](PhotoFinder::Outcome outcome) {
+            if (const auto* none = std::get_if<PhotoFinder::NoPhotos>(&outcome)) {
+                if (none->zipName) {
+                    zippedNotice(*this, *none->zipName);
+                } else {
+                    showNotice("No photos in this folder",
+                               "Nothing in " + folderName +
+                                   " or the folders inside it can be used. Choose the folder that "
+                                   "holds your HEIC, JPEG, PNG or TIFF photos.");
+                }
+            } else if (std::holds_alternative<PhotoFinder::Unreadable>(outcome)) {
+                showNotice("Studio cannot open this folder",
+                           "macOS did not allow Studio to read " + folderName +
+                               ". Click Import Photos and choose the folder there.");
+            } else {
+                auto& found = std::get<PhotoFinder::Found>(outcome);
+                std::optional<std::string> message;
+                if (found.folder.lexically_normal() != folder.lexically_normal()) {
+                    message = "Used the photos in " + found.folder.filename().string() +
+                              ", inside " + folderName + ".";
+                }
+                const std::string name = found.folder.filename().string();
+                const auto candidate = found.folder / std::string(link::CaptureManifest::fileName);
+                createJobFromPhotos(std::move(found.photos), name, candidate, std::move(message),
+                                    done);
+                return;
+            }
+            if (done) done();
+        });
+}
+
+void JobStore::importPhotos(const std::vector<fs::path>& photos, Done done) {
+    if (photos.empty()) {
+        if (done) done();
+        return;
+    }
+    std::string name = photos.front().parent_path().filename().string();
+    if (name.empty() || name == "/") name = "Imported photos";
+    createJobFromPhotos(photos, name, std::nullopt, std::nullopt, std::move(done));
+}
+
+void JobStore::createJobFromPhotos(std::vector<fs::path> photos, std::string provisionalName,
+                                   std::optional<fs::path> manifestCandidate,
+                                   std::optional<std::string> message, Done done) {
+    const Uuid id = Uuid::random();
+    const auto images = StudioJob::imagesFolder(jobsRoot_, id);
+    const int count = static_cast<int>(photos.size());
+    inBackground(
+        this,
+        [photos = std::move(photos), images, manifestCandidate] {
+            return copyPhotos(photos, images, manifestCandidate);
+        },
+        [this, id, count, provisionalName, message, done](CopyResult result) {
+            if (result.error) {
+                std::error_code ignored;
+                fs::remove_all(StudioJob::folder(jobsRoot_, id), ignored);
+                showNotice("Could not import " + provisionalName, *result.error);
+            } else {
+                StudioJob job;
+                job.id = id;
+                job.name = result.manifest ? result.manifest->name : provisionalName;
+                job.source = StudioJob::Source::folder();
+                job.createdAt = Date::now();
+                job.imageCount = count;
+                job.options = result.manifest ? result.manifest->options : folderOptions();
+                job.phase = JobPhase::ready;
+                job.message = message;
+                if (result.manifest) job.captureMode = result.manifest->captureMode;
+                jobs_.insert(jobs_.begin(), job);
+                emit jobsChanged();
+                save(job);
+            }
+            if (done) done();
+        });
+}
+
+void JobStore::trySample(Done done) {
+    std::error_code error;
+    if (!sampleFolder_ || !fs::is_directory(*sampleFolder_, error)) {
+        showNotice("The sample photos are missing",
+                   "Install Pelorin Studio again, then try once more.");
+        if (done) done();
+        return;
+    }
+    setImporting(true);
+    const std::optional<Uuid> previousFirst =
+        jobs_.empty() ? std::nullopt : std::optional<Uuid>(jobs_.front().id);
+    importFolder(*sampleFolder_, [this, previousFirst, done] {
+        if (!jobs_.empty() && jobs_.front().id != previousFirst) {
+            queue(jobs_.front().id, std::nullopt, true);
+            startNextIfIdle();
+        }
+        setImporting(false);
+        if (done) done();
+    });
+}
+
+}  // namespace pelorin::studio
