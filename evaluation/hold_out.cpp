@@ -7,6 +7,7 @@
 #include "common/files/file_reader.h"
 #include "link/records/capture_records.h"
 #include "link/records/record_coding.h"
+#include "common/bytes.h"
 
 namespace pelorin::evaluation {
 
@@ -56,7 +57,7 @@ pelorin::Expected<std::monostate, std::string> copyWithout(const fs::path& folde
     const std::string encoded = link::makeRecordEncoder().encode(*manifest);
     auto written = common::writeFileAtomically(
         destination / recordName,
-        std::span(reinterpret_cast<const std::uint8_t*>(encoded.data()), encoded.size()));
+        bytesOf(encoded));
     if (!written) return failed(destination / recordName, written.error().description());
     return std::monostate{};
 }

@@ -231,7 +231,7 @@ TEST(ModelReaders, DamagedGlbFilesFailWithAReason) {
 // A package whose first entry is the given layer text, with one image.
 Bytes usdzOf(const std::string& layer, const std::string& imageName = "textures/a.png") {
     common::ZipWriter zip;
-    zip.add("model.usda", {reinterpret_cast<const std::uint8_t*>(layer.data()), layer.size()});
+    zip.add("model.usda", bytesOf(layer));
     const Bytes image = fixtures::png(cv::Mat(2, 2, CV_8UC3, cv::Scalar(1, 2, 3)));
     zip.add(imageName, image);
     return zip.finish();

@@ -5,6 +5,7 @@
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
 #include "link/records/record_coding.h"
+#include "common/bytes.h"
 
 namespace pelorin::evaluation {
 
@@ -75,7 +76,7 @@ pelorin::Expected<std::monostate, std::string> saveTruthCameras(const TruthCamer
         root["objectBounds"] = json::parse(link::makeRecordEncoder().encode(*cameras.objectBounds));
     const std::string text = root.dump(1) + "\n";
     auto written = common::writeFileAtomically(
-        file, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+        file, bytesOf(text));
     if (!written) return pelorin::unexpected(file.string() + ": " + written.error().description());
     return std::monostate{};
 }

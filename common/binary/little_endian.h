@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cassert>
 #include <cstring>
 #include <span>
 #include <vector>
@@ -29,6 +30,15 @@ inline void appendZeros(std::vector<std::uint8_t>& out, std::size_t count) {
 template <class T>
 std::span<const std::uint8_t> asBytes(const std::vector<T>& values) {
     return {reinterpret_cast<const std::uint8_t*>(values.data()), values.size() * sizeof(T)};
+}
+
+// Reads a little-endian number at `at`; the caller has checked that it lies inside `bytes`.
+template <class T>
+T readLittleEndian(std::span<const std::uint8_t> bytes, std::size_t at) {
+    assert(at <= bytes.size() && sizeof(T) <= bytes.size() - at);
+    T value;
+    std::memcpy(&value, bytes.data() + at, sizeof value);
+    return value;
 }
 
 }  // namespace pelorin::common

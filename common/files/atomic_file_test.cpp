@@ -12,7 +12,7 @@ namespace {
 namespace fs = std::filesystem;
 using pelorin::testing::ScratchFolder;
 
-Bytes bytesOf(std::string_view text) {
+Bytes copyOf(std::string_view text) {
     return Bytes(text.begin(), text.end());
 }
 
@@ -23,13 +23,13 @@ std::size_t entryCount(const fs::path& folder) {
 
 TEST(AtomicFile, CreatesAndReplacesWithoutLeavingTemporaryFiles) {
     ScratchFolder folder;
-    ASSERT_TRUE(writeFileAtomically(folder / "f.bin", bytesOf("first, longer content")));
-    ASSERT_TRUE(writeFileAtomically(folder / "f.bin", bytesOf("second")));
-    EXPECT_EQ(testing::readBytes(folder / "f.bin"), bytesOf("second"));
+    ASSERT_TRUE(writeFileAtomically(folder / "f.bin", copyOf("first, longer content")));
+    ASSERT_TRUE(writeFileAtomically(folder / "f.bin", copyOf("second")));
+    EXPECT_EQ(testing::readBytes(folder / "f.bin"), copyOf("second"));
     EXPECT_EQ(entryCount(folder.path()), 1u);
     EXPECT_EQ(fs::status(folder / "f.bin").permissions(), defaultFilePermissions);
 
-    ASSERT_TRUE(writeFileAtomically(folder / "key", bytesOf("k"),
+    ASSERT_TRUE(writeFileAtomically(folder / "key", copyOf("k"),
                                     fs::perms::owner_read | fs::perms::owner_write));
     EXPECT_EQ(fs::status(folder / "key").permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
@@ -39,15 +39,15 @@ TEST(AtomicFile, CreatesAndReplacesWithoutLeavingTemporaryFiles) {
 
 TEST(AtomicFile, PiecesAreWrittenInOrder) {
     ScratchFolder folder;
-    const Bytes first = bytesOf("one,"), second = bytesOf("two");
+    const Bytes first = copyOf("one,"), second = copyOf("two");
     const std::span<const std::uint8_t> pieces[] = {first, {}, second};
     ASSERT_TRUE(writeFileAtomically(folder / "f", pieces));
-    EXPECT_EQ(testing::readBytes(folder / "f"), bytesOf("one,two"));
+    EXPECT_EQ(testing::readBytes(folder / "f"), copyOf("one,two"));
 }
 
 TEST(AtomicFile, FailureKeepsTheOldFileAndReportsTheSystemsReason) {
     ScratchFolder folder;
-    auto missing = writeFileAtomically(folder / "no" / "f.bin", bytesOf("x"));
+    auto missing = writeFileAtomically(folder / "no" / "f.bin", copyOf("x"));
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().operation, FileError::Operation::write);
     EXPECT_EQ(missing.error().description(), "Could not write the file: No such file or directory");
@@ -55,9 +55,9 @@ TEST(AtomicFile, FailureKeepsTheOldFileAndReportsTheSystemsReason) {
     // A folder cannot be replaced by a file: the rename fails after the data was written.
     fs::create_directory(folder / "taken");
     testing::writeFile(folder / "taken" / "inside", "old");
-    auto overFolder = writeFileAtomically(folder / "taken", bytesOf("new"));
+    auto overFolder = writeFileAtomically(folder / "taken", copyOf("new"));
     ASSERT_FALSE(overFolder);
-    EXPECT_EQ(testing::readBytes(folder / "taken" / "inside"), bytesOf("old"));
+    EXPECT_EQ(testing::readBytes(folder / "taken" / "inside"), copyOf("old"));
     EXPECT_EQ(entryCount(folder.path()), 1u) << "the temporary file must be removed";
 }
 

@@ -8,13 +8,10 @@
 #include "common/zip/stored_zip.h"
 #include "tests/support/process_state.h"
 #include "tests/support/scratch_folder.h"
+#include "common/bytes.h"
 
 namespace pelorin::common {
 namespace {
-
-std::span<const std::uint8_t> bytesOf(std::string_view text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
 
 TEST(Crc32, KnownValuesAndContinuation) {
     EXPECT_EQ(crc32(bytesOf("")), 0u);

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/zip/zip_format.h"
+#include "common/binary/little_endian.h"
 
 namespace pelorin::engine {
 
@@ -15,14 +16,6 @@ using common::zip::localHeaderSize;
 
 constexpr std::size_t minimumSize = 52;
 constexpr std::size_t maxCommentSize = 65535;
-
-std::uint32_t read16(std::span<const std::uint8_t> bytes, std::size_t at) {
-    return static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8);
-}
-
-std::uint32_t read32(std::span<const std::uint8_t> bytes, std::size_t at) {
-    return read16(bytes, at) | read16(bytes, at + 2) << 16;
-}
 
 bool isUtf8(std::span<const std::uint8_t> text) {
     std::size_t i = 0;
@@ -84,17 +77,17 @@ std::optional<std::size_t> findEndRecord(std::span<const std::uint8_t> file) {
 
 std::optional<UsdzDefect> findUsdzDefect(std::span<const std::uint8_t> file) {
     if (file.size() < minimumSize) return UsdzDefect::tooShort;
-    if (read32(file, 0) != 0x04034B50) return UsdzDefect::noLocalHeader;
-    const std::size_t nameLength = read16(file, 26);
+    if (common::readLittleEndian<std::uint32_t>(file, 0) != 0x04034B50) return UsdzDefect::noLocalHeader;
+    const std::size_t nameLength = common::readLittleEndian<std::uint16_t>(file, 26);
     if (file.size() < localHeaderSize + nameLength ||
         !isUsdLayerName(file.subspan(localHeaderSize, nameLength))) {
         return UsdzDefect::badFirstEntry;
     }
     const auto end = findEndRecord(file);
     if (!end) return UsdzDefect::noEndRecord;
-    if (read16(file, *end + 10) == 0) return UsdzDefect::noEntries;
+    if (common::readLittleEndian<std::uint16_t>(file, *end + 10) == 0) return UsdzDefect::noEntries;
     const std::uint64_t directoryEnd =
-        static_cast<std::uint64_t>(read32(file, *end + 12)) + read32(file, *end + 16);
+        static_cast<std::uint64_t>(common::readLittleEndian<std::uint32_t>(file, *end + 12)) + common::readLittleEndian<std::uint32_t>(file, *end + 16);
     if (directoryEnd > *end) return UsdzDefect::badDirectory;
     return std::nullopt;
 }

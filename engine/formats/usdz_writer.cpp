@@ -10,6 +10,7 @@
 #include "common/files/file_reader.h"
 #include "common/zip/zip_writer.h"
 #include "engine/formats/obj_reader.h"
+#include "common/bytes.h"
 
 namespace pelorin::engine::UsdzWriter {
 
@@ -282,7 +283,7 @@ Expected<Bytes, UsdzError> buildUSDZ(const TexturedMesh& mesh) {
 
     common::ZipWriter zip;
     bool fits =
-        zip.add(layerName, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+        zip.add(layerName, bytesOf(text));
     for (const auto& image : images) fits = fits && zip.add(image.path, image.texture->bytes);
     if (!fits) return unexpected(UsdzError::tooLarge);
     return zip.finish();

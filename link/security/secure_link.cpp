@@ -7,6 +7,7 @@
 
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
+#include "common/bytes.h"
 
 namespace pelorin::link::SecureLink {
 
@@ -30,8 +31,7 @@ Bytes transcript(ByteView clientEphemeral, ByteView clientRandom, ByteView serve
                  ByteView serverIdentity) {
     Bytes t;
     t.reserve(transcriptLength);
-    append(t, ByteView(reinterpret_cast<const std::uint8_t*>(transcriptLabel.data()),
-                       transcriptLabel.size()));
+    append(t, bytesOf(transcriptLabel));
     append(t, clientEphemeral);
     append(t, clientRandom);
     append(t, serverEphemeral);
@@ -51,7 +51,7 @@ std::optional<KeyPair> deriveKeys(const crypto::P256Key& mine, const crypto::P25
     const auto salt = crypto::sha256(transcriptBytes);
     auto okm = crypto::hkdfSha256(
         *shared, salt,
-        ByteView(reinterpret_cast<const std::uint8_t*>(keyLabel.data()), keyLabel.size()), 64);
+        bytesOf(keyLabel), 64);
     OPENSSL_cleanse(shared->data(), shared->size());
     if (!okm) return std::nullopt;
     KeyPair keys;

@@ -2,6 +2,7 @@
 
 #include "common/binary/crc32.h"
 #include "common/zip/stored_zip.h"
+#include "common/binary/little_endian.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -48,34 +49,23 @@ void writeTexturedCube(const fs::path& folder) {
 
 namespace {
 
-std::uint32_t read32(const Bytes& bytes, std::size_t at) {
-    std::uint32_t value;
-    std::memcpy(&value, bytes.data() + at, 4);
-    return value;
-}
-
-std::uint16_t read16(const Bytes& bytes, std::size_t at) {
-    std::uint16_t value;
-    std::memcpy(&value, bytes.data() + at, 2);
-    return value;
-}
 
 }  // namespace
 
 Glb readGlb(const Bytes& file) {
     Glb glb;
-    if (file.size() < 28 || read32(file, 0) != 0x46546C67 || read32(file, 4) != 2) {
+    if (file.size() < 28 || common::readLittleEndian<std::uint32_t>(file, 0) != 0x46546C67 || common::readLittleEndian<std::uint32_t>(file, 4) != 2) {
         ADD_FAILURE() << "not a GLB header";
         return glb;
     }
-    glb.declaredLength = read32(file, 8);
-    const std::uint32_t jsonLength = read32(file, 12);
-    EXPECT_EQ(read32(file, 16), 0x4E4F534Au);
+    glb.declaredLength = common::readLittleEndian<std::uint32_t>(file, 8);
+    const std::uint32_t jsonLength = common::readLittleEndian<std::uint32_t>(file, 12);
+    EXPECT_EQ(common::readLittleEndian<std::uint32_t>(file, 16), 0x4E4F534Au);
     glb.jsonChunk.assign(reinterpret_cast<const char*>(file.data()) + 20, jsonLength);
     glb.document = nlohmann::json::parse(glb.jsonChunk);
     const std::size_t binHeader = 20 + jsonLength;
-    const std::uint32_t binLength = read32(file, binHeader);
-    EXPECT_EQ(read32(file, binHeader + 4), 0x004E4942u);
+    const std::uint32_t binLength = common::readLittleEndian<std::uint32_t>(file, binHeader);
+    EXPECT_EQ(common::readLittleEndian<std::uint32_t>(file, binHeader + 4), 0x004E4942u);
     EXPECT_EQ(binHeader + 8 + binLength, file.size());
     glb.bin.assign(file.begin() + static_cast<std::ptrdiff_t>(binHeader + 8), file.end());
     return glb;

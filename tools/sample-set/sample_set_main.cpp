@@ -20,6 +20,7 @@
 #include "tools/sample-set/exif_writer.h"
 #include "tools/sample-set/sample_capture.h"
 #include "tools/sample-set/view_check.h"
+#include "common/bytes.h"
 
 namespace fs = std::filesystem;
 using namespace pelorin;
@@ -93,7 +94,7 @@ bool writePhotoSet(const fs::path& renders, const evaluation::TruthCameras& came
     if (auto problem = manifest.validationMessage()) return fail(*problem);
     const auto text = link::makeRecordEncoder().encode(manifest);
     return writeBytes(folder / std::string(link::CaptureManifest::fileName),
-                      std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+                      bytesOf(text));
 }
 
 bool writeTruth(const fs::path& renderTruth, const evaluation::TruthCameras& cameras,

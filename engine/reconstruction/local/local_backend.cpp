@@ -40,7 +40,7 @@ class LocalSession : public PhotogrammetrySession {
         requests_ = requests;
         worker_ = std::jthread([this](std::stop_token stop) {
             std::stop_callback forward(stop, [this] { cancelSource_.request_stop(); });
-            runPipeline(
+            runReconstruction(
                 samples_, configuration_, requests_,
                 [this](PhotogrammetryEvent event) { push(std::move(event)); },
                 cancelSource_.get_token(), colmap_);

@@ -6,7 +6,7 @@
 namespace pelorin::engine::local {
 
 // The real reconstruction on this computer's CPU: COLMAP for structure from motion, our own
-// steps for the rest (see runPipeline). Supported when COLMAP runs.
+// steps for the rest (see runReconstruction). Supported when COLMAP runs.
 class LocalBackend : public PhotogrammetryService {
   public:
     explicit LocalBackend(ColmapTool colmap = {});

@@ -3,7 +3,11 @@
 #include <cmath>
 #include <vector>
 
+#include <optional>
+
+#include "engine/reconstruction/local/colmap/sparse_model.h"
 #include "engine/reconstruction/local/geometry.h"
+#include "link/records/capture_records.h"
 
 namespace pelorin::engine::local {
 
@@ -44,5 +48,19 @@ struct ObjectRegion {
         return points;
     }
 };
+
+struct RegionOptions {
+    // The phone's bounds are tight around the object; a margin keeps its edges.
+    double boundsMargin = 1.15;
+    // Without bounds: the ball's radius as a share of the cameras' median distance from the
+    // point they look at.
+    double cameraDistanceShare = 0.6;
+};
+
+// Where the object is: the phone's bounds when the model is in the phone's frame (`metric`),
+// else a ball around the point the cameras look at.
+ObjectRegion objectRegion(const SparseModel& model,
+                          const std::optional<link::CaptureManifest>& manifest, bool metric,
+                          const RegionOptions& options = {});
 
 }  // namespace pelorin::engine::local

@@ -4,23 +4,20 @@
 #include <stop_token>
 #include <vector>
 
+#include "engine/reconstruction/local/colmap/colmap_runner.h"
 #include "engine/reconstruction/photogrammetry_service.h"
 
 namespace pelorin::engine::local {
-
-// Which COLMAP to run; tests point it elsewhere.
-struct ColmapTool {
-    std::string program = "colmap";
-};
 
 // Photos to a textured model on the CPU, step by step inside the checkpoint folder so that a
 // stopped run picks up after its last finished step: working images, features, matches, the
 // sparse model (COLMAP), undistortion, orientation and scale, depth maps, fusion, surface,
 // clean-up and decimation, texture, and the requested outputs. Every event of the service's
 // stream goes to `emit`, ending with ProcessingComplete or ProcessingCancelled.
-void runPipeline(const SampleSource& samples, const PhotogrammetryConfiguration& configuration,
-                 const std::vector<PhotogrammetryRequest>& requests,
-                 const std::function<void(PhotogrammetryEvent)>& emit, std::stop_token stop,
-                 const ColmapTool& colmap = {});
+void runReconstruction(const SampleSource& samples,
+                       const PhotogrammetryConfiguration& configuration,
+                       const std::vector<PhotogrammetryRequest>& requests,
+                       const std::function<void(PhotogrammetryEvent)>& emit, std::stop_token stop,
+                       const ColmapTool& colmap = {});
 
 }  // namespace pelorin::engine::local

@@ -10,6 +10,8 @@
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
 #include "link/records/record_coding.h"
+#include "link/records/manifest_file.h"
+#include "common/bytes.h"
 
 namespace pelorin::engine::local {
 
@@ -48,14 +50,6 @@ bool writeImage(const std::filesystem::path& file, const cv::Mat& image,
 
 }  // namespace
 
-std::optional<link::CaptureManifest> manifestIn(const std::filesystem::path& folder) {
-    auto bytes = common::readFile(folder / std::string(link::CaptureManifest::fileName), 64 << 20);
-    if (!bytes) return std::nullopt;
-    auto manifest = link::makeRecordDecoder().decode<link::CaptureManifest>(bytes->text());
-    if (!manifest) return std::nullopt;
-    return std::move(manifest.value());
-}
-
 pelorin::Expected<PreparedImages, PhotogrammetryError> prepareImages(
     const SampleSource& samples, const std::filesystem::path& folder, const PrepareOptions& options,
     const PrepareEvents& events, std::stop_token stop) {
@@ -72,7 +66,7 @@ pelorin::Expected<PreparedImages, PhotogrammetryError> prepareImages(
         if (!sample) break;
         const std::size_t position = index++;
         if (!prepared.manifest && sample->sourceFile)
-            prepared.manifest = manifestIn(sample->sourceFile->parent_path());
+            prepared.manifest = link::readManifest(sample->sourceFile->parent_path());
         cv::Mat image = toMat(sample->image);
         if (image.empty()) {
             const auto reason = sample->metadata.find("error");
@@ -153,7 +147,7 @@ pelorin::Expected<std::monostate, std::string> savePrepared(const PreparedImages
         root["manifest"] = json::parse(link::makeRecordEncoder().encode(*prepared.manifest));
     const std::string text = root.dump();
     auto written = common::writeFileAtomically(
-        file, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+        file, bytesOf(text));
     if (!written) return pelorin::unexpected(written.error().description());
     return std::monostate{};
 }

@@ -55,8 +55,6 @@ pelorin::Expected<PreparedImages, PhotogrammetryError> prepareImages(
     const SampleSource& samples, const std::filesystem::path& folder, const PrepareOptions& options,
     const PrepareEvents& events, std::stop_token stop);
 
-// The capture description beside a photo folder, when there is a readable one.
-std::optional<link::CaptureManifest> manifestIn(const std::filesystem::path& folder);
 
 // Saved between runs so that a resumed run skips the step.
 pelorin::Expected<std::monostate, std::string> savePrepared(const PreparedImages& prepared,

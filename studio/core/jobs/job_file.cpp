@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "common/files/atomic_file.h"
+#include "common/bytes.h"
 
 namespace pelorin::studio {
 
@@ -15,7 +16,7 @@ std::optional<std::string> writeJobFile(const std::filesystem::path& root, const
     const std::string text = link::makeRecordEncoder().encode(job);
     auto written = common::writeFileAtomically(
         folder / StudioJob::fileName,
-        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+        bytesOf(text));
     if (!written) return written.error().reason;
     return std::nullopt;
 }

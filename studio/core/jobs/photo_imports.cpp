@@ -12,6 +12,7 @@
 #include "engine/photos/photo_finder.h"
 #include "studio/core/jobs/job_file.h"
 #include "studio/core/jobs/job_store.h"
+#include "common/bytes.h"
 
 namespace pelorin::studio {
 
@@ -74,7 +75,7 @@ CopyResult copyPhotos(const std::vector<fs::path>& photos, const fs::path& image
             // The bytes go across unchanged, whether or not they decoded; a failure is harmless.
             (void)common::writeFileAtomically(
                 images / std::string(link::CaptureManifest::fileName),
-                std::span(reinterpret_cast<const std::uint8_t*>(text->data()), text->size()));
+                bytesOf(*text));
         }
     }
     return result;

@@ -5,6 +5,7 @@
 #include "common/files/atomic_file.h"
 #include "link/frames/link_constants.h"
 #include "studio/core/jobs/studio_job.h"
+#include "common/bytes.h"
 
 namespace pelorin::studio {
 
@@ -153,7 +154,7 @@ void Peer::acceptUpload(const link::CaptureManifest& manifest) {
         const std::string text = link::makeRecordEncoder().encode(manifest);
         auto written = common::writeFileAtomically(
             images / std::string(link::CaptureManifest::fileName),
-            std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+            bytesOf(text));
         if (!written) failure = written.error().reason;
     }
     if (failure) {

@@ -33,6 +33,41 @@ struct Failure {
     std::string message;
 };
 
+// One photo of images.txt: its pose line, then its observations (an empty line when it has
+// none, which must not shift the photos after it).
+struct ImageRecord {
+    RegisteredView view;
+    int cameraId = 0;
+};
+
+std::vector<ImageRecord> imageRecords(const std::filesystem::path& file) {
+    const auto lines = dataLines(file, true);
+    std::vector<ImageRecord> records;
+    for (std::size_t i = 0; i < lines.size(); i += 2) {
+        if (lines[i].empty()) break;  // only blank lines follow the records
+        std::istringstream in(lines[i]);
+        ImageRecord record;
+        RegisteredView& view = record.view;
+        double qw, qx, qy, qz, tx, ty, tz;
+        in >> view.id >> qw >> qx >> qy >> qz >> tx >> ty >> tz >> record.cameraId;
+        std::getline(in >> std::ws, view.name);
+        if ((!in.eof() && !in) || view.name.empty())
+            throw Failure{"an image line cannot be read: " + lines[i].substr(0, 80)};
+        view.rotation = fromQuaternion(qw, qx, qy, qz);
+        // centre = -R^T t
+        view.centre = -1.0 * (transposed(view.rotation) * Vec3{tx, ty, tz});
+        if (i + 1 < lines.size()) {
+            std::istringstream observations(lines[i + 1]);
+            double x, y;
+            std::int64_t pointId;
+            while (observations >> x >> y >> pointId)
+                if (pointId >= 0) view.pointIds.push_back(pointId);
+        }
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
 }  // namespace
 
 Vec3 RegisteredView::toCamera(const Vec3& world) const {
@@ -80,32 +115,13 @@ pelorin::Expected<SparseModel, std::string> loadSparseModel(const std::filesyste
             cameras[id] = camera;
         }
         SparseModel model;
-        const auto imageLines = dataLines(folder / "images.txt", true);
         std::map<int, std::size_t> viewIndex;
-        // Two lines per photo: its pose, then its observations (empty when it has none).
-        for (std::size_t i = 0; i < imageLines.size(); i += 2) {
-            if (imageLines[i].empty()) break;  // only blank lines follow the records
-            std::istringstream in(imageLines[i]);
-            RegisteredView view;
-            double qw, qx, qy, qz, tx, ty, tz;
-            int cameraId = 0;
-            in >> view.id >> qw >> qx >> qy >> qz >> tx >> ty >> tz >> cameraId;
-            std::getline(in >> std::ws, view.name);
-            if (!in.eof() && !in) throw Failure{"an image line cannot be read"};
-            const auto camera = cameras.find(cameraId);
-            if (camera == cameras.end() || view.name.empty())
-                throw Failure{"an image names no known camera: " + imageLines[i]};
+        for (auto& record : imageRecords(folder / "images.txt")) {
+            RegisteredView& view = record.view;
+            const auto camera = cameras.find(record.cameraId);
+            if (camera == cameras.end())
+                throw Failure{"an image names no known camera: " + view.name};
             view.camera = camera->second;
-            view.rotation = fromQuaternion(qw, qx, qy, qz);
-            // centre = -R^T t
-            view.centre = -1.0 * (transposed(view.rotation) * Vec3{tx, ty, tz});
-            if (i + 1 < imageLines.size()) {
-                std::istringstream observations(imageLines[i + 1]);
-                double x, y;
-                std::int64_t pointId;
-                while (observations >> x >> y >> pointId)
-                    if (pointId >= 0) view.pointIds.push_back(pointId);
-            }
             viewIndex[view.id] = model.views.size();
             model.views.push_back(std::move(view));
         }
@@ -125,6 +141,20 @@ pelorin::Expected<SparseModel, std::string> loadSparseModel(const std::filesyste
             model.points.emplace(id, std::move(point));
         }
         return model;
+    } catch (const Failure& failure) {
+        return pelorin::unexpected(failure.message);
+    }
+}
+
+pelorin::Expected<std::vector<std::string>, std::string> readRegisteredNames(
+    const std::filesystem::path& folder) {
+    if (!std::filesystem::is_regular_file(folder / "images.txt"))
+        return pelorin::unexpected(std::string("the sparse model has no images.txt"));
+    try {
+        std::vector<std::string> names;
+        for (const auto& record : imageRecords(folder / "images.txt"))
+            names.push_back(record.view.name);
+        return names;
     } catch (const Failure& failure) {
         return pelorin::unexpected(failure.message);
     }

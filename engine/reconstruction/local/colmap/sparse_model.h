@@ -56,4 +56,8 @@ struct SparseModel {
 // (PINHOLE, SIMPLE_PINHOLE) are accepted: the model is expected to be undistorted.
 pelorin::Expected<SparseModel, std::string> loadSparseModel(const std::filesystem::path& folder);
 
+// The names of the photos a text model registered, from its images.txt alone.
+pelorin::Expected<std::vector<std::string>, std::string> readRegisteredNames(
+    const std::filesystem::path& folder);
+
 }  // namespace pelorin::engine::local

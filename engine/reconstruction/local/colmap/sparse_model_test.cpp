@@ -75,7 +75,33 @@ TEST(SparseModelTest, RefusesDistortedCamerasAndBrokenFiles) {
     writeModel(folder.path());
     write(folder / "images.txt", "1 1 0 0 0 0 0 0 3 a.jpg\n\n");
     EXPECT_EQ(loadSparseModel(folder.path()).error(),
-              "an image names no known camera: 1 1 0 0 0 0 0 0 3 a.jpg");
+              "an image names no known camera: a.jpg");
     std::filesystem::remove(folder / "points3D.txt");
     EXPECT_EQ(loadSparseModel(folder.path()).error(), "the sparse model has no points3D.txt");
+}
+
+// A registered photo that observes no point has an empty second line; the photos after it
+// must keep their own poses and names.
+TEST(SparseModelTest, APhotoWithoutObservationsShiftsNothing) {
+    pelorin::testing::ScratchFolder folder;
+    writeModel(folder.path());
+    write(folder / "images.txt",
+          "# Image list\n"
+          "1 1 0 0 0 0 0 0 1 a.jpg\n"
+          "\n"
+          "2 0.7071067811865476 0 0.7071067811865476 0 0 0 2 2 b.jpg\n"
+          "320 240 7\n"
+          "3 1 0 0 0 0 0 5 1 c.jpg\n"
+          "\n");
+    const auto names = readRegisteredNames(folder.path());
+    ASSERT_TRUE(names) << names.error();
+    EXPECT_EQ(*names, (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg"}));
+    const auto model = loadSparseModel(folder.path());
+    ASSERT_TRUE(model) << model.error();
+    ASSERT_EQ(model->views.size(), 3u);
+    EXPECT_TRUE(model->views[0].pointIds.empty());
+    EXPECT_EQ(model->views[1].name, "b.jpg");
+    EXPECT_EQ(model->views[1].pointIds, std::vector<std::int64_t>{7});
+    EXPECT_NEAR(model->views[1].centre[0], 2, 1e-12);
+    EXPECT_NEAR(model->views[2].centre[2], -5, 1e-12);
 }

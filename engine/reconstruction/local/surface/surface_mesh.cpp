@@ -6,6 +6,7 @@
 
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
+#include "common/bytes.h"
 
 namespace pelorin::engine::local {
 
@@ -230,7 +231,7 @@ pelorin::Expected<std::monostate, std::string> writePlyMesh(const SurfaceMesh& m
         out += 13;
     }
     auto written = common::writeFileAtomically(
-        file, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+        file, bytesOf(bytes));
     if (!written) return pelorin::unexpected(written.error().description());
     return std::monostate{};
 }
@@ -253,7 +254,7 @@ pelorin::Expected<std::monostate, std::string> writePlyPoints(const std::vector<
         out += 27;
     }
     auto written = common::writeFileAtomically(
-        file, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+        file, bytesOf(bytes));
     if (!written) return pelorin::unexpected(written.error().description());
     return std::monostate{};
 }

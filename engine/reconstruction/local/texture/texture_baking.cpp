@@ -10,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "common/files/atomic_file.h"
+#include "common/bytes.h"
 
 namespace pelorin::engine::local {
 
@@ -392,11 +393,8 @@ pelorin::Expected<std::monostate, std::string> writeObjFolder(const BakedModel& 
     auto write = [&](const std::string& name, std::span<const std::uint8_t> bytes) {
         return common::writeFileAtomically(folder / name, bytes);
     };
-    auto asBytes = [](const std::string& text) {
-        return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-    };
-    for (auto written : {write(stem + ".png", png), write(stem + ".mtl", asBytes(mtl)),
-                         write(stem + ".obj", asBytes(obj))}) {
+    for (auto written : {write(stem + ".png", png), write(stem + ".mtl", bytesOf(mtl)),
+                         write(stem + ".obj", bytesOf(obj))}) {
         if (!written) return pelorin::unexpected(written.error().description());
     }
     return std::monostate{};

@@ -1,0 +1,34 @@
+#include "engine/reconstruction/local/colmap/colmap_runner.h"
+
+#include "engine/reconstruction/local/colmap/child_process.h"
+#include "engine/reconstruction/local/colmap/colmap_progress.h"
+
+namespace pelorin::engine::local {
+
+bool runColmap(const StepContext& context, const ColmapTool& tool, Step step,
+               std::vector<std::string> arguments, int imageCount, bool mayFail) {
+    context.checkStop();
+    arguments.insert(arguments.begin(), tool.program);
+    ChildOptions options;
+    options.workingDirectory = context.folder();
+    // COLMAP links Qt and would look for a display otherwise.
+    options.environment = {{"QT_QPA_PLATFORM", "offscreen"}};
+    auto result = runChild(
+        arguments, options,
+        [&](std::string_view line) {
+            if (auto fraction = colmapLineFraction(line, imageCount))
+                context.progress(step, *fraction);
+        },
+        context.stop());
+    context.checkStop();
+    if (!result) StepContext::fail(PhotogrammetryError::other(result.error()));
+    if (result->succeeded()) return true;
+    if (mayFail) return false;
+    std::string tail;
+    for (const auto& line : result->lastLines) tail += "\n" + line;
+    const std::string description = "colmap " + arguments[1] + " failed:" + tail;
+    if (tail.find("No space left") != std::string::npos) context.failWriting(description);
+    StepContext::fail(PhotogrammetryError::other(description));
+}
+
+}  // namespace pelorin::engine::local

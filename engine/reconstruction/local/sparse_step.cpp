@@ -1,0 +1,174 @@
+#include "engine/reconstruction/local/sparse_step.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "engine/reconstruction/local/colmap/colmap_database.h"
+#include "engine/reconstruction/local/colmap/sparse_model.h"
+
+namespace pelorin::engine::local {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void extractFeatures(const StepContext& context, const ColmapTool& colmap,
+                     const PreparedImages& prepared, const SparseOptions& options) {
+    std::error_code ignored;
+    fs::remove(context / "database.db", ignored);
+    bool oneSize = true, anyMask = false;
+    for (const auto& image : prepared.images) {
+        oneSize = oneSize && image.width == prepared.images[0].width &&
+                  image.height == prepared.images[0].height;
+        anyMask = anyMask || image.masked;
+    }
+    std::vector<std::string> arguments = {
+        "feature_extractor", "--database_path", "database.db", "--image_path", "images",
+        "--ImageReader.camera_model", "SIMPLE_RADIAL", "--ImageReader.single_camera",
+        oneSize ? "1" : "0", "--SiftExtraction.use_gpu", "0",
+        // No up-sampled octave: several times faster, and plenty of features remain.
+        "--SiftExtraction.first_octave", "0", "--SiftExtraction.max_num_features",
+        std::to_string(options.maxFeatures), "--SiftExtraction.num_threads",
+        std::to_string(options.threads)};
+    if (anyMask) arguments.insert(arguments.end(), {"--ImageReader.mask_path", "masks"});
+    const auto& first = prepared.images[0];
+    if (oneSize && first.focalPixels) {
+        char parameters[128];
+        std::snprintf(parameters, sizeof parameters, "%.3f,%.3f,%.3f,0", *first.focalPixels,
+                      first.width / 2.0, first.height / 2.0);
+        arguments.insert(arguments.end(), {"--ImageReader.camera_params", parameters});
+    }
+    runColmap(context, colmap, Step::features, arguments, int(prepared.images.size()));
+}
+
+// Hands the phone's camera positions to the feature database when every photo has one.
+bool placePhotosFromPhone(const StepContext& context, const PreparedImages& prepared) {
+    if (!prepared.manifest) return false;
+    std::map<std::string, Vec3> bySource;
+    for (const auto& record : prepared.manifest->images) {
+        if (record.cameraTransform && record.cameraTransform->size() == 16) {
+            const auto& m = *record.cameraTransform;
+            bySource.emplace(record.fileName, Vec3{m[12], m[13], m[14]});
+        }
+    }
+    std::map<std::string, Vec3> positions;
+    for (const auto& image : prepared.images) {
+        const auto found = bySource.find(image.source);
+        if (found == bySource.end()) return false;
+        positions.emplace(image.name, found->second);
+    }
+    auto set = setPositionPriors(context / "database.db", positions);
+    return set && *set == static_cast<int>(positions.size());
+}
+
+void matchFeatures(const StepContext& context, const ColmapTool& colmap,
+                   const PreparedImages& prepared, const SparseOptions& options) {
+    const std::vector<std::string> shared = {"--database_path",
+                                             "database.db",
+                                             "--SiftMatching.use_gpu",
+                                             "0",
+                                             "--SiftMatching.num_threads",
+                                             std::to_string(options.threads)};
+    auto with = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin() + 1, shared.begin(), shared.end());
+        return arguments;
+    };
+    const int count = int(prepared.images.size());
+    if (placePhotosFromPhone(context, prepared)) {
+        // The phone's positions pair each photo with its nearest ones, also across the rings
+        // of a capture, which an order alone cannot.
+        runColmap(context, colmap, Step::matching,
+                  with({"spatial_matcher", "--SpatialMatching.is_gps", "0",
+                        "--SpatialMatching.ignore_z", "0", "--SpatialMatching.max_num_neighbors",
+                        std::to_string(options.spatialNeighbours),
+                        "--SpatialMatching.max_distance", "1000"}),
+                  count);
+    } else if (options.ordered) {
+        runColmap(context, colmap, Step::matching,
+                  with({"sequential_matcher", "--SequentialMatching.overlap",
+                        std::to_string(options.sequentialOverlap),
+                        "--SequentialMatching.loop_detection", "0"}),
+                  count);
+    } else {
+        runColmap(context, colmap, Step::matching, with({"exhaustive_matcher"}), count);
+    }
+}
+
+// Converts every model the mapper made to text and records the largest.
+void chooseModel(const StepContext& context, const ColmapTool& colmap, int photos,
+                 const SparseOptions& options) {
+    std::vector<std::pair<std::size_t, std::string>> models;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(context / "sparse", error)) {
+        if (!entry.is_directory(error)) continue;
+        const std::string name = entry.path().filename().string();
+        fs::create_directories(context / "sparse_text" / name, error);
+        runColmap(context, colmap, Step::mapping,
+                  {"model_converter", "--input_path", "sparse/" + name, "--output_path",
+                   "sparse_text/" + name, "--output_type", "TXT"},
+                  0);
+        auto registered = readRegisteredNames(context / "sparse_text" / name);
+        if (!registered) StepContext::fail(PhotogrammetryError::other(registered.error()));
+        models.emplace_back(registered->size(), name);
+    }
+    std::sort(models.rbegin(), models.rend());
+    // A handful of photos joined by chance is no model of the object either.
+    const std::size_t least =
+        std::max<std::size_t>(3, std::size_t(photos * options.leastRegisteredShare));
+    if (models.empty() || models[0].first < least)
+        StepContext::fail({PhotogrammetryError::Kind::invalidImages, 0,
+                           "the photos could not be aligned: too little overlap or texture"});
+    context.write("model.txt", models[0].second + "\n" +
+                                   (models.size() > 1 && models[1].first >= 3 ? "split" : "whole") +
+                                   "\n");
+}
+
+std::string reportRegistration(const StepContext& context, const PreparedImages& prepared) {
+    std::ifstream chosen(context / "model.txt");
+    std::string name, split;
+    chosen >> name >> split;
+    if (name.empty())
+        StepContext::fail(PhotogrammetryError::other("the sparse model's record is missing"));
+    if (split == "split") context.emit(events::StitchingIncomplete{});
+    auto names = readRegisteredNames(context / "sparse_text" / name);
+    if (!names) StepContext::fail(PhotogrammetryError::other(names.error()));
+    const std::set<std::string> registered(names->begin(), names->end());
+    for (const auto& image : prepared.images)
+        if (!registered.count(image.name)) context.emit(events::SkippedSample{image.id});
+    return name;
+}
+
+}  // namespace
+
+std::string runSparseSteps(const StepContext& context, const ColmapTool& colmap,
+                           const PreparedImages& prepared, const SparseOptions& options) {
+    const int count = static_cast<int>(prepared.images.size());
+    if (!context.done(Step::features)) {
+        extractFeatures(context, colmap, prepared, options);
+        context.finish(Step::features);
+    }
+    if (!context.done(Step::matching)) {
+        matchFeatures(context, colmap, prepared, options);
+        context.finish(Step::matching);
+    }
+    if (!context.done(Step::mapping)) {
+        std::error_code ignored;
+        fs::remove_all(context / "sparse", ignored);
+        fs::remove_all(context / "sparse_text", ignored);
+        fs::create_directories(context / "sparse", ignored);
+        // The mapper fails outright when no two photos match; that is the photos' fault.
+        runColmap(context, colmap, Step::mapping,
+                  {"mapper", "--database_path", "database.db", "--image_path", "images",
+                   "--output_path", "sparse", "--Mapper.num_threads",
+                   std::to_string(options.threads)},
+                  count, true);
+        chooseModel(context, colmap, count, options);
+        context.finish(Step::mapping);
+    }
+    return reportRegistration(context, prepared);
+}
+
+}  // namespace pelorin::engine::local

@@ -1,0 +1,50 @@
+#include "engine/reconstruction/local/stereo/fusion_step.h"
+
+#include "engine/reconstruction/local/stereo/dense_stereo.h"
+#include "engine/reconstruction/local/stereo/depth_fusion.h"
+#include "engine/reconstruction/local/stereo/depth_map_file.h"
+#include "engine/reconstruction/local/stereo/depth_step.h"
+#include "engine/reconstruction/local/surface/support_plane.h"
+#include "engine/reconstruction/local/surface/surface_mesh.h"
+
+namespace pelorin::engine::local {
+
+void runFusionStep(const StepContext& context, const SparseModel& model,
+                   const std::vector<ViewNeighbours>& neighbours, const ObjectRegion& region,
+                   const FusionStepOptions& options) {
+    if (context.done(Step::fusion)) return;
+    context.progress(Step::fusion, 0);
+    std::vector<DepthMap> maps;
+    std::vector<cv::Mat> colours;
+    for (std::size_t i = 0; i < model.views.size(); ++i) {
+        context.checkStop();
+        const auto& view = model.views[i];
+        const cv::Mat colour = denseColour(context, view, options.denseSide);
+        auto depth = loadDepthMap(depthFile(context, view));
+        if (!depth || colour.empty())
+            StepContext::fail(PhotogrammetryError::other("a depth map is missing"));
+        maps.push_back({scaledView(view, double(depth->cols) / view.camera.width), *depth});
+        colours.push_back(colour);
+        context.progress(Step::fusion, 0.5 * (i + 1) / model.views.size());
+    }
+    FusionOptions fusion;
+    fusion.keep = [&region](const Vec3& p) { return region.contains(p); };
+    fusion.threads = options.threads;
+    fusion.cellInPixels = options.cellInPixels;
+    auto points = fuseDepthMaps(maps, colours, neighbours, fusion);
+    if (options.removeSupport) {
+        if (const auto support = supportHeight(points)) {
+            std::erase_if(points, [&](const DensePoint& p) { return p.position[1] < *support; });
+            context.write("support.txt", std::to_string(*support) + "\n");
+        }
+    }
+    if (points.size() < options.leastPoints)
+        StepContext::fail(
+            {PhotogrammetryError::Kind::invalidImages, 0,
+             "too few dense points to make a surface: the photos show too little texture"});
+    auto written = writePlyPoints(points, context / "fused.ply");
+    if (!written) context.failWriting(written.error());
+    context.finish(Step::fusion);
+}
+
+}  // namespace pelorin::engine::local

@@ -1,0 +1,55 @@
+#include "engine/reconstruction/local/texture/texture_step.h"
+
+#include <cmath>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "engine/reconstruction/local/resource_probes.h"
+#include "engine/reconstruction/local/stereo/dense_stereo.h"
+#include "engine/reconstruction/local/surface/surface_mesh.h"
+#include "engine/reconstruction/local/texture/texture_baking.h"
+
+namespace pelorin::engine::local {
+
+namespace fs = std::filesystem;
+
+void runTextureStep(const StepContext& context, const SparseModel& model,
+                    const TextureStepOptions& options) {
+    if (context.done(Step::texture)) return;
+    context.progress(Step::texture, 0);
+    auto mesh = readPlyMesh(context / "mesh.ply");
+    if (!mesh) StepContext::fail(PhotogrammetryError::other(mesh.error()));
+    // The photos at full working size, three bytes a pixel; smaller when memory is short.
+    std::int64_t bytes = 0;
+    for (const auto& view : model.views)
+        bytes += std::int64_t(view.camera.width) * view.camera.height * 3;
+    double scale = 1;
+    if (const auto available = availableMemoryBytes();
+        available && bytes > *available * options.memoryShare) {
+        scale = std::sqrt(*available * options.memoryShare / bytes);
+        context.emit(events::AutomaticDownsampling{});
+    }
+    std::vector<TextureView> views;
+    for (const auto& view : model.views) {
+        context.checkStop();
+        cv::Mat image =
+            cv::imread((context / "dense" / "images" / view.name).string(), cv::IMREAD_COLOR);
+        if (image.empty()) continue;
+        if (scale < 1) cv::resize(image, image, {}, scale, scale, cv::INTER_AREA);
+        views.push_back({scaledView(view, double(image.cols) / view.camera.width), image});
+    }
+    context.progress(Step::texture, 0.3);
+    BakeOptions bake;
+    bake.atlasSize = options.atlas;
+    const auto baked = bakeTexture(*mesh, views, bake, context.stop());
+    context.checkStop();
+    std::error_code ignored;
+    fs::remove_all(context / "textured", ignored);
+    fs::create_directories(context / "textured", ignored);
+    auto written = writeObjFolder(baked, context / "textured");
+    if (!written) context.failWriting(written.error());
+    context.finish(Step::texture);
+}
+
+}  // namespace pelorin::engine::local
