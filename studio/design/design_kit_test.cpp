@@ -191,5 +191,46 @@ TEST(DesignKitTest, GalleryScreenshot) {
     EXPECT_TRUE(blue);
 }
 
+TEST(DesignKitTest, ThePrivacySheetShowsTheDocumentAndDoneClosesIt) {
+    auto shown = showQml(R"(
+        import QtQuick
+        import Pelorin.Design
+        Rectangle {
+            color: Theme.background
+            property alias sheet: sheet
+            LegalDocumentSheet { id: sheet; document: LegalDocuments.desktopPrivacyPolicy }
+        })",
+                         {700, 760});
+    QObject* sheet = shown.root->property("sheet").value<QObject*>();
+    ASSERT_TRUE(sheet);
+    QMetaObject::invokeMethod(sheet, "open");
+    ASSERT_TRUE(waitUntil([&] { return sheet->property("opened").toBool(); }));
+    const QImage image = grab(*shown.window);
+    saveScreenshot(image, "privacy-sheet");
+    // And its end, where the links are.
+    for (auto* item : shown.window->contentItem()->findChildren<QQuickItem*>()) {
+        if (item->inherits("QQuickFlickable")) {
+            item->setProperty("contentY",
+                              item->property("contentHeight").toReal() - item->height());
+            saveScreenshot(grab(*shown.window), "privacy-sheet-end");
+        }
+    }
+    // Sized between its minimum and ideal, and centred.
+    const qreal width = sheet->property("width").toReal();
+    const qreal height = sheet->property("height").toReal();
+    EXPECT_GE(width, 480);
+    EXPECT_LE(width, 560);
+    EXPECT_GE(height, 520);
+    EXPECT_LE(height, 680);
+
+    QQuickItem* done = nullptr;
+    for (auto* item : shown.window->contentItem()->findChildren<QQuickItem*>())
+        if (item->objectName() == "done") done = item;
+    ASSERT_TRUE(done);
+    const QPointF centre = done->mapToScene(QPointF(done->width() / 2, done->height() / 2));
+    QTest::mouseClick(shown.window.get(), Qt::LeftButton, {}, centre.toPoint());
+    EXPECT_TRUE(waitUntil([&] { return !sheet->property("visible").toBool(); }));
+}
+
 }  // namespace
 }  // namespace pelorin::studio

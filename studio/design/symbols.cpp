@@ -11,6 +11,7 @@ QString symbolFile(const QString& name) {
         {"arrow.down.circle.fill", "arrow-down-circle-fill"},
         {"camera.aperture", "camera-aperture"},
         {"checkmark.seal.fill", "checkmark-seal-fill"},
+        {"checkmark", "checkmark"},
         {"circle.dashed", "circle-dashed"},
         {"circle.grid.3x3.fill", "circle-grid"},
         {"cube.fill", "cube-fill"},
@@ -38,6 +39,7 @@ QString symbolFile(const QString& name) {
         {"stop.circle.fill", "stop-circle-fill"},
         {"stop.fill", "stop-fill"},
         {"wifi", "wifi"},
+        {"xmark", "xmark"},
     };
     const auto found = files.constFind(name);
     if (found == files.constEnd()) return {};

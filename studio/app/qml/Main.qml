@@ -15,6 +15,11 @@ ApplicationWindow {
     visible: true
     color: Theme.background
 
+    LegalDocumentSheet {
+        id: privacy
+        document: LegalDocuments.desktopPrivacyPolicy
+    }
+
     RowLayout {
         anchors.fill: parent
         anchors.margins: Theme.large
@@ -100,6 +105,18 @@ ApplicationWindow {
 
                 Gallery {
                     Layout.fillWidth: true
+                }
+
+                ItemDelegate {
+                    text: "Privacy Policy"
+                    leftPadding: 4
+                    background: null
+                    contentItem: Text {
+                        text: "Privacy Policy"
+                        color: Theme.accent
+                        font.pixelSize: Theme.captionSize
+                    }
+                    onClicked: privacy.open()
                 }
             }
         }
