@@ -13,6 +13,13 @@
 namespace pelorin::studio {
 
 ModelPreview::ModelPreview(QObject* parent) : QObject(parent), warmUp_(new QQuick3DTextureData) {
+    // One triangle in the models' own vertex layout, so that its shaders are theirs.
+    const float speck[3][8] = {
+        {0, 0, 0, 0, 0, 1, 0, 0}, {1, 0, 0, 0, 0, 1, 1, 0}, {0, 1, 0, 0, 0, 1, 0, 1}};
+    const std::uint32_t corners[3] = {0, 1, 2};
+    warmUpGeometry_ = makeGeometry(
+        QByteArray(reinterpret_cast<const char*>(speck), sizeof speck),
+        QByteArray(reinterpret_cast<const char*>(corners), sizeof corners), {0, 0, 0}, {1, 1, 0});
     warmUp_->setParent(this);
     QQmlEngine::setObjectOwnership(warmUp_, QQmlEngine::CppOwnership);
     warmUp_->setSize(QSize(2, 2));
@@ -96,28 +103,34 @@ void ModelPreview::reload() {
     });
 }
 
+QQuick3DGeometry* ModelPreview::makeGeometry(const QByteArray& vertices, const QByteArray& indices,
+                                             const QVector3D& boundsMin,
+                                             const QVector3D& boundsMax) {
+    auto* geometry = new QQuick3DGeometry;
+    geometry->setParent(this);
+    QQmlEngine::setObjectOwnership(geometry, QQmlEngine::CppOwnership);
+    geometry->setPrimitiveType(QQuick3DGeometry::PrimitiveType::Triangles);
+    geometry->setStride(PreviewModel::stride);
+    geometry->setVertexData(vertices);
+    geometry->setIndexData(indices);
+    geometry->addAttribute(QQuick3DGeometry::Attribute::PositionSemantic, 0,
+                           QQuick3DGeometry::Attribute::F32Type);
+    geometry->addAttribute(QQuick3DGeometry::Attribute::NormalSemantic, 3 * sizeof(float),
+                           QQuick3DGeometry::Attribute::F32Type);
+    geometry->addAttribute(QQuick3DGeometry::Attribute::TexCoord0Semantic, 6 * sizeof(float),
+                           QQuick3DGeometry::Attribute::F32Type);
+    geometry->addAttribute(QQuick3DGeometry::Attribute::IndexSemantic, 0,
+                           QQuick3DGeometry::Attribute::U32Type);
+    geometry->setBounds(boundsMin, boundsMax);
+    return geometry;
+}
+
 void ModelPreview::show(PreviewModel& model) {
     const QVector3D boundsMin = model.boundsMin, boundsMax = model.boundsMax;
     for (auto& part : model.subsets) {
         Subset subset;
-        subset.geometry = new QQuick3DGeometry;
-        subset.geometry->setParent(this);
-        QQmlEngine::setObjectOwnership(subset.geometry, QQmlEngine::CppOwnership);
-        QQuick3DGeometry& geometry = *subset.geometry;
-        geometry.setPrimitiveType(QQuick3DGeometry::PrimitiveType::Triangles);
-        geometry.setStride(PreviewModel::stride);
         // Every subset draws from the same vertex bytes; QByteArray shares them.
-        geometry.setVertexData(model.vertices);
-        geometry.setIndexData(part.indices);
-        geometry.addAttribute(QQuick3DGeometry::Attribute::PositionSemantic, 0,
-                              QQuick3DGeometry::Attribute::F32Type);
-        geometry.addAttribute(QQuick3DGeometry::Attribute::NormalSemantic, 3 * sizeof(float),
-                              QQuick3DGeometry::Attribute::F32Type);
-        geometry.addAttribute(QQuick3DGeometry::Attribute::TexCoord0Semantic, 6 * sizeof(float),
-                              QQuick3DGeometry::Attribute::F32Type);
-        geometry.addAttribute(QQuick3DGeometry::Attribute::IndexSemantic, 0,
-                              QQuick3DGeometry::Attribute::U32Type);
-        geometry.setBounds(boundsMin, boundsMax);
+        subset.geometry = makeGeometry(model.vertices, part.indices, boundsMin, boundsMax);
         if (!part.texture.isEmpty()) {
             subset.texture = new QQuick3DTextureData;
             subset.texture->setParent(this);

@@ -29,7 +29,9 @@ class ModelPreview : public QObject {
     Q_PROPERTY(QVariantList parts READ parts NOTIFY modelChanged)
     Q_PROPERTY(float modelScale READ modelScale NOTIFY modelChanged)
     Q_PROPERTY(QVector3D modelOffset READ modelOffset NOTIFY modelChanged)
-    // A tiny texture for drawing the textured material once before any model is there.
+    // A speck with the models' vertex layout and a tiny texture, for drawing the preview's
+    // materials once before any model is there.
+    Q_PROPERTY(QQuick3DGeometry* warmUpGeometry READ warmUpGeometry CONSTANT)
     Q_PROPERTY(QQuick3DTextureData* warmUpTexture READ warmUpTexture CONSTANT)
 
   public:
@@ -48,6 +50,7 @@ class ModelPreview : public QObject {
     float modelScale() const { return scale_; }
     QVector3D modelOffset() const { return offset_; }
 
+    QQuick3DGeometry* warmUpGeometry() const { return warmUpGeometry_; }
     QQuick3DTextureData* warmUpTexture() const { return warmUp_; }
 
     // Clears what is shown and loads the source again, even when it was loaded before: a job
@@ -71,7 +74,10 @@ class ModelPreview : public QObject {
     void setStatus(Status status);
     void clear();
     void show(PreviewModel& model);
+    QQuick3DGeometry* makeGeometry(const QByteArray& vertices, const QByteArray& indices,
+                                   const QVector3D& boundsMin, const QVector3D& boundsMax);
 
+    QQuick3DGeometry* warmUpGeometry_;
     QQuick3DTextureData* warmUp_;
     QString source_;
     Status status_ = Status::Idle;

@@ -119,7 +119,7 @@ Item {
             visible: loader.status !== ModelPreview.Ready
             scale: Qt.vector3d(0.0001, 0.0001, 0.0001)
             Model {
-                source: "#Rectangle"
+                geometry: loader.warmUpGeometry
                 materials: PrincipledMaterial {
                     baseColorMap: Texture {
                         textureData: loader.warmUpTexture
@@ -132,7 +132,7 @@ Item {
                 }
             }
             Model {
-                source: "#Rectangle"
+                geometry: loader.warmUpGeometry
                 materials: PrincipledMaterial {
                     baseColor: Qt.rgba(0.62, 0.62, 0.62, 1)
                     metalness: 0
