@@ -73,7 +73,7 @@ void ModelPreview::reload() {
     cancel();
     clear();
     if (source_.isEmpty()) {
-        setStatus(Status::Failed);
+        setStatus(Status::Idle);
         return;
     }
     setStatus(Status::Loading);

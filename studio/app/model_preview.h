@@ -54,7 +54,7 @@ class ModelPreview : public QObject {
     QQuick3DTextureData* warmUpTexture() const { return warmUp_; }
 
     // Clears what is shown and loads the source again, even when it was loaded before: a job
-    // that was built again keeps its path but not its model.
+    // that was built again keeps its path but not its model. Without a source it stays idle.
     Q_INVOKABLE void reload();
     // Drops the running load, if any; what it read never reaches the view.
     Q_INVOKABLE void cancel();

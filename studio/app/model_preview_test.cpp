@@ -1,4 +1,5 @@
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -143,6 +144,40 @@ TEST_F(ModelPreviewViewTest, ALoadCancelledByHidingNeverReachesTheView) {
     QTest::qWait(500);
     EXPECT_EQ(preview_->status(), ModelPreview::Status::Idle);
     EXPECT_EQ(preview_->subsetCount(), 0);
+}
+
+// Turning and zooming belong to the preview: a page around it neither scrolls nor pans.
+TEST_F(ModelPreviewViewTest, DragTurnsAndTheWheelZoomsWithoutScrollingThePage) {
+    const auto file = folder_ / "model.usdz";
+    pelorin::testing::writeFile(file, testing::cubeModel(1.0f, red, blue));
+    shown_ = showQml(QByteArray(R"(
+        import QtQuick
+        import Pelorin.Studio
+        Flickable {
+            contentHeight: 2000
+            property alias view: view
+            ModelPreviewView { id: view; width: 320; height: 240; source: ")") +
+                         QByteArray::fromStdString(file.string()) + "\" } }",
+                     {320, 240});
+    auto* view = shown_.root->property("view").value<QQuickItem*>();
+    ASSERT_TRUE(view);
+    preview_ = view->property("preview").value<ModelPreview*>();
+    ASSERT_TRUE(settled());
+    const qreal yaw = view->property("yaw").toReal();
+    const qreal distance = view->property("distance").toReal();
+
+    QWheelEvent wheel(QPointF(160, 120), QPointF(160, 120), QPoint(), QPoint(0, -240), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(shown_.window.get(), &wheel);
+    EXPECT_GT(view->property("distance").toReal(), distance);
+    EXPECT_EQ(shown_.root->property("contentY").toReal(), 0);
+
+    QTest::mousePress(shown_.window.get(), Qt::LeftButton, {}, QPoint(100, 120));
+    for (int x = 110; x <= 220; x += 10) QTest::mouseMove(shown_.window.get(), QPoint(x, 120), 16);
+    QTest::mouseRelease(shown_.window.get(), Qt::LeftButton, {}, QPoint(220, 120), 16);
+    EXPECT_LT(view->property("yaw").toReal(), yaw - 20);
+    EXPECT_EQ(shown_.root->property("contentY").toReal(), 0);
+    EXPECT_EQ(shown_.root->property("contentX").toReal(), 0);
 }
 
 TEST_F(ModelPreviewViewTest, PreviewScreenshot) {

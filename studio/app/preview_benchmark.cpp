@@ -1,7 +1,9 @@
 // How long a finished model takes to appear in the preview, against reading its file's bytes,
 // and how long the main thread stalls meanwhile. Run on a display (xvfb-run -a on a server):
-//   preview_benchmark [triangles] [texture side]
+//   preview_benchmark [triangles] [texture side] [hidden]
 // A 10 ms timer runs throughout; its worst lateness is the longest the main thread was busy.
+// As in the window, the view is shown from start-up without a model, which prepares its shaders;
+// "hidden" keeps it hidden until the first load instead.
 #include <QtQml/qqmlextensionplugin.h>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -14,6 +16,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <vector>
@@ -59,18 +62,20 @@ int main(int argc, char** argv) {
     QQuickStyle::setStyle("Basic");
     const int triangles = argc > 1 ? std::atoi(argv[1]) : 250000;
     const int textureSide = argc > 2 ? std::atoi(argv[2]) : 2048;
+    const bool hiddenAtStart = argc > 3 && std::strcmp(argv[3], "hidden") == 0;
 
     pelorin::testing::ScratchFolder folder;
     const auto file = folder / "model.usdz";
     pelorin::testing::writeFile(file,
                                 pelorin::studio::testing::sphereModel(triangles, textureSide));
+    std::printf("view %s at start-up\n", hiddenAtStart ? "hidden" : "shown without a model");
     std::printf("model: %d triangles, %dx%d JPEG texture, %.1f MB\n", triangles, textureSide,
                 textureSide, double(std::filesystem::file_size(file)) / 1e6);
 
     QQmlEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     QQmlComponent component(&engine);
-    component.setData("import QtQuick\nimport Pelorin.Studio\nModelPreviewView { visible: false }",
+    component.setData("import QtQuick\nimport Pelorin.Studio\nModelPreviewView {}",
                       QUrl(QStringLiteral("qrc:/bench/Preview.qml")));
     auto* view = qobject_cast<QQuickItem*>(component.create());
     if (!view) {
@@ -81,11 +86,13 @@ int main(int argc, char** argv) {
     window.resize(800, 600);
     view->setParentItem(window.contentItem());
     view->setSize(window.size());
-    view->setProperty("source", QString::fromStdString(file.string()));
+    view->setVisible(!hiddenAtStart);
     auto* preview = view->property("preview").value<ModelPreview*>();
     window.show();
     if (!QTest::qWaitForWindowExposed(&window)) return 1;
-    QTest::qWait(300);
+    QTest::qWait(1000);
+    view->setVisible(false);
+    view->setProperty("source", QString::fromStdString(file.string()));
 
     // The stall probe.
     QElapsedTimer clock;

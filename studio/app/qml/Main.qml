@@ -56,16 +56,17 @@ ApplicationWindow {
                 Layout.fillHeight: true
                 padding: 8
 
+                // Shown from start-up even without a model, so that its materials are ready
+                // before the first model arrives.
                 ModelPreviewView {
                     id: preview
                     anchors.fill: parent
-                    visible: Studio.latestModel !== ""
                     source: Studio.latestModel
                 }
 
                 Column {
                     anchors.centerIn: parent
-                    visible: !preview.visible
+                    visible: Studio.latestModel === ""
                     spacing: 8
                     SymbolIcon {
                         anchors.horizontalCenter: parent.horizontalCenter
@@ -84,7 +85,7 @@ ApplicationWindow {
             }
 
             Text {
-                visible: preview.visible
+                visible: Studio.latestModel !== ""
                 text: Studio.latestModelName + " · Drag to orbit. Scroll or pinch to zoom."
                 color: Theme.textTertiary
                 font.pixelSize: Theme.captionSize

@@ -5,7 +5,8 @@ import Pelorin.Studio
 
 // A finished model, lit and turned by the user. The window keeps one of these for its whole life
 // and shows or hides it: creating and destroying 3D views crashes Qt 6.4's renderer. Each time it
-// is shown for a file it loads that file again, with the spinner in between.
+// is shown for a file it loads that file again, with the spinner in between. Create it visible at
+// start-up, with or without a source: its first frames prepare the materials' shaders.
 Item {
     id: root
 
