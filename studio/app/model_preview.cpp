@@ -12,6 +12,21 @@
 
 namespace pelorin::studio {
 
+namespace {
+
+// Previews load on threads of their own, never queued behind imports or deliveries.
+QThreadPool& loaders() {
+    static QThreadPool* pool = [] {
+        auto* made = new QThreadPool;
+        made->setMaxThreadCount(2);
+        made->setExpiryTimeout(30000);
+        return made;
+    }();
+    return *pool;
+}
+
+}  // namespace
+
 ModelPreview::ModelPreview(QObject* parent) : QObject(parent), warmUp_(new QQuick3DTextureData) {
     // One triangle in the models' own vertex layout, so that its shaders are theirs.
     const float speck[3][8] = {
@@ -83,12 +98,13 @@ void ModelPreview::reload() {
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     running_ = cancelled;
     QPointer<ModelPreview> self(this);
-    QThreadPool::globalInstance()->start([self, file, cancelled] {
+    loaders().start([self, file, cancelled] {
         auto model =
             std::make_shared<std::optional<PreviewModel>>(loadPreviewModel(file, *cancelled));
-        if (*cancelled) return;
+        QCoreApplication* application = QCoreApplication::instance();
+        if (*cancelled || !application) return;
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
+            application,
             [self, cancelled, model] {
                 // The view went away or started another load: this result belongs to no one.
                 if (!self || *cancelled || self->running_ != cancelled) return;

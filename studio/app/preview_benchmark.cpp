@@ -16,8 +16,8 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <vector>
 

@@ -1,9 +1,11 @@
+#include <QImageReader>
 #include <QQmlEngine>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include "studio/app/testing/quick_harness.h"
+#include "studio/design/symbols.h"
 
 namespace pelorin::studio {
 namespace {
@@ -32,6 +34,22 @@ Span inkColumns(const QImage& image, const QColor& ink, int tolerance) {
         }
     }
     return {first, last};
+}
+
+TEST(DesignKitTest, EverySymbolHasADrawingThatDraws) {
+    ASSERT_FALSE(symbolNames().isEmpty());
+    for (const QString& name : symbolNames()) {
+        QImageReader reader(symbolFile(name));
+        reader.setScaledSize({24, 24});
+        const QImage image = reader.read();
+        ASSERT_FALSE(image.isNull())
+            << name.toStdString() << ": " << reader.errorString().toStdString();
+        int ink = 0;
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 24; ++x) ink += qAlpha(image.pixel(x, y)) > 128;
+        EXPECT_GT(ink, 15) << name.toStdString();
+    }
+    EXPECT_TRUE(symbolFile("no.such.symbol").isEmpty());
 }
 
 TEST(DesignKitTest, ProgressRingAtZeroStillDrawsItsStartingDot) {

@@ -4,9 +4,11 @@
 
 namespace pelorin::studio {
 
-QString symbolFile(const QString& name) {
-    // Filled variants share a drawing where the outline reads the same at icon sizes.
-    static const QHash<QString, QString> files = {
+namespace {
+
+// Filled variants share a drawing where the outline reads the same at icon sizes.
+const QHash<QString, QString>& files() {
+    static const QHash<QString, QString> table = {
         {"arrow.down.circle", "arrow-down-circle"},
         {"arrow.down.circle.fill", "arrow-down-circle-fill"},
         {"camera.aperture", "camera-aperture"},
@@ -41,8 +43,18 @@ QString symbolFile(const QString& name) {
         {"wifi", "wifi"},
         {"xmark", "xmark"},
     };
-    const auto found = files.constFind(name);
-    if (found == files.constEnd()) return {};
+    return table;
+}
+
+}  // namespace
+
+QStringList symbolNames() {
+    return files().keys();
+}
+
+QString symbolFile(const QString& name) {
+    const auto found = files().constFind(name);
+    if (found == files().constEnd()) return {};
     return QStringLiteral(":/qt/qml/Pelorin/Design/icons/") + *found + QStringLiteral(".svg");
 }
 
