@@ -48,6 +48,9 @@ struct LegalDocument {
     std::vector<Section> sections;
     std::vector<Link> links;
 
+    // Who publishes both apps, for the documents and the window's publisher line.
+    static const std::string& publisherName();
+
     // The privacy policy of this desktop application and that of the phone app.
     static const LegalDocument& desktopPrivacyPolicy();
     static const LegalDocument& phonePrivacyPolicy();

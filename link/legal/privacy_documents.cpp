@@ -148,6 +148,11 @@ LegalDocument makePhone() {
 
 }  // namespace
 
+const std::string& LegalDocument::publisherName() {
+    static const std::string name = publisher.name;
+    return name;
+}
+
 const LegalDocument& LegalDocument::desktopPrivacyPolicy() {
     static const LegalDocument document = makeDesktop();
     return document;

@@ -27,6 +27,7 @@ int runWindow(int argc, char* argv[]) {
     QCoreApplication::setOrganizationName("Pelorin");
     QCoreApplication::setApplicationName("Pelorin Studio");
     QGuiApplication::setApplicationDisplayName("Pelorin Studio");
+    QCoreApplication::setApplicationVersion(PELORIN_VERSION);
     // Qt has taken its own options out of argv by now; anything left is not ours either.
     if (QCoreApplication::arguments().size() > 1) {
         std::fprintf(stderr, "usage: pelorin-studio [--no-window]\n");

@@ -65,4 +65,8 @@ QVariantMap LegalDocumentsBridge::phonePrivacyPolicy() const {
     return map;
 }
 
+QString LegalDocumentsBridge::publisher() const {
+    return text(link::LegalDocument::publisherName());
+}
+
 }  // namespace pelorin::studio

@@ -15,12 +15,14 @@ class LegalDocumentsBridge : public QObject {
     QML_SINGLETON
     Q_PROPERTY(QVariantMap desktopPrivacyPolicy READ desktopPrivacyPolicy CONSTANT)
     Q_PROPERTY(QVariantMap phonePrivacyPolicy READ phonePrivacyPolicy CONSTANT)
+    Q_PROPERTY(QString publisher READ publisher CONSTANT)
 
   public:
     using QObject::QObject;
 
     QVariantMap desktopPrivacyPolicy() const;
     QVariantMap phonePrivacyPolicy() const;
+    QString publisher() const;
 };
 
 }  // namespace pelorin::studio

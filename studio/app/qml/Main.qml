@@ -119,6 +119,14 @@ ApplicationWindow {
                     }
                     onClicked: privacy.open()
                 }
+
+                Text {
+                    leftPadding: 4
+                    text: Qt.application.name + " " + Qt.application.version + " · "
+                          + LegalDocuments.publisher
+                    color: Theme.textTertiary
+                    font.pixelSize: Theme.captionSize
+                }
             }
         }
     }
