@@ -28,9 +28,3 @@ struct Date {
 
 }  // namespace pelorin
 
-template <>
-struct std::hash<pelorin::Date> {
-    std::size_t operator()(const pelorin::Date& date) const noexcept {
-        return std::hash<double>()(date.secondsSinceReferenceDate);
-    }
-};

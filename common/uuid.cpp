@@ -67,9 +67,3 @@ std::string Uuid::string() const {
 }
 
 }  // namespace pelorin
-
-std::size_t std::hash<pelorin::Uuid>::operator()(const pelorin::Uuid& uuid) const noexcept {
-    std::size_t value = 0;
-    for (auto byte : uuid.bytes) value = value * 131 + byte;
-    return value;
-}

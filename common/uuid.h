@@ -25,7 +25,3 @@ struct Uuid {
 
 }  // namespace pelorin
 
-template <>
-struct std::hash<pelorin::Uuid> {
-    std::size_t operator()(const pelorin::Uuid& uuid) const noexcept;
-};

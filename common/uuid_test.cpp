@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <unordered_set>
+#include <set>
 
 namespace pelorin {
 namespace {
@@ -25,7 +25,7 @@ TEST(Uuid, RefusesMalformedText) {
 }
 
 TEST(Uuid, RandomIsVersionFourAndDistinct) {
-    std::unordered_set<Uuid> seen;
+    std::set<Uuid> seen;
     for (int i = 0; i < 1000; ++i) {
         Uuid uuid = Uuid::random();
         EXPECT_EQ(uuid.bytes[6] >> 4, 4);

@@ -168,20 +168,6 @@ TEST(GlbConvert, FailuresAreTyped) {
     EXPECT_TRUE(std::holds_alternative<common::FileError>(result.error()));
 }
 
-TEST(GlbConvert, UpperCaseObjFolderConvertsWithTextures) {
-    ScratchFolder folder;
-    testing::writeTexturedCube(folder.path());
-    fs::rename(folder / "cube.obj", folder / "CUBE.OBJ");
-    ASSERT_TRUE(GlbWriter::convert(folder.path(), folder / "cube.glb"));
-    const auto glb = readGlb(testing::readBytes(folder / "cube.glb"));
-    EXPECT_EQ(glb.document["meshes"][0]["primitives"].size(), 3u);
-    EXPECT_EQ(glb.document["images"].size(), 2u);
-    std::size_t triangles = 0;
-    for (std::size_t a = 3; a < 6; ++a)
-        triangles += glb.document["accessors"][a]["count"].get<std::size_t>() / 3;
-    EXPECT_EQ(triangles, 12u);
-}
-
 // The Khronos validator, installed with `npm ci --prefix tests/validator`. CI must have
 // it; a developer machine without it skips.
 class GlbValidator : public ::testing::Test {

@@ -54,12 +54,5 @@ TEST(PointCloudWriter, EveryPointIsWrittenInOrderEvenDuplicates) {
     }
 }
 
-TEST(PointCloudWriter, PointsAreEqualByAllFields) {
-    const PointCloudWriter::Point a{{1, 2, 3}, {1, 2, 3, 4}};
-    EXPECT_EQ(a, (PointCloudWriter::Point{{1, 2, 3}, {1, 2, 3, 4}}));
-    EXPECT_NE(a, (PointCloudWriter::Point{{1, 2, 3}, {1, 2, 3, 5}}));
-    EXPECT_NE(a, (PointCloudWriter::Point{{1, 2, 3.5f}, {1, 2, 3, 4}}));
-}
-
 }  // namespace
 }  // namespace pelorin::engine

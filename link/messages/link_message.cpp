@@ -211,9 +211,3 @@ LinkMessage Coding<LinkMessage>::decode(const Json& value) {
 }
 
 }  // namespace pelorin::link
-
-std::size_t std::hash<pelorin::link::LinkMessage>::operator()(
-    const pelorin::link::LinkMessage& message) const noexcept {
-    // The canonical JSON covers the case and every field of its payload.
-    return std::hash<std::string>()(pelorin::link::makeRecordEncoder().encode(message));
-}

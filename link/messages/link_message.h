@@ -130,7 +130,3 @@ PELORIN_DECLARE_CODING(LinkMessage)
 
 }  // namespace pelorin::link
 
-template <>
-struct std::hash<pelorin::link::LinkMessage> {
-    std::size_t operator()(const pelorin::link::LinkMessage& message) const noexcept;
-};

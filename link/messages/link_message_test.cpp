@@ -68,11 +68,8 @@ TEST(LinkMessageJson, EveryCaseRoundTrips) {
         auto read = decoder.decode<LinkMessage>(encode(message));
         ASSERT_TRUE(read) << encode(message) << ": " << read.error().message;
         EXPECT_EQ(*read, message);
-        EXPECT_EQ(std::hash<LinkMessage>()(*read), std::hash<LinkMessage>()(message));
     }
     EXPECT_EQ(names.size(), 16u);
-    EXPECT_NE(std::hash<LinkMessage>()(msg::EndUpload{id}),
-              std::hash<LinkMessage>()(msg::CancelJob{id}));
 }
 
 TEST(LinkMessageJson, TopLevelNeedsExactlyOneKnownCase) {

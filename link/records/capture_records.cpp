@@ -4,7 +4,6 @@
 #include <unordered_set>
 
 #include "common/unicode_text.h"
-#include "link/hashing.h"
 
 namespace pelorin::link {
 
@@ -195,67 +194,3 @@ std::vector<std::string> CaptureManifest::missingFiles(const std::filesystem::pa
 }
 
 }  // namespace pelorin::link
-
-using namespace pelorin::link;
-using pelorin::Hasher;
-
-std::size_t std::hash<ProcessingOptions>::operator()(const ProcessingOptions& o) const noexcept {
-    return Hasher()
-        .add(o.detail)
-        .add(o.sequentialOrdering)
-        .add(o.highFeatureSensitivity)
-        .add(o.objectMasking)
-        .add(o.useMotionData)
-        .add(o.exportOBJ)
-        .add(o.exportPointCloud)
-        .add(o.isolateSubject)
-        .value();
-}
-
-std::size_t std::hash<Vector3>::operator()(const Vector3& v) const noexcept {
-    return Hasher().add(v.x).add(v.y).add(v.z).value();
-}
-
-std::size_t std::hash<ImageRecord>::operator()(const ImageRecord& r) const noexcept {
-    return Hasher()
-        .add(r.fileName)
-        .add(r.capturedAt)
-        .add(r.gravity)
-        .add(r.hasDepth)
-        .add(r.yawDegrees)
-        .add(r.pitchDegrees)
-        .add(r.cameraTransform)
-        .add(r.intrinsics)
-        .add(r.bytes)
-        .value();
-}
-
-std::size_t std::hash<ObjectBounds>::operator()(const ObjectBounds& b) const noexcept {
-    return Hasher().add(b.centre).add(b.radius).add(b.height).value();
-}
-
-std::size_t std::hash<CaptureManifest>::operator()(const CaptureManifest& m) const noexcept {
-    return Hasher()
-        .add(m.id)
-        .add(m.name)
-        .add(m.createdAt)
-        .add(m.deviceModel)
-        .add(m.appVersion)
-        .add(m.images)
-        .add(m.options)
-        .add(m.captureMode)
-        .add(m.objectBounds)
-        .value();
-}
-
-std::size_t std::hash<JobStatus>::operator()(const JobStatus& s) const noexcept {
-    return Hasher()
-        .add(s.captureID)
-        .add(s.phase)
-        .add(s.fraction)
-        .add(s.stage)
-        .add(s.secondsRemaining)
-        .add(s.message)
-        .add(s.modelBytes)
-        .value();
-}

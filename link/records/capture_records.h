@@ -130,14 +130,3 @@ struct JobStatus {
 
 }  // namespace pelorin::link
 
-#define PELORIN_DECLARE_HASH(Type)                          \
-    template <>                                             \
-    struct std::hash<Type> {                                \
-        std::size_t operator()(const Type&) const noexcept; \
-    };
-PELORIN_DECLARE_HASH(pelorin::link::ProcessingOptions)
-PELORIN_DECLARE_HASH(pelorin::link::Vector3)
-PELORIN_DECLARE_HASH(pelorin::link::ImageRecord)
-PELORIN_DECLARE_HASH(pelorin::link::ObjectBounds)
-PELORIN_DECLARE_HASH(pelorin::link::CaptureManifest)
-PELORIN_DECLARE_HASH(pelorin::link::JobStatus)

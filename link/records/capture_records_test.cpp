@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <unordered_set>
 
 namespace pelorin::link {
 namespace {
@@ -91,37 +90,6 @@ TEST_F(MissingFiles, WithoutSizeOnlyEmptyOrAbsentFilesAreMissing) {
     auto manifest = manifestNamed({"empty.jpg", "full.jpg", "folder.jpg"});
     EXPECT_EQ(manifest.missingFiles(folder_),
               (std::vector<std::string>{"empty.jpg", "folder.jpg"}));
-}
-
-TEST(Enumerations, TitlesAndOrder) {
-    EXPECT_EQ(title(ProcessingDetail::medium), "Medium");
-    EXPECT_EQ(summary(ProcessingDetail::preview),
-              "Fastest check that the photos align. Low quality.");
-    EXPECT_EQ(title(CaptureMode::arGuided), "AR Guided");
-    EXPECT_EQ(allJobPhases.front(), JobPhase::receiving);
-    EXPECT_EQ(allJobPhases.back(), JobPhase::cancelled);
-    std::vector<JobPhase> active;
-    for (auto phase : allJobPhases) {
-        if (isActive(phase)) active.push_back(phase);
-    }
-    EXPECT_EQ(active,
-              (std::vector<JobPhase>{JobPhase::receiving, JobPhase::queued, JobPhase::processing}));
-}
-
-TEST(ValueSemantics, EqualityAndHashCoverEveryField) {
-    ImageRecord a{.fileName = "a.jpg", .hasDepth = true};
-    ImageRecord b = a;
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(std::hash<ImageRecord>()(a), std::hash<ImageRecord>()(b));
-    b.intrinsics = std::vector<float>{1, 0, 0, 0, 1, 0, 0, 0, 1};
-    EXPECT_NE(a, b);
-    EXPECT_NE(std::hash<ImageRecord>()(a), std::hash<ImageRecord>()(b));
-
-    ProcessingOptions options;
-    std::unordered_set<ProcessingOptions> distinct{options};
-    options.isolateSubject = true;
-    distinct.insert(options);
-    EXPECT_EQ(distinct.size(), 2u);
 }
 
 }  // namespace

@@ -9,13 +9,6 @@ const auto encoder = makeRecordEncoder();
 const auto decoder = makeRecordDecoder();
 const Uuid captureID = *Uuid::parse("0A1B2C3D-4E5F-4061-8273-948596A7B8C9");
 
-TEST(OptionsCoding, WritesAllEightKeysSorted) {
-    EXPECT_EQ(encoder.encode(ProcessingOptions{}),
-              R"({"detail":"medium","exportOBJ":true,"exportPointCloud":true,)"
-              R"("highFeatureSensitivity":false,"isolateSubject":false,"objectMasking":true,)"
-              R"("sequentialOrdering":true,"useMotionData":true})");
-}
-
 TEST(OptionsCoding, AbsentOrNullKeysReadAsDefaults) {
     auto empty = decoder.decode<ProcessingOptions>("{}");
     ASSERT_TRUE(empty);

@@ -138,22 +138,3 @@ TEST(SampleManifestTest, ReadsBackValidWithPhoneLikeNoiseOnTheTruth) {
     EXPECT_NEAR(std::sqrt(axisSquares / 72), 0.5, 0.25);
 }
 
-TEST(SampleManifestTest, ReducedCamerasScaleIntrinsicsAboutTheCorner) {
-    evaluation::TruthCameras truth;
-    truth.width = 1280;
-    truth.height = 960;
-    for (int i = 0; i < 7; ++i) truth.views.push_back(ringView("v" + std::to_string(i), i));
-    const auto reduced = samples::scaledCameras(samples::viewRange(truth, 2, 3), 0.5);
-    ASSERT_EQ(reduced.views.size(), 3u);
-    EXPECT_EQ(reduced.views[0].name, "v2");
-    EXPECT_EQ(reduced.views[2].name, "v4");
-    EXPECT_EQ(samples::viewRange(truth, 5, 3).views.size(), 2u);
-    EXPECT_EQ(reduced.width, 640);
-    EXPECT_EQ(reduced.height, 480);
-    const auto& k = reduced.views[0].intrinsics;
-    EXPECT_DOUBLE_EQ(k[0], 622.2);
-    EXPECT_DOUBLE_EQ(k[4], 622.2);
-    EXPECT_DOUBLE_EQ(k[6], 320);
-    EXPECT_DOUBLE_EQ(k[7], 240);
-    EXPECT_EQ(reduced.views[0].cameraTransform, truth.views[2].cameraTransform);
-}

@@ -292,15 +292,6 @@ TEST_F(JobStoreTest, CompleteUploadIsQueuedWithAPhotoCountNote) {
     EXPECT_EQ(store->job(enough.id)->phase, JobPhase::queued);
 }
 
-TEST_F(JobStoreTest, MarkWaitingForPhone) {
-    auto store = makeStore();
-    const auto m = manifest(3);
-    store->beginUpload(m, "phone", 0);
-    store->markWaitingForPhone(m.id);
-    EXPECT_EQ(store->jobs()[0].message,
-              "Waiting for the iPhone to reconnect. The upload will continue.");
-}
-
 TEST_F(JobStoreTest, RenameTrimsAndIgnoresBlankNames) {
     const auto job = storedJob("Old", JobPhase::ready, 1);
     auto store = makeStore();

@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "common/unicode_text.h"
-#include "link/hashing.h"
 
 namespace pelorin::studio {
 
@@ -170,19 +169,3 @@ StudioJob Coding<StudioJob>::decode(const Json& value) {
 }
 
 }  // namespace pelorin::link
-
-std::size_t std::hash<pelorin::studio::StudioJob>::operator()(
-    const pelorin::studio::StudioJob& j) const noexcept {
-    pelorin::Hasher hasher;
-    hasher.add(j.id).add(j.name).add(static_cast<int>(j.source.kind)).add(j.source.deviceName);
-    hasher.add(j.createdAt).add(j.imageCount).add(j.expectedImageCount).add(j.options);
-    hasher.add(j.phase).add(j.fraction).add(j.stage).add(j.secondsRemaining).add(j.message);
-    hasher.add(j.notes).add(j.outputs.has_value());
-    if (j.outputs) {
-        const auto& o = *j.outputs;
-        hasher.add(o.usdzBytes).add(o.hasOBJ).add(o.hasPointCloud).add(o.pointCount);
-        hasher.add(o.skippedImages).add(o.usedMotionData).add(o.maskedImages).add(o.glbBytes);
-    }
-    hasher.add(j.startedAt).add(j.finishedAt).add(j.captureMode);
-    return hasher.value();
-}

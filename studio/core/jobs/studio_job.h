@@ -97,7 +97,3 @@ PELORIN_DECLARE_CODING(studio::StudioJob::Outputs)
 PELORIN_DECLARE_CODING(studio::StudioJob)
 }  // namespace pelorin::link
 
-template <>
-struct std::hash<pelorin::studio::StudioJob> {
-    std::size_t operator()(const pelorin::studio::StudioJob& job) const noexcept;
-};
