@@ -14,7 +14,7 @@ trap 'rm -rf "$work"' EXIT
 seconds() { date +%s.%N; }
 
 start=$(seconds)
-"$build/bench/evaluation/pelorin-evaluate" "$photos" --truth bench/truth/statue \
+"$build/evaluation/pelorin-evaluate" "$photos" --truth bench/truth/statue \
     --detail "$detail" --json "$work/ours.json" > "$work/ours.txt"
 ours=$(echo "$(seconds) - $start" | bc)
 cat "$work/ours.txt"
