@@ -8,6 +8,7 @@
 #include "link/records/capture_records.h"
 #include "link/records/record_coding.h"
 #include "common/bytes.h"
+#include "common/files/folder_listing.h"
 
 namespace pelorin::evaluation {
 
@@ -32,9 +33,9 @@ pelorin::Expected<std::monostate, std::string> copyWithout(const fs::path& folde
     std::error_code error;
     fs::create_directories(destination, error);
     if (error) return failed(destination, error.message());
-    fs::directory_iterator entries(folder, error);
-    if (error) return failed(folder, error.message());
-    for (const auto& entry : entries) {
+    auto entries = common::listFolderEntries(folder);
+    if (!entries) return failed(folder, entries.error());
+    for (const auto& entry : *entries) {
         const std::string name = entry.path().filename().string();
         if (!entry.is_regular_file(error) || name == recordName ||
             std::ranges::find(leftOut, name) != leftOut.end()) {

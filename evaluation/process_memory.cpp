@@ -1,4 +1,5 @@
 #include "evaluation/process_memory.h"
+#include "common/files/folder_listing.h"
 
 #include <unistd.h>
 
@@ -53,8 +54,9 @@ std::uint64_t residentBytes(int pid) {
 
 std::uint64_t treeResidentBytes(int root) {
     std::multimap<int, int> children;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+    auto entries = common::listFolderEntries("/proc");
+    if (!entries) return 0;
+    for (const auto& entry : *entries) {
         const auto pid = numberNamed(entry.path().filename().string());
         if (!pid) continue;
         // A process may end between the listing and the read; it then simply has no parent.

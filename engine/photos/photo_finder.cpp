@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/files/folder_listing.h"
 #include "engine/photos/natural_order.h"
 
 namespace pelorin::engine::PhotoFinder {
@@ -42,11 +43,10 @@ bool isPhoto(const std::filesystem::path& file) {
 
 pelorin::Expected<std::vector<ListedEntry>, std::string> listFolder(
     const std::filesystem::path& folder) {
-    std::error_code error;
-    std::filesystem::directory_iterator entries(folder, error);
-    if (error) return pelorin::unexpected(error.message());
+    auto entries = common::listFolderEntries(folder);
+    if (!entries) return pelorin::unexpected(entries.error());
     std::vector<ListedEntry> listing;
-    for (const auto& entry : entries) {
+    for (const auto& entry : *entries) {
         const std::string name = entry.path().filename().string();
         if (name.empty() || name.front() == '.') continue;
         std::error_code statusError;

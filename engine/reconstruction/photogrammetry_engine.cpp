@@ -453,7 +453,31 @@ pelorin::Expected<EngineOutput, AttemptError> attempt(
     return output;
 }
 
+namespace {
+
+pelorin::Expected<EngineOutput, EngineError> runLadder(
+    const std::shared_ptr<PhotogrammetryService>& service, const Inputs& inputs,
+    const ProgressHandler& progress, std::stop_token stop);
+
+}  // namespace
+
 pelorin::Expected<EngineOutput, EngineError> run(
+    const std::shared_ptr<PhotogrammetryService>& service, const Inputs& inputs,
+    const ProgressHandler& progress, std::stop_token stop) {
+    // Runs on a worker thread: whatever a step throws becomes the job's failure, never a crash.
+    try {
+        return runLadder(service, inputs, progress, std::move(stop));
+    } catch (const std::exception& error) {
+        log::error("reconstruction error: %s", error.what());
+    } catch (...) {
+        log::error("reconstruction error: %s", "unknown exception");
+    }
+    return pelorin::unexpected(EngineError::failed(genericFailure));
+}
+
+namespace {
+
+pelorin::Expected<EngineOutput, EngineError> runLadder(
     const std::shared_ptr<PhotogrammetryService>& service, const Inputs& inputs,
     const ProgressHandler& progress, std::stop_token stop) {
     using pelorin::unexpected;
@@ -497,6 +521,8 @@ pelorin::Expected<EngineOutput, EngineError> run(
     if (third) return std::move(third.value());
     return unexpected(normalised(third.error()));
 }
+
+}  // namespace
 
 }  // namespace PhotogrammetryEngine
 

@@ -326,7 +326,14 @@ struct LinkConnection::Core : std::enable_shared_from_this<Core> {
                 if (cancelRequested) return std::nullopt;
                 auto connection = owner.lock();
                 if (!connection) return std::nullopt;
-                connection->onMessage(std::move(frame));
+                // A handler that throws ends its own connection, never the program.
+                try {
+                    connection->onMessage(std::move(frame));
+                } catch (const std::exception& error) {
+                    return std::string("The message could not be handled: ") + error.what();
+                } catch (...) {
+                    return std::string("The message could not be handled.");
+                }
             }
         }
         return std::nullopt;

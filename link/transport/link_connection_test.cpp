@@ -438,5 +438,22 @@ TEST_F(LinkConnectionTest, DroppingAConnectionMidStreamStopsItsCallbacks) {
     }
 }
 
+// A handler that throws (a full disk while writing a photo, say) on the connection's strand
+// ends that connection with the error's text; the runtime and every other connection go on.
+TEST_F(LinkConnectionTest, AThrowingHandlerFailsOnlyItsConnection) {
+    auto failing = connectPair(runtime, identity);
+    auto healthy = connectPair(runtime, identity);
+    ASSERT_TRUE(failing.serverLog->waitForState(Kind::ready));
+    ASSERT_TRUE(healthy.serverLog->waitForState(Kind::ready));
+    failing.server->onMessage = [](Frame) { throw std::runtime_error("No space left on device"); };
+    send(*failing.client, {msg::Ping{}, {}});
+    ASSERT_TRUE(failing.serverLog->waitForFinal());
+    EXPECT_EQ(failing.serverLog->states().back(),
+              State::failed("The message could not be handled: No space left on device"));
+    EXPECT_FALSE(sendAndWait(*healthy.client, msg::Ping{}));
+    ASSERT_TRUE(healthy.serverLog->waitForFrames(1));
+    EXPECT_EQ(healthy.serverLog->frames().back().message, LinkMessage(msg::Ping{}));
+}
+
 }  // namespace
 }  // namespace pelorin::link

@@ -7,7 +7,19 @@ namespace pelorin::link {
 LinkRuntime::LinkRuntime(unsigned threads) : work_(asio::make_work_guard(context_)) {
     threads = std::max(threads, 1u);
     threads_.reserve(threads);
-    for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { context_.run(); });
+    for (unsigned i = 0; i < threads; ++i) {
+        threads_.emplace_back([this] {
+            // A handler that throws must not take every other connection with it: the thread
+            // goes back to serving the rest.
+            while (true) {
+                try {
+                    context_.run();
+                    return;
+                } catch (...) {
+                }
+            }
+        });
+    }
 }
 
 LinkRuntime::~LinkRuntime() {

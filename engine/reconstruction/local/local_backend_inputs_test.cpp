@@ -104,3 +104,31 @@ TEST(LocalBackendInputsTest, AFullDiskGivesTheNoSpaceText) {
         " more free disk space to build this model. Free up some space and press Try Again."))
         << result.error().text;
 }
+
+// OpenCV, JSON and file-system code in a step may throw on the session's thread: the run must
+// end as a failed request, not end the program with every phone connection.
+TEST(LocalBackendInputsTest, AnExceptionInAStepFailsTheRunInsteadOfTheProgram) {
+    pelorin::testing::ScratchFolder folder;
+    local::LocalBackend backend;
+    ASSERT_TRUE(backend.isSupported());
+    PhotogrammetryConfiguration configuration;
+    configuration.checkpointDirectory = folder / "Checkpoint";
+    SampleSource throwing = []() -> std::optional<PhotogrammetrySample> {
+        throw std::runtime_error("the decoder gave up");
+    };
+    auto session = backend.makeSession(throwing, configuration);
+    ASSERT_TRUE(session);
+    const auto request = PhotogrammetryRequest::modelFile(folder / "model.usdz",
+                                                          RequestDetail::preview);
+    ASSERT_FALSE((*session)->process({request}));
+    std::vector<PhotogrammetryEvent> seen;
+    while (auto event = (*session)->nextEvent()) {
+        if (!event.value()) break;
+        seen.push_back(std::move(*event.value()));
+    }
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_TRUE(std::holds_alternative<events::ProcessingComplete>(seen.back()));
+    const auto* failed = std::get_if<events::RequestError>(&seen[seen.size() - 2]);
+    ASSERT_NE(failed, nullptr);
+    EXPECT_EQ(failed->error.description, "the decoder gave up");
+}

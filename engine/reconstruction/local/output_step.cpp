@@ -2,6 +2,7 @@
 
 #include "engine/formats/usdz_writer.h"
 #include "engine/reconstruction/local/surface/surface_mesh.h"
+#include "common/files/folder_listing.h"
 
 namespace pelorin::engine::local {
 
@@ -14,12 +15,13 @@ std::optional<std::string> copyFolder(const fs::path& from, const fs::path& to) 
     std::error_code error;
     fs::create_directories(to, error);
     if (error) return error.message();
-    for (const auto& entry : fs::directory_iterator(from, error)) {
+    auto entries = common::listFolderEntries(from);
+    if (!entries) return entries.error();
+    for (const auto& entry : *entries) {
         fs::copy_file(entry.path(), to / entry.path().filename(),
                       fs::copy_options::overwrite_existing, error);
         if (error) return error.message();
     }
-    if (error) return error.message();
     return std::nullopt;
 }
 

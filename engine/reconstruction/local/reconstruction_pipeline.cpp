@@ -104,6 +104,12 @@ void runReconstruction(const SampleSource& samples,
     } catch (const StepFailure& failure) {
         for (const auto& request : requests) emit(events::RequestError{request, failure.error});
         emit(events::ProcessingComplete{});
+    } catch (const std::exception& error) {
+        // OpenCV, JSON and file-system code may throw; on this thread that must end the run as
+        // a failure, never the program.
+        for (const auto& request : requests)
+            emit(events::RequestError{request, PhotogrammetryError::other(error.what())});
+        emit(events::ProcessingComplete{});
     }
 }
 

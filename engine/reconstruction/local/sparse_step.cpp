@@ -8,6 +8,7 @@
 
 #include "engine/reconstruction/local/colmap/colmap_database.h"
 #include "engine/reconstruction/local/colmap/sparse_model.h"
+#include "common/files/folder_listing.h"
 
 namespace pelorin::engine::local {
 
@@ -102,7 +103,9 @@ void chooseModel(const StepContext& context, const ColmapTool& colmap, int photo
                  const SparseOptions& options) {
     std::vector<std::pair<std::size_t, std::string>> models;
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(context / "sparse", error)) {
+    auto entries = common::listFolderEntries(context / "sparse");
+    if (!entries) StepContext::fail(PhotogrammetryError::other(entries.error()));
+    for (const auto& entry : *entries) {
         if (!entry.is_directory(error)) continue;
         const std::string name = entry.path().filename().string();
         fs::create_directories(context / "sparse_text" / name, error);

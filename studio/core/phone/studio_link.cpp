@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <future>
 
 #include "common/files/file_reader.h"
 #include "link/transport/link_connection.h"
@@ -50,6 +49,39 @@ void onMainThread(const QPointer<StudioLink>& target, Work work) {
         },
         Qt::QueuedConnection);
 }
+
+// One model on its way to a phone. Each chunk goes straight from the file's memory map when
+// the one before it has reached the socket, so no thread waits on the network while a phone
+// downloads, however many download at once.
+class Delivery : public std::enable_shared_from_this<Delivery> {
+  public:
+    Delivery(std::shared_ptr<LinkConnection> connection, Uuid captureID, common::MappedFile file)
+        : connection_(std::move(connection)), captureID_(captureID), file_(std::move(file)) {}
+
+    void sendNext() {
+        const auto bytes = file_.bytes();
+        const std::size_t length = std::min(StudioLink::chunkBytes, bytes.size() - offset_);
+        connection_->send(
+            link::msg::ModelChunk{captureID_, static_cast<std::int64_t>(offset_),
+                                  static_cast<std::int64_t>(bytes.size())},
+            bytes.subspan(offset_, length),
+            [self = shared_from_this(), length](std::optional<LinkConnection::SendError> error) {
+                if (error) return self->fail(link::description(*error));
+                self->offset_ += length;
+                if (self->offset_ < self->file_.bytes().size()) self->sendNext();
+            });
+    }
+
+    void fail(const std::string& why) {
+        connection_->send(link::msg::Error{captureID_, "Could not send the model: " + why});
+    }
+
+  private:
+    std::shared_ptr<LinkConnection> connection_;
+    Uuid captureID_;
+    common::MappedFile file_;
+    std::size_t offset_ = 0;
+};
 
 }  // namespace
 
@@ -301,35 +333,15 @@ void StudioLink::deliverModel(const Uuid& connectionID, const Uuid& captureID,
         }
         file = output / "model.glb";
     }
+    // Only the mapping touches the disk; the chunks then go from the connection's strand.
     QThreadPool::globalInstance()->start([connection, captureID, file] {
-        auto failed = [&](const std::string& why) {
-            connection->send(link::msg::Error{captureID, "Could not send the model: " + why});
-        };
         auto mapped = common::readFile(file, std::uint64_t{1} << 40);
         if (!mapped) {
-            failed(mapped.error().reason);
+            connection->send(link::msg::Error{captureID,
+                                              "Could not send the model: " + mapped.error().reason});
             return;
         }
-        const auto bytes = mapped->bytes();
-        const auto total = static_cast<std::int64_t>(bytes.size());
-        std::size_t offset = 0;
-        do {
-            const std::size_t length = std::min(chunkBytes, bytes.size() - offset);
-            // One chunk at a time: the next goes only once this one has reached the socket.
-            std::promise<std::optional<LinkConnection::SendError>> handed;
-            auto result = handed.get_future();
-            connection->send(
-                link::msg::ModelChunk{captureID, static_cast<std::int64_t>(offset), total},
-                bytes.subspan(offset, length),
-                [&handed](std::optional<LinkConnection::SendError> error) {
-                    handed.set_value(error);
-                });
-            if (auto error = result.get()) {
-                failed(link::description(*error));
-                return;
-            }
-            offset += length;
-        } while (offset < bytes.size());
+        std::make_shared<Delivery>(connection, captureID, std::move(mapped.value()))->sendNext();
     });
 }
 
