@@ -80,6 +80,23 @@ void sortByName(std::vector<DiscoveredStudio>& studios) {
     });
 }
 
+std::vector<DiscoveredStudio> onePerService(const std::vector<SeenService>& seen) {
+    // IPv4 first, then the lowest interface: a fixed choice, so an unchanged set gives an
+    // unchanged list.
+    auto better = [](const SeenService& a, const SeenService& b) {
+        if (a.ipv4 != b.ipv4) return a.ipv4;
+        return a.interface < b.interface;
+    };
+    std::map<std::pair<std::string, std::string>, const SeenService*> chosen;
+    for (const auto& service : seen) {
+        auto& best = chosen[{service.name, service.domain}];
+        if (!best || better(service, *best)) best = &service;
+    }
+    std::vector<DiscoveredStudio> studios;
+    for (const auto& [name, service] : chosen) studios.push_back(service->studio);
+    return studios;
+}
+
 struct LinkBrowser::Core : std::enable_shared_from_this<Core> {
     // One browse result: where it was seen and under which name.
     using Key = std::tuple<AvahiIfIndex, AvahiProtocol, std::string, std::string>;
@@ -211,12 +228,12 @@ struct LinkBrowser::Core : std::enable_shared_from_this<Core> {
     }
 
     void publish() {
-        std::vector<DiscoveredStudio> studios;
+        std::vector<SeenService> seen;
         for (const auto& [key, studio] : found) {
-            if (std::find(studios.begin(), studios.end(), studio) == studios.end()) {
-                studios.push_back(studio);
-            }
+            const auto& [interface, protocol, name, domain] = key;
+            seen.push_back({interface, protocol == AVAHI_PROTO_INET, name, domain, studio});
         }
+        std::vector<DiscoveredStudio> studios = onePerService(seen);
         sortByName(studios);
         fromEventThread([studios = std::move(studios)](Core& self) {
             if (auto browser = self.owner.lock()) browser->onResults(studios);

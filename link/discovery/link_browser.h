@@ -18,6 +18,20 @@ struct DiscoveredStudio {
     bool operator==(const DiscoveredStudio&) const = default;
 };
 
+// One browse result before it is listed: a studio is seen once per interface and IP protocol.
+struct SeenService {
+    int interface = 0;
+    bool ipv4 = true;
+    std::string name;
+    std::string domain;
+    DiscoveredStudio studio;
+};
+
+// One studio per service name and domain, whatever the interfaces and protocols it was seen
+// on (Wi-Fi and Ethernet, IPv4 and IPv6): the IPv4 address on the lowest interface when it has
+// one.
+std::vector<DiscoveredStudio> onePerService(const std::vector<SeenService>& seen);
+
 // Orders studios by name as people expect: case-insensitively, in the user's locale. Ties
 // keep a fixed order so that an unchanged set gives an unchanged list.
 void sortByName(std::vector<DiscoveredStudio>& studios);

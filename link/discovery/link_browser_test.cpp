@@ -36,4 +36,17 @@ TEST(SortByName, IgnoresLetterCaseAndKeepsAFixedOrderForTies) {
 }
 
 }  // namespace
+// A desktop on Wi-Fi and Ethernet, over IPv4 and IPv6, is one studio to the phone.
+TEST(OnePerService, AStudioSeenOnSeveralInterfacesAndProtocolsIsListedOnce) {
+    const DiscoveredStudio v6{"Desk", {"fe80::1%3", 4242}};
+    const DiscoveredStudio wifi{"Desk", {"192.168.1.7", 4242}};
+    const DiscoveredStudio ethernet{"Desk", {"192.168.1.8", 4242}};
+    const DiscoveredStudio other{"Laptop", {"fe80::2%3", 5000}};
+    const std::vector<SeenService> seen = {{3, false, "Desk", "local", v6},
+                                           {3, true, "Desk", "local", ethernet},
+                                           {2, true, "Desk", "local", wifi},
+                                           {3, false, "Laptop", "local", other}};
+    EXPECT_EQ(onePerService(seen), (std::vector<DiscoveredStudio>{wifi, other}));
+}
+
 }  // namespace pelorin::link
