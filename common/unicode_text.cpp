@@ -2,6 +2,7 @@
 
 #include <unicode/brkiter.h>
 #include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 #include <cctype>
@@ -67,6 +68,26 @@ std::size_t graphemeCount(std::string_view utf8) {
         ++count;
     }
     return count;
+}
+
+std::string trimmedWhiteSpace(std::string_view utf8) {
+    auto text = decodeStrict(utf8);
+    if (!text) {
+        const char* space = " \t\n\r\v\f";
+        const auto first = utf8.find_first_not_of(space);
+        if (first == std::string_view::npos) return {};
+        return std::string(utf8.substr(first, utf8.find_last_not_of(space) - first + 1));
+    }
+    int32_t begin = 0, end = text->length();
+    while (begin < end && u_isUWhiteSpace(text->char32At(begin))) begin = text->moveIndex32(begin, 1);
+    while (end > begin) {
+        const int32_t previous = text->moveIndex32(end, -1);
+        if (!u_isUWhiteSpace(text->char32At(previous))) break;
+        end = previous;
+    }
+    std::string out;
+    text->tempSubStringBetween(begin, end).toUTF8String(out);
+    return out;
 }
 
 }  // namespace pelorin::common

@@ -18,6 +18,10 @@ std::string lowercased(std::string_view utf8);
 // True when the bytes are well-formed UTF-8.
 bool isValidUtf8(std::string_view text);
 
+// The text without the white space and line breaks (the Unicode White_Space property: also
+// no-break spaces) at its ends. Invalid UTF-8 loses only ASCII white space.
+std::string trimmedWhiteSpace(std::string_view utf8);
+
 // The number of user-perceived characters (extended grapheme clusters) in UTF-8 text.
 std::size_t graphemeCount(std::string_view utf8);
 

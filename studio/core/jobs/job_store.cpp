@@ -6,20 +6,13 @@
 #include "engine/reconstruction/photogrammetry_service.h"
 #include "link/records/manifest_file.h"
 #include "studio/core/jobs/job_file.h"
+#include "common/unicode_text.h"
 
 namespace pelorin::studio {
 
 namespace {
 
 constexpr const char* deletedPrefix = ".deleted-";
-
-std::string trimmed(const std::string& text) {
-    const char* space = " \t\n\r\v\f";
-    const auto first = text.find_first_not_of(space);
-    if (first == std::string::npos) return {};
-    const auto last = text.find_last_not_of(space);
-    return text.substr(first, last - first + 1);
-}
 
 }  // namespace
 
@@ -259,7 +252,7 @@ void JobStore::markWaitingForPhone(const Uuid& id) {
 }
 
 void JobStore::rename(const Uuid& id, const std::string& newName) {
-    const std::string name = trimmed(newName);
+    const std::string name = common::trimmedWhiteSpace(newName);
     if (name.empty()) return;
     update(id, true, [&](StudioJob& job) { job.name = name; });
 }

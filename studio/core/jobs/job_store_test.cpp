@@ -298,7 +298,9 @@ TEST_F(JobStoreTest, RenameTrimsAndIgnoresBlankNames) {
     store->rename(job.id, "   \n ");
     EXPECT_EQ(store->jobs()[0].name, "Old");
     EXPECT_TRUE(statuses_.empty());
-    store->rename(job.id, "  New name\n");
+    store->rename(job.id, "\u00A0\u00A0\u2028");  // no-break spaces and a line separator
+    EXPECT_EQ(store->jobs()[0].name, "Old");
+    store->rename(job.id, "\u00A0 New name\n\u3000");
     EXPECT_EQ(store->jobs()[0].name, "New name");
     EXPECT_EQ(readJobFile(StudioJob::folder(root_, job.id))->name, "New name");
 }

@@ -131,7 +131,9 @@ void JobStore::importItems(const std::vector<fs::path>& items, Done done) {
     }
 }
 
-void JobStore::importFolder(const fs::path& folder, Done done) {
+void JobStore::importFolder(const fs::path& chosen, Done done) {
+    // "Photos/" is the folder "Photos", not the empty name after its separator.
+    const fs::path folder = chosen.has_filename() ? chosen : chosen.parent_path();
     const std::string folderName = folder.filename().string();
     inBackground(
         this, [folder] { return PhotoFinder::find(folder); },

@@ -79,6 +79,11 @@ TEST_F(ImportTest, AFolderAmongDroppedItemsWinsAndIsImportedAlone) {
     EXPECT_TRUE(job.options.objectMasking);
     EXPECT_EQ(imageNames(job.id).size(), 12u);
     EXPECT_EQ(*readJobFile(StudioJob::folder(root_, job.id)), job);
+
+    // A path ending in a separator still names the folder.
+    finish([&](auto done) { store_->importItems({folder.string() + "/"}, done); });
+    ASSERT_EQ(store_->jobs().size(), 2u);
+    EXPECT_EQ(store_->jobs()[0].name, "Mug");
 }
 
 TEST_F(ImportTest, ZipsAndOtherFilesBecomeNotices) {

@@ -6,6 +6,7 @@
 #include "link/frames/link_constants.h"
 #include "studio/core/jobs/studio_job.h"
 #include "common/bytes.h"
+#include "common/unicode_text.h"
 
 namespace pelorin::studio {
 
@@ -29,6 +30,19 @@ Peer::Peer(std::shared_ptr<PeerLink> connection, std::shared_ptr<CodeBox> codeBo
       photogrammetrySupported_(photogrammetrySupported),
       jobsRoot_(std::move(jobsRoot)),
       appVersion_(std::move(appVersion)) {}
+
+// The manifest's spelling of a received name. Names match by canonical equivalence, as the
+// manifest's own duplicate check does: a phone may send a decomposed "é" that its manifest
+// lists composed.
+std::optional<std::string> manifestSpelling(
+    const std::map<std::string, std::optional<std::int64_t>>& sizes, const std::string& name) {
+    if (sizes.contains(name)) return name;
+    const auto key = common::canonicalComposition(name);
+    if (!key) return std::nullopt;
+    for (const auto& [listed, size] : sizes)
+        if (common::canonicalComposition(listed) == key) return listed;
+    return std::nullopt;
+}
 
 std::optional<std::string> safePhotoName(const std::string& fileName) {
     std::string_view name = fileName;
@@ -183,9 +197,9 @@ void Peer::receivePhoto(const Uuid& captureID, const std::string& fileName,
         if (auto found = uploadNames_.find(captureID); found != uploadNames_.end())
             sizes = found->second;
     }
-    const auto name = safePhotoName(fileName);
-    if (!open || !name || *name == link::CaptureManifest::fileName || !sizes || sizes->empty() ||
-        !sizes->contains(*name)) {
+    const auto safe = safePhotoName(fileName);
+    const auto name = safe && sizes ? manifestSpelling(*sizes, *safe) : std::nullopt;
+    if (!open || !name || *name == link::CaptureManifest::fileName) {
         sendError(captureID, "Unexpected file " + fileName + ".");
         return;
     }

@@ -214,6 +214,23 @@ TEST_F(PeerTest, PhotosAreCheckedAndStoredUnderTheirPlainName) {
     EXPECT_EQ(lastError(*link), "Unexpected file b.jpg.");
 }
 
+// A phone may send a name decomposed ("e" and a combining accent) that its manifest lists
+// composed; the photo is stored under the manifest's spelling, not refused.
+TEST_F(PeerTest, PhotoNamesMatchTheManifestByCanonicalEquivalence) {
+    auto link = std::make_shared<FakeLink>();
+    auto peer = makePeer(link);
+    pair(*peer);
+    const std::string composed = "caf\u00E9.jpg", decomposed = "cafe\u0301.jpg";
+    const auto m = manifest({{composed, 2}});
+    peer->handle(frame(msg::BeginUpload{m}));
+    const auto errors = link->sent.size();
+    peer->handle(frame(msg::File{m.id, decomposed}, std::vector<std::uint8_t>(2, 1)));
+    EXPECT_EQ(link->sent.size(), errors);
+    EXPECT_TRUE(fs::exists(images(m.id) / composed));
+    EXPECT_EQ(std::get<Peer::FileWritten>(events_.back()).captureID, m.id);
+    EXPECT_TRUE(m.missingFiles(images(m.id)).empty());
+}
+
 TEST_F(PeerTest, AnUnwritableJobIsReportedToThePhone) {
     auto link = std::make_shared<FakeLink>();
     auto peer = makePeer(link);
