@@ -33,6 +33,10 @@ std::optional<std::string> bytes(std::optional<std::int64_t> count) {
         std::snprintf(text, sizeof text, "%.0f %s", value, units[unit]);
     } else {
         std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+        // "2 GB", not "2.0 GB", as file managers write it.
+        std::string shown = text;
+        if (const auto point = shown.find(".0 "); point != std::string::npos) shown.erase(point, 2);
+        return shown;
     }
     return std::string(text);
 }

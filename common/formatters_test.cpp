@@ -41,9 +41,10 @@ TEST(FormattersTest, BytesUseDecimalUnitsWithoutPrintingAThousand) {
     EXPECT_EQ(Formatters::bytes(999), "999 bytes");
     EXPECT_EQ(Formatters::bytes(1000), "1 KB");
     EXPECT_EQ(Formatters::bytes(999'499), "999 KB");
-    EXPECT_EQ(Formatters::bytes(999'500), "1.0 MB");
+    EXPECT_EQ(Formatters::bytes(999'500), "1 MB");
     EXPECT_EQ(Formatters::bytes(1'234'567'890), "1.2 GB");
-    EXPECT_EQ(Formatters::bytes(999'960'000), "1.0 GB");
+    EXPECT_EQ(Formatters::bytes(999'960'000), "1 GB");
+    EXPECT_EQ(Formatters::bytes(15'500'000), "15.5 MB");
     EXPECT_EQ(Formatters::bytes(-1), std::nullopt);
     EXPECT_EQ(Formatters::bytes(std::nullopt), std::nullopt);
 }

@@ -17,6 +17,7 @@
 #include "engine/formats/point_cloud_writer.h"
 #include "engine/photos/photo_finder.h"
 #include "engine/reconstruction/engine_log.h"
+#include "common/formatters.h"
 
 namespace pelorin::engine {
 
@@ -29,8 +30,8 @@ std::string EngineError::description() const {
         case Kind::noSpace:
             return text;
         case Kind::notSupported:
-            return "This Mac cannot run Object Capture. It needs Apple silicon or a GPU with ray "
-                   "tracing support.";
+            return "This computer cannot build models. Install the colmap package, then start "
+                   "Studio again.";
         case Kind::cancelled:
             return "Processing was cancelled.";
     }
@@ -46,7 +47,7 @@ using link::ProcessingDetail;
 using link::ProcessingOptions;
 
 const std::string genericFailure =
-    "These photos could not be turned into a 3D model. Object Capture needs 20 or more "
+    "These photos could not be turned into a 3D model. Studio needs 20 or more "
     "overlapping photos of one object, taken all the way around it. Separate photos of different "
     "things cannot be joined.";
 
@@ -190,7 +191,7 @@ class EventLoop {
         return Step::next;
     }
     Step on(const events::AutomaticDownsampling&, const fs::path&) {
-        report("Photos were downscaled to fit this Mac's memory.");
+        report("Photos were downscaled to fit this computer's memory.");
         return Step::next;
     }
     Step on(const events::StitchingIncomplete&, const fs::path&) {
@@ -259,44 +260,21 @@ std::vector<fs::path> photoURLs(const fs::path& folder) {
     return PhotoFinder::photoURLs(folder);
 }
 
-std::string formatFileSize(std::int64_t bytes) {
-    if (bytes < 1000) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
-    static constexpr const char* units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
-    double value = static_cast<double>(bytes);
-    int unit = -1;
-    while (value >= 1000 && unit < 5) {
-        value /= 1000;
-        ++unit;
-    }
-    char text[32];
-    // Kilobytes are shown whole, larger units with one decimal unless it is zero.
-    if (unit == 0) {
-        std::snprintf(text, sizeof text, "%.0f %s", std::round(value), units[unit]);
-    } else {
-        std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
-        std::string shown = text;
-        const auto point = shown.find(".0 ");
-        if (point != std::string::npos) shown.erase(point, 2);
-        return shown;
-    }
-    return text;
-}
-
 EngineError mapError(const AttemptError& error) {
     if (const auto* engine = std::get_if<EngineError>(&error)) return *engine;
     if (const auto* service = std::get_if<PhotogrammetryError>(&error)) {
-        log::error("Object Capture error: %s", service->description.c_str());
+        log::error("reconstruction error: %s", service->description.c_str());
         switch (service->kind) {
             case PhotogrammetryError::Kind::invalidImages:
                 return EngineError::failed(
-                    "Object Capture could not read these photos. Use sharp HEIC, JPEG, PNG or TIFF "
+                    "Studio could not read these photos. Use sharp HEIC, JPEG, PNG or TIFF "
                     "photos of one object.");
             case PhotogrammetryError::Kind::invalidOutput:
                 return EngineError::failed(
                     "Studio could not write the model file. Quit Studio, open it again and press "
                     "Try Again.");
             case PhotogrammetryError::Kind::insufficientStorage:
-                return EngineError::noSpace("This Mac needs " + formatFileSize(service->bytes) +
+                return EngineError::noSpace("This computer needs " + common::Formatters::bytes(std::max<std::int64_t>(service->bytes, 0)).value() +
                                             " more free disk space to build this model. Free up "
                                             "some space and press Try Again.");
             case PhotogrammetryError::Kind::other:
@@ -304,7 +282,7 @@ EngineError mapError(const AttemptError& error) {
         }
         return EngineError::failed(genericFailure);
     }
-    log::error("Object Capture error: %s", std::get<FileSystemFailure>(error).description.c_str());
+    log::error("reconstruction error: %s", std::get<FileSystemFailure>(error).description.c_str());
     return EngineError::failed(genericFailure);
 }
 
@@ -367,7 +345,7 @@ pelorin::Expected<EngineOutput, AttemptError> attempt(
         if (progress) {
             progress({0, std::nullopt, std::nullopt,
                       "Over 300 photos: the phone's motion data and the stricter object option "
-                      "were not used, so the Mac could read the photos straight from disk."});
+                      "were not used, so Studio could read the photos straight from disk."});
         }
         auto made = service->makeSession(inputs.images, configuration);
         if (!made) return unexpected(AttemptError(made.error()));

@@ -128,9 +128,6 @@ std::vector<std::filesystem::path> photoURLs(const std::filesystem::path& folder
 // Any failure as the error the user is shown.
 EngineError mapError(const AttemptError& error);
 
-// A byte count the way file sizes are shown: decimal units ("1.2 GB", "512 KB").
-std::string formatFileSize(std::int64_t bytes);
-
 }  // namespace PhotogrammetryEngine
 
 }  // namespace pelorin::engine

@@ -253,7 +253,7 @@ TEST_F(EngineTest, NoSpaceAndTooFewPhotosAreNotRetried) {
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind, EngineError::Kind::noSpace);
     EXPECT_EQ(result.error().description(),
-              "This Mac needs 1.2 GB more free disk space to build this model. Free up some space "
+              "This computer needs 1.2 GB more free disk space to build this model. Free up some space "
               "and press Try Again.");
     EXPECT_EQ(requests().size(), 1u);
     EXPECT_TRUE(notes().empty());
@@ -295,7 +295,7 @@ TEST_F(EngineTest, OverThreeHundredPhotosAreReadFromTheFolder) {
     ASSERT_TRUE(result);
     EXPECT_FALSE(result->usedMotionData);
     EXPECT_EQ(notes(), std::vector<std::string>{"Over 300 photos: the phone's motion data and the "
-                                                "stricter object option were not used, so the Mac "
+                                                "stricter object option were not used, so Studio "
                                                 "could read the photos straight from disk."});
     EXPECT_EQ(replay_->record()->folders.size(), 1u);
 }
@@ -346,7 +346,7 @@ TEST_F(EngineTest, MainModelErrorAndEndsWithoutCompletion) {
     auto bad = PhotogrammetryEngine::attempt(replay_, inputs_, inputs_.options, false, nullptr);
     ASSERT_FALSE(bad);
     EXPECT_EQ(PhotogrammetryEngine::mapError(bad.error()).description(),
-              "Object Capture could not read these photos. Use sharp HEIC, JPEG, PNG or TIFF "
+              "Studio could not read these photos. Use sharp HEIC, JPEG, PNG or TIFF "
               "photos of one object.");
 
     script.steps = {{.kind = Kind::inputComplete}};
@@ -377,25 +377,14 @@ TEST_F(EngineTest, CancellationLeavesThePreviousOutputAlone) {
               Bytes(previous.begin(), previous.end()));
 }
 
-TEST(EngineErrors, TextsAndFileSizes) {
-    EXPECT_EQ(EngineError::cancelled().description(), "Processing was cancelled.");
-    EXPECT_EQ(
-        EngineError::notSupported().description(),
-        "This Mac cannot run Object Capture. It needs Apple silicon or a GPU with ray tracing "
-        "support.");
+// A file-system failure is the generic failure, whatever the system said.
+TEST(EngineErrors, AFileSystemFailureIsTheGenericFailure) {
     EXPECT_EQ(
         PhotogrammetryEngine::mapError(AttemptError(FileSystemFailure{"Permission denied"})),
-        EngineError::failed("These photos could not be turned into a 3D model. Object Capture "
+        EngineError::failed("These photos could not be turned into a 3D model. Studio "
                             "needs 20 or more overlapping photos of one object, taken all the "
                             "way around it. Separate photos of different things cannot be "
                             "joined."));
-    using PhotogrammetryEngine::formatFileSize;
-    EXPECT_EQ(formatFileSize(999), "999 bytes");
-    EXPECT_EQ(formatFileSize(1000), "1 KB");
-    EXPECT_EQ(formatFileSize(512'400), "512 KB");
-    EXPECT_EQ(formatFileSize(1'234'000'000), "1.2 GB");
-    EXPECT_EQ(formatFileSize(2'000'000'000), "2 GB");
-    EXPECT_EQ(formatFileSize(15'500'000), "15.5 MB");
 }
 
 TEST(EngineSupport, UnsupportedServiceFailsAtOnce) {

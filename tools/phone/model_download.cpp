@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "common/files/file_reader.h"
+#include "engine/formats/glb_reader.h"
 #include "engine/formats/usdz_check.h"
 
 namespace pelorin::link {
@@ -20,8 +21,10 @@ std::string systemReason(int error) {
 
 }  // namespace
 
-ModelDownload::ModelDownload(const Uuid& id, const std::filesystem::path& folder)
-    : fileURL_(folder / (id.string() + ".usdz")), lastChunkAt_(std::chrono::system_clock::now()) {
+ModelDownload::ModelDownload(const Uuid& id, const std::filesystem::path& folder, Format format)
+    : fileURL_(folder / (id.string() + (format == Format::glb ? ".glb" : ".usdz"))),
+      lastChunkAt_(std::chrono::system_clock::now()),
+      format_(format) {
     std::error_code ignored;
     std::filesystem::remove(fileURL_, ignored);
     handle_ = ::open(fileURL_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -36,7 +39,8 @@ ModelDownload::ModelDownload(ModelDownload&& other) noexcept
       received_(other.received_),
       lastChunkAt_(other.lastChunkAt_),
       total_(other.total_),
-      handle_(std::exchange(other.handle_, -1)) {}
+      handle_(std::exchange(other.handle_, -1)),
+      format_(other.format_) {}
 
 ModelDownload& ModelDownload::operator=(ModelDownload&& other) noexcept {
     if (this != &other) {
@@ -46,6 +50,7 @@ ModelDownload& ModelDownload::operator=(ModelDownload&& other) noexcept {
         lastChunkAt_ = other.lastChunkAt_;
         total_ = other.total_;
         handle_ = std::exchange(other.handle_, -1);
+        format_ = other.format_;
     }
     return *this;
 }
@@ -98,7 +103,9 @@ ModelDownload::Result ModelDownload::verify() const {
     auto file = common::readFile(fileURL_, static_cast<std::uint64_t>(*total_));
     if (!file) return unexpected(corrupt());
     const auto bytes = file->bytes();
-    if (static_cast<std::int64_t>(bytes.size()) != *total_ || !engine::isUsdzPackage(bytes)) {
+    const bool wellFormed =
+        format_ == Format::glb ? engine::parseGlb(bytes).hasValue() : engine::isUsdzPackage(bytes);
+    if (static_cast<std::int64_t>(bytes.size()) != *total_ || !wellFormed) {
         return unexpected(corrupt());
     }
     return std::monostate{};

@@ -14,16 +14,18 @@
 namespace pelorin::link {
 
 // Assembles a model file that a desktop sends as modelChunk frames, in order, into
-// "<folder>/<UUID>.usdz", and checks that the result is a well-formed USDZ package. Failures
+// "<folder>/<UUID>.usdz" (or ".glb"), and checks that the result is a well-formed USDZ package
+// (or a GLB file that reads as a model). Failures
 // are returned to the owner, which decides whether to discard the file and ask again; only
 // discard deletes it. Not thread-safe: the owner uses it from one place at a time.
 class ModelDownload {
   public:
     using Result = Expected<std::monostate, common::FileError>;
+    enum class Format { usdz, glb };
 
     // Replaces any file of that name with an empty one. When it cannot be opened, creation
     // still succeeds and every append fails.
-    ModelDownload(const Uuid& id, const std::filesystem::path& folder);
+    ModelDownload(const Uuid& id, const std::filesystem::path& folder, Format format = Format::usdz);
     ~ModelDownload();
     ModelDownload(ModelDownload&& other) noexcept;
     ModelDownload& operator=(ModelDownload&& other) noexcept;
@@ -34,7 +36,7 @@ class ModelDownload {
     // chunk announced. A refused chunk writes nothing.
     Result append(std::span<const std::uint8_t> chunk, std::int64_t offset, std::int64_t total);
     Result close();
-    // The whole file, once complete: of the announced size and a USDZ package.
+    // The whole file, once complete: of the announced size and a model of its format.
     Result verify() const;
     // Closes and deletes the file, ignoring errors.
     void discard();
@@ -53,6 +55,7 @@ class ModelDownload {
     std::chrono::system_clock::time_point lastChunkAt_;
     std::optional<std::int64_t> total_;
     int handle_ = -1;
+    Format format_ = Format::usdz;
 };
 
 // Discards every download of the list.

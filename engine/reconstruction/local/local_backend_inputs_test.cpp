@@ -63,7 +63,7 @@ TEST(LocalBackendInputsTest, UnrelatedPhotosFailWithTheUnreadablePhotosText) {
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind, EngineError::Kind::failed);
     EXPECT_EQ(result.error().text,
-              "Object Capture could not read these photos. Use sharp HEIC, JPEG, PNG or TIFF "
+              "Studio could not read these photos. Use sharp HEIC, JPEG, PNG or TIFF "
               "photos of one object.");
 }
 
@@ -99,7 +99,7 @@ TEST(LocalBackendInputsTest, AFullDiskGivesTheNoSpaceText) {
     umount2(disk.c_str(), MNT_DETACH);
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind, EngineError::Kind::noSpace);
-    EXPECT_TRUE(result.error().text.starts_with("This Mac needs ")) << result.error().text;
+    EXPECT_TRUE(result.error().text.starts_with("This computer needs ")) << result.error().text;
     EXPECT_TRUE(result.error().text.ends_with(
         " more free disk space to build this model. Free up some space and press Try Again."))
         << result.error().text;

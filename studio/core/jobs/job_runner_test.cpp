@@ -149,7 +149,7 @@ TEST_F(RunnerTest, FailureKeepsTheCheckpointAndShowsTheReason) {
     ASSERT_TRUE(waitUntil([&] { return phaseIs(id, JobPhase::failed) && idle(); }));
     EXPECT_EQ(
         job(id).message,
-        "This Mac needs 3 GB more free disk space to build this model. Free up some space and "
+        "This computer needs 3 GB more free disk space to build this model. Free up some space and "
         "press Try Again.");
     EXPECT_TRUE(fs::exists(StudioJob::checkpointFolder(root_, id)));
     EXPECT_FALSE(job(id).outputs);

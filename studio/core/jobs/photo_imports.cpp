@@ -47,7 +47,7 @@ std::string lowercaseExtension(const fs::path& file) {
 void zippedNotice(JobStore& store, const std::string& zipName) {
     store.showNotice(
         "These photos are still zipped",
-        "Double-click " + zipName + " in Finder to unzip it, then import the folder it makes.");
+        "Extract " + zipName + " in your file manager, then import the folder it makes.");
 }
 
 // What the copy task yields: the manifest (possibly none), or the first error.
@@ -149,7 +149,7 @@ void JobStore::importFolder(const fs::path& chosen, Done done) {
                 }
             } else if (std::holds_alternative<PhotoFinder::Unreadable>(outcome)) {
                 showNotice("Studio cannot open this folder",
-                           "macOS did not allow Studio to read " + folderName +
+                           "The system did not allow Studio to read " + folderName +
                                ". Click Import Photos and choose the folder there.");
             } else {
                 auto& found = std::get<PhotoFinder::Found>(outcome);

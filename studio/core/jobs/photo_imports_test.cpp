@@ -92,7 +92,7 @@ TEST_F(ImportTest, ZipsAndOtherFilesBecomeNotices) {
     finish([&](auto done) { store_->importItems({chosen_ / "Capture.ZIP"}, done); });
     EXPECT_EQ(noticeTitle(), "These photos are still zipped");
     EXPECT_EQ(noticeMessage(),
-              "Double-click Capture.ZIP in Finder to unzip it, then import the folder it makes.");
+              "Extract Capture.ZIP in your file manager, then import the folder it makes.");
     finish([&](auto done) { store_->importItems({chosen_ / "notes.txt"}, done); });
     EXPECT_EQ(noticeTitle(), "This is not a photo");
     EXPECT_EQ(noticeMessage(),
@@ -113,7 +113,7 @@ TEST_F(ImportTest, FolderOutcomesWithoutPhotos) {
     finish([&](auto done) { store_->importFolder(chosen_ / "Missing", done); });
     EXPECT_EQ(noticeTitle(), "Studio cannot open this folder");
     EXPECT_EQ(noticeMessage(),
-              "macOS did not allow Studio to read Missing. Click Import Photos and choose the "
+              "The system did not allow Studio to read Missing. Click Import Photos and choose the "
               "folder there.");
     EXPECT_TRUE(store_->jobs().empty());
 }

@@ -65,7 +65,7 @@ class Peer {
 
     // The studio's model formats, protocol version and platform, as sent in the welcome.
     static const std::vector<std::string>& modelFormats();
-    static constexpr const char* platform = "macos";
+    static constexpr const char* platform = "linux";
     static constexpr std::uint64_t unpairedMaxBody = 65'536;
 
     Peer(std::shared_ptr<PeerLink> connection, std::shared_ptr<CodeBox> codeBox,

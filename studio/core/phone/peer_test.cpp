@@ -87,7 +87,7 @@ TEST_F(PeerTest, PairingWelcomesAndRaisesTheBodyLimit) {
     EXPECT_EQ(info.appVersion, "1.0 (1)");
     EXPECT_EQ(info.protocolVersion, 4);
     EXPECT_TRUE(info.photogrammetrySupported);
-    EXPECT_EQ(info.platform, "macos");
+    EXPECT_EQ(info.platform, "linux");
     EXPECT_EQ(info.modelFormats, (std::vector<std::string>{"usdz", "glb"}));
     EXPECT_EQ(link->maxBody, 536'870'912u);
     EXPECT_TRUE(peer->paired());

@@ -106,7 +106,7 @@ std::string computerName() {
     }
     char name[256] = {};
     if (gethostname(name, sizeof name - 1) == 0 && name[0] != '\0') return name;
-    return "Mac";
+    return "Linux computer";
 }
 
 std::string studioAppVersion() {
@@ -301,7 +301,7 @@ void StudioLink::sendStatus(Peer& peer, const Uuid& captureID) {
         status.captureID = captureID;
         status.phase = JobPhase::failed;
         status.fraction = 0;
-        status.message = "This Mac does not have that capture.";
+        status.message = "This computer does not have that capture.";
     }
     peer.connection().send(link::msg::Status{status});
 }

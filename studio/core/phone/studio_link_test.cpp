@@ -183,7 +183,7 @@ TEST_F(StudioLinkTest, APhonePairsUploadsFollowsItsJobAndDownloadsTheModel) {
         [&](const msg::Status& s) { return s.status.captureID == unknown; });
     ASSERT_TRUE(known && missing);
     EXPECT_EQ(std::get<msg::Status>(missing->message).status.message,
-              "This Mac does not have that capture.");
+              "This computer does not have that capture.");
     EXPECT_EQ(std::get<msg::Status>(missing->message).status.phase, JobPhase::failed);
 
     phone.connection().send(msg::RequestModel{manifest.id});
