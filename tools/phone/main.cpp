@@ -458,7 +458,9 @@ int main(int argc, char** argv) {
         session.connection().send(msg::RequestStatus{ids});
         // The store stops the job on the main thread; its cancelled status follows.
         const auto last = session.follow(ids[0]);
-        return last.phase == link::JobPhase::cancelled ? 0 : 1;
+        if (last.phase != link::JobPhase::cancelled)
+            fail("the job was not running: it is " + std::string(link::title(last.phase)));
+        return 0;
     }
     // download
     const auto kind =

@@ -3,10 +3,12 @@
 #include "studio/core/phone/studio_link.h"
 
 #include <QSettings>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <future>
 #include <mutex>
 
 #include "engine/formats/usdz_check.h"
@@ -28,9 +30,13 @@ using testing::waitUntil;
 // A phone: a client connection and everything it has received.
 class Phone {
   public:
-    Phone(link::LinkRuntime& runtime, std::uint16_t port, std::optional<std::string> fingerprint) {
+    // With `gate`, the phone stops reading at its first model chunk until the gate opens, as a
+    // phone on a slow network does.
+    Phone(link::LinkRuntime& runtime, std::uint16_t port, std::optional<std::string> fingerprint,
+          std::shared_future<void> gate = {}) {
         connection_ = link::LinkConnection::client(runtime, {"127.0.0.1", port}, fingerprint);
-        connection_->onMessage = [this](link::Frame frame) {
+        connection_->onMessage = [this, gate](link::Frame frame) {
+            if (gate.valid() && std::holds_alternative<msg::ModelChunk>(frame.message)) gate.wait();
             std::lock_guard guard(lock_);
             received_.push_back(std::move(frame));
         };
@@ -258,6 +264,57 @@ TEST_F(StudioLinkTest, ModelsGoOutInMebibyteChunksInThePhonesFormat) {
     ASSERT_TRUE(noGlb);
     EXPECT_EQ(std::get<msg::Error>(noGlb->message).message,
               "This model was made for iPhone. Use Build Again on this phone for an Android copy.");
+}
+
+// Downloads must not hold the worker pool while they wait for the network: with more phones
+// downloading than the pool has threads, a folder import still runs, and every model arrives
+// whole once the phones read again.
+TEST_F(StudioLinkTest, StalledDownloadsNeverHoldUpAnImport) {
+    StudioJob finished;
+    finished.id = Uuid::random();
+    finished.name = "Done";
+    finished.phase = JobPhase::finished;
+    const fs::path jobs = scratch_ / "Studio" / "Jobs";
+    ASSERT_FALSE(writeJobFile(jobs, finished));
+    std::vector<std::uint8_t> usdz(24 << 20);
+    for (std::size_t i = 0; i < usdz.size(); ++i) usdz[i] = static_cast<std::uint8_t>(i * 13 + 5);
+    pelorin::testing::writeFile(StudioJob::outputFolder(jobs, finished.id) / "model.usdz", usdz);
+    for (int i = 0; i < 12; ++i)
+        pelorin::testing::writeFile(scratch_ / "Mug" / ("IMG_" + std::to_string(i) + ".jpg"), "x");
+    link_.reset();
+    store_ = std::make_unique<JobStore>(jobs, std::make_shared<engine::ReplayBackend>());
+    link_ = std::make_unique<StudioLink>(*store_, runtime_, preferences_);
+    const auto port = listen();
+
+    auto* pool = QThreadPool::globalInstance();
+    const int threads = pool->maxThreadCount();
+    pool->setMaxThreadCount(2);
+    std::promise<void> open;
+    const std::shared_future<void> gate = open.get_future().share();
+    link::LinkRuntime phoneRuntime(4);
+    std::vector<std::unique_ptr<Phone>> phones;
+    for (int i = 0; i < 3; ++i) {
+        phones.push_back(std::make_unique<Phone>(phoneRuntime, port, std::nullopt, gate));
+        phones.back()->connection().send(msg::Hello{hello(link_->pairingCode())});
+        ASSERT_TRUE(phones.back()->take<msg::Welcome>());
+        phones.back()->connection().send(msg::RequestModel{finished.id});
+    }
+
+    bool imported = false;
+    store_->importItems({scratch_ / "Mug"}, [&] { imported = true; });
+    EXPECT_TRUE(waitUntil([&] { return imported; }, std::chrono::seconds(10)));
+    open.set_value();
+    for (auto& phone : phones) {
+        std::vector<std::uint8_t> received;
+        while (received.size() < usdz.size()) {
+            auto chunk = phone->take<msg::ModelChunk>();
+            ASSERT_TRUE(chunk);
+            received.insert(received.end(), chunk->body.begin(), chunk->body.end());
+        }
+        EXPECT_TRUE(received == usdz);
+    }
+    pool->setMaxThreadCount(threads);
+    EXPECT_EQ(store_->jobs().size(), 2u);
 }
 
 TEST_F(StudioLinkTest, LargeFramesOnlyAfterPairingAndStatusesOnlyToPairedPhones) {
