@@ -22,13 +22,21 @@ namespace fs = std::filesystem;
 namespace PhotoFinder = engine::PhotoFinder;
 
 // Runs `work` on the worker pool and hands its result to `then` on the store's thread, unless
-// the store has gone by then.
-template <class Work, class Then>
-void inBackground(JobStore* store, Work work, Then then) {
+// the store has gone by then. Whatever `work` throws becomes `failed(reason)`'s result: an
+// exception on a pool thread would end the program.
+template <class Work, class Failed, class Then>
+void inBackground(JobStore* store, Work work, Failed failed, Then then) {
     QPointer<JobStore> guard(store);
     QThreadPool::globalInstance()->start(
-        [guard, work = std::move(work), then = std::move(then)]() mutable {
-            auto result = work();
+        [guard, work = std::move(work), failed = std::move(failed),
+         then = std::move(then)]() mutable {
+            auto result = [&] {
+                try {
+                    return work();
+                } catch (const std::exception& error) {
+                    return failed(error.what());
+                }
+            }();
             QMetaObject::invokeMethod(
                 guard.data(),
                 [guard, then = std::move(then), result = std::move(result)]() mutable {
@@ -137,6 +145,9 @@ void JobStore::importFolder(const fs::path& chosen, Done done) {
     const std::string folderName = folder.filename().string();
     inBackground(
         this, [folder] { return PhotoFinder::find(folder); },
+        [](std::string reason) -> PhotoFinder::Outcome {
+            return PhotoFinder::Unreadable{std::move(reason)};
+        },
         [this, folder, folderName, done](PhotoFinder::Outcome outcome) {
             if (const auto* none = std::get_if<PhotoFinder::NoPhotos>(&outcome)) {
                 if (none->zipName) {
@@ -189,6 +200,7 @@ void JobStore::createJobFromPhotos(std::vector<fs::path> photos, std::string pro
         [photos = std::move(photos), images, manifestCandidate] {
             return copyPhotos(photos, images, manifestCandidate);
         },
+        [](std::string reason) { return CopyResult{std::nullopt, std::move(reason)}; },
         [this, id, count, provisionalName, message, done](CopyResult result) {
             if (result.error) {
                 std::error_code ignored;
