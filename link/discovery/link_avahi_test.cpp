@@ -8,9 +8,11 @@
 #include <thread>
 
 #include "link/discovery/avahi_session.h"
+#include "link/discovery/host_name.h"
 #include "link/discovery/link_browser.h"
 #include "link/transport/link_server.h"
 #include "tests/support/link_pair.h"
+#include "tests/support/process_state.h"
 
 namespace pelorin::link {
 namespace {
@@ -203,4 +205,25 @@ TEST_F(LinkAvahiTest, ATakenNameIsReplacedByTheDaemonsAlternative) {
 }
 
 }  // namespace
+// A bare host name ("mybox") is one phones usually cannot resolve: the pairing link carries the
+// name the daemon publishes, which resolves to an address where the studio listens.
+TEST_F(LinkAvahiTest, ThePairingHostIsTheDaemonsNameAndResolvesHere) {
+    const std::string host = networkHostName();
+    EXPECT_EQ(host, publishedHostName().value_or("(none)"));
+    EXPECT_TRUE(host.ends_with(".local")) << host;
+    auto server = startServer(unique("host"));
+    registeredName(*server);
+    const auto resolved = pelorin::testing::runCommand("timeout 20 avahi-resolve -4 -n '" + host +
+                                                       "' 2>&1");
+    const auto tab = resolved.output.find('\t');
+    ASSERT_NE(tab, std::string::npos) << resolved.output;
+    std::string address = resolved.output.substr(tab + 1);
+    while (!address.empty() && std::isspace(static_cast<unsigned char>(address.back())))
+        address.pop_back();
+    auto phone = LinkConnection::client(runtime, {address, *server->port()}, identity.fingerprint());
+    auto log = record(*phone);
+    phone->start();
+    EXPECT_TRUE(log->waitForState(Kind::ready)) << address;
+}
+
 }  // namespace pelorin::link

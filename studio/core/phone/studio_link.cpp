@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "common/files/file_reader.h"
+#include "link/discovery/host_name.h"
 #include "link/transport/link_connection.h"
 #include "link/transport/link_runtime.h"
 #include "link/transport/link_server.h"
@@ -85,13 +86,6 @@ class Delivery : public std::enable_shared_from_this<Delivery> {
 
 }  // namespace
 
-std::string networkHostName() {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0) return {};
-    const std::string host = name;
-    return host == "localhost" ? std::string() : host;
-}
-
 std::string computerName() {
     std::ifstream info("/etc/machine-info");
     std::string line;
@@ -116,7 +110,7 @@ std::string studioAppVersion() {
 StudioLink::StudioLink(JobStore& store, link::LinkRuntime& runtime, QSettings& preferences,
                        QObject* parent)
     : QObject(parent), store_(store), runtime_(runtime), preferences_(preferences) {
-    hostName_ = networkHostName();
+    hostName_ = link::networkHostName();
     auto identity = link::SecureLink::Identity::loadOrCreate(store.jobsRoot().parent_path() /
                                                              "link-identity.key");
     if (identity) identity_ = std::move(identity.value());

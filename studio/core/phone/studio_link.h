@@ -113,8 +113,6 @@ class StudioLink : public QObject {
     std::chrono::milliseconds silenceLimit_ = silenceLimit;
 };
 
-// The computer's host name, empty when it is "localhost"; and the name people know it by.
-std::string networkHostName();
 std::string computerName();
 
 // The desktop app's version as phones see it: short version and build number.
