@@ -23,6 +23,7 @@
 #include "link/records/record_coding.h"
 #include "link/transport/link_connection.h"
 #include "link/transport/link_runtime.h"
+#include "tools/command_line.h"
 #include "tools/phone/model_download.h"
 
 namespace fs = std::filesystem;
@@ -51,8 +52,7 @@ constexpr const char* usageText =
     "  cancel <id>                   cancels a job\n";
 
 int usage() {
-    std::fputs(usageText, stderr);
-    return 2;
+    return tools::usageError(usageText);
 }
 
 [[noreturn]] void fail(const std::string& message) {
@@ -344,6 +344,8 @@ std::optional<Uuid> captureId(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (auto answered = tools::answerStandardOptions(argc, argv, "pelorin-phone", usageText))
+        return *answered;
     std::optional<link::PairingLink> target;
     std::string host, code;
     std::optional<std::uint16_t> port;
@@ -365,10 +367,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (argument == "--help" || argument == "-h") {
-            std::fputs(usageText, stdout);
-            return 0;
-        } else if (argument == "--link" && hasValue) {
+        if (argument == "--link" && hasValue) {
             target = link::PairingLink::parse(argv[++i]);
             if (!target) fail("that is not a pairing link");
         } else if (argument == "--host" && hasValue) {

@@ -21,6 +21,7 @@
 #include "tools/sample-set/sample_capture.h"
 #include "tools/sample-set/view_check.h"
 #include "common/bytes.h"
+#include "tools/command_line.h"
 
 namespace fs = std::filesystem;
 using namespace pelorin;
@@ -34,11 +35,13 @@ constexpr double lensMillimetres = 35.0;
 // for features to match at the small size) at half the size.
 constexpr double reducedScale = 0.5;
 
+constexpr const char* usageText =
+    "usage: pelorin-sample-set <render-folder> --photos <folder> --truth <folder> "
+    "[--reduced <folder>] [--check]\n"
+    "  packs rendered views into the sample photos, their truth and the reduced test set\n";
+
 int usage() {
-    std::fprintf(stderr,
-                 "usage: pelorin-sample-set <render-folder> --photos <folder> --truth <folder> "
-                 "[--reduced <folder>] [--check]\n");
-    return 2;
+    return tools::usageError(usageText);
 }
 
 bool fail(const std::string& message) {
@@ -139,6 +142,9 @@ bool check(const fs::path& renders, const evaluation::TruthCameras& cameras,
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (auto answered =
+            tools::answerStandardOptions(argc, argv, "pelorin-sample-set", usageText))
+        return *answered;
     std::optional<fs::path> renders, photos, truth, reduced;
     bool wantCheck = false;
     for (int i = 1; i < argc; ++i) {
