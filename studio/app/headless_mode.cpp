@@ -15,6 +15,7 @@
 #include "studio/app/sample_folder.h"
 #include "studio/core/jobs/job_store.h"
 #include "studio/core/phone/studio_link.h"
+#include "studio/platform/single_instance.h"
 #include "studio/platform/sleep_inhibitor.h"
 
 namespace {
@@ -48,6 +49,12 @@ int runHeadless(int argc, char* argv[]) {
 
     using namespace pelorin;
     const auto& root = studio::StudioJob::jobsRoot();
+    studio::SingleInstance instance(root.parent_path(), false);
+    if (instance.outcome() == studio::SingleInstance::Outcome::raisedOther) return 0;
+    if (instance.outcome() != studio::SingleInstance::Outcome::first) {
+        std::fprintf(stderr, "pelorin-studio: %s\n", instance.message().c_str());
+        return 1;
+    }
     studio::JobStore store(root, engine::defaultPhotogrammetryService(), studio::inhibitIdleSleep);
     store.setSampleFolder(studio::findSampleFolder());
     link::LinkRuntime runtime;
