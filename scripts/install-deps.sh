@@ -17,6 +17,8 @@ packages=(
   libopencv-dev libheif-dev libqrencode-dev colmap libexif-dev libsqlite3-dev
   # tests
   libgtest-dev libgmock-dev libbenchmark-dev avahi-daemon avahi-utils dbus iproute2 xvfb xauth libgl1-mesa-dri unzip
+  # the package and its checks
+  dpkg-dev desktop-file-utils appstream
   # benchmark baselines
   assimp-utils
 )
