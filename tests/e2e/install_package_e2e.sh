@@ -4,6 +4,7 @@
 # without leftovers.
 #   install_package_e2e.sh <build-folder>
 set -euo pipefail
+. "$(dirname "$0")/studio_process.sh"
 build=$1
 work=$(mktemp -d /tmp/pelorin-package.XXXXXX)
 studio_pid=""
@@ -51,10 +52,7 @@ done
 PELORIN_STUDIO_HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
     "$root/usr/bin/pelorin-studio" --no-window >"$work/studio.log" 2>&1 &
 studio_pid=$!
-for _ in $(seq 100); do
-    grep -q '^pairing link: pelorin3d://' "$work/studio.log" && break
-    sleep 0.1
-done
+wait_for_pairing_link "$work/studio.log" || true
 grep -q '^pairing link: pelorin3d://' "$work/studio.log" ||
     { cat "$work/studio.log"; fail "the installed studio printed no pairing link"; }
 kill -TERM "$studio_pid"

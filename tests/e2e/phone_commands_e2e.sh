@@ -3,6 +3,7 @@
 # the studio is stopped with SIGTERM while two phones are in the middle of a download.
 #   phone_commands_e2e.sh <pelorin-studio> <pelorin-phone>
 set -euo pipefail
+. "$(dirname "$0")/studio_process.sh"
 studio=$1
 phone=$2
 work=$(mktemp -d /tmp/pelorin-e2e.XXXXXX)
@@ -21,10 +22,7 @@ for i in $(seq -w 1 12); do head -c 30000 /dev/urandom >"$work/photos/IMG_$i.jpg
 export PELORIN_STUDIO_HOME="$work/home" XDG_CONFIG_HOME="$work/config" PELORIN_PHOTOGRAMMETRY=replay
 "$studio" --no-window >"$work/studio.log" 2>&1 &
 studio_pid=$!
-for _ in $(seq 100); do
-    grep -q '^pairing link: ' "$work/studio.log" && break
-    sleep 0.1
-done
+wait_for_pairing_link "$work/studio.log" || true
 link=$(sed -n 's/^pairing link: //p' "$work/studio.log")
 port=$(sed -n 's/^listening on port //p' "$work/studio.log")
 [ -n "$link" ] || { cat "$work/studio.log"; fail "the studio did not start listening"; }

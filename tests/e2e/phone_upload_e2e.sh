@@ -4,6 +4,7 @@
 # upload cut off half-way and resumed.
 #   phone_upload_e2e.sh <pelorin-studio> <pelorin-phone>
 set -euo pipefail
+. "$(dirname "$0")/studio_process.sh"
 studio=$1
 phone=$2
 work=$(mktemp -d /tmp/pelorin-e2e.XXXXXX)
@@ -24,10 +25,7 @@ photos "$work/second"
 export PELORIN_STUDIO_HOME="$work/home" XDG_CONFIG_HOME="$work/config" PELORIN_PHOTOGRAMMETRY=replay
 "$studio" --no-window >"$work/studio.log" 2>&1 &
 studio_pid=$!
-for _ in $(seq 100); do
-    grep -q '^pairing link: ' "$work/studio.log" && break
-    sleep 0.1
-done
+wait_for_pairing_link "$work/studio.log" || true
 link=$(sed -n 's/^pairing link: //p' "$work/studio.log")
 [ -n "$link" ] || { echo "the studio did not start listening"; cat "$work/studio.log"; exit 1; }
 

@@ -4,6 +4,7 @@
 # folder runs beside it, and the lock of a killed studio is taken over.
 #   single_instance_e2e.sh <pelorin-studio>
 set -uo pipefail
+. "$(dirname "$0")/studio_process.sh"
 studio=$1
 work=$(mktemp -d /tmp/pelorin-single.XXXXXX)
 pids=()
@@ -19,10 +20,7 @@ export XDG_CONFIG_HOME="$work/config" PELORIN_PHOTOGRAMMETRY=replay
 start() {
     PELORIN_STUDIO_HOME="$work/$1" "$studio" --no-window >"$work/$1.log" 2>&1 &
     pids+=($!)
-    for _ in $(seq 100); do
-        grep -q '^pairing link: ' "$work/$1.log" && return 0
-        sleep 0.1
-    done
+    wait_for_pairing_link "$work/$1.log" && return 0
     cat "$work/$1.log"
     fail "the studio on $1 did not start"
 }
