@@ -67,23 +67,16 @@ class HookedService : public PhotogrammetryService {
     std::shared_ptr<ReplayBackend> inner_;
 };
 
-ReplayScript quick() {
-    ReplayScript script = ReplayScript::successfulRun(0);
-    script.timeScale = 0;
-    return script;
-}
-
 // A script whose every attempt fails as the service would with the given error.
 ReplayScript failing(PhotogrammetryError error) {
     ReplayScript script;
-    script.timeScale = 0;
     script.failProcess = error;
     return script;
 }
 
 class EngineTest : public ::testing::Test {
   protected:
-    EngineTest() : replay_(std::make_shared<ReplayBackend>(quick())) {
+    EngineTest() : replay_(std::make_shared<ReplayBackend>(ReplayScript::successfulRun(0))) {
         inputs_.images = scratch_ / "Images";
         inputs_.output = scratch_ / "Output";
         inputs_.checkpoint = scratch_ / "Checkpoint";
@@ -196,7 +189,6 @@ TEST_F(EngineTest, FractionIsTheMeanOverRequests) {
     inputs_.manifest = manifest("iPhone 15", 0, false);
     inputs_.options.exportPointCloud = true;  // two requests: model and point cloud
     ReplayScript script;
-    script.timeScale = 0;
     script.steps = {{.kind = Kind::requestProgress, .request = 0, .fraction = 0.5},
                     {.kind = Kind::requestProgressInfo,
                      .request = 0,
@@ -320,7 +312,6 @@ TEST_F(EngineTest, PointCloudThatCannotBeSavedIsANoteNotAFailure) {
 TEST_F(EngineTest, ExtraExportErrorIsANote) {
     placeholderPhotos(10);
     ReplayScript script;
-    script.timeScale = 0;
     script.steps = {
         {.kind = Kind::requestError, .request = 1, .error = PhotogrammetryError::other("disk")},
         {.kind = Kind::requestComplete, .request = 0},
@@ -337,7 +328,6 @@ TEST_F(EngineTest, ExtraExportErrorIsANote) {
 TEST_F(EngineTest, MainModelErrorAndEndsWithoutCompletion) {
     placeholderPhotos(10);
     ReplayScript script;
-    script.timeScale = 0;
     script.steps = {{.kind = Kind::requestError,
                      .request = 0,
                      .error = {PhotogrammetryError::Kind::invalidImages, 0, "bad"}},
@@ -389,7 +379,7 @@ TEST(EngineErrors, AFileSystemFailureIsTheGenericFailure) {
 
 TEST(EngineSupport, UnsupportedServiceFailsAtOnce) {
     pelorin::testing::ScratchFolder scratch;
-    ReplayScript script = quick();
+    ReplayScript script = ReplayScript::successfulRun(0);
     script.supported = false;
     auto service = std::make_shared<ReplayBackend>(script);
     Inputs inputs{scratch / "Images", std::nullopt, {}, scratch / "Output", scratch / "Checkpoint"};

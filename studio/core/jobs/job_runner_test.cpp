@@ -15,15 +15,9 @@ using engine::ReplayScript;
 using Kind = ReplayScript::Step::Kind;
 using testing::waitUntil;
 
-ReplayScript quick() {
-    ReplayScript script = ReplayScript::successfulRun(0);
-    script.timeScale = 0;
-    return script;
-}
-
 class RunnerTest : public ::testing::Test {
   protected:
-    RunnerTest() : replay_(std::make_shared<ReplayBackend>(quick())) {}
+    RunnerTest() : replay_(std::make_shared<ReplayBackend>(ReplayScript::successfulRun(0))) {}
 
     void makeStore() {
         store_ = std::make_unique<JobStore>(root_, replay_, [this](const std::string& reason) {
@@ -139,7 +133,6 @@ TEST_F(RunnerTest, WithoutAGlbCopyNoGlbSizeIsRecorded) {
 TEST_F(RunnerTest, FailureKeepsTheCheckpointAndShowsTheReason) {
     const Uuid id = readyJob("Blurry", 1);
     ReplayScript script;
-    script.timeScale = 0;
     script.failProcess = engine::PhotogrammetryError{
         engine::PhotogrammetryError::Kind::insufficientStorage, 3'000'000'000, ""};
     replay_->setScript(script);
@@ -214,7 +207,7 @@ TEST_F(RunnerTest, StoppingTheRunningJobStartsTheNextOneAfterWindingDown) {
     store_->queue(second, std::nullopt, true);
     store_->startNextIfIdle();
     EXPECT_EQ(job(second).phase, JobPhase::queued);
-    replay_->setScript(quick());
+    replay_->setScript(ReplayScript::successfulRun(0));
     store_->stop(first);
     ASSERT_TRUE(waitUntil([&] { return phaseIs(second, JobPhase::finished) && idle(); }));
     EXPECT_EQ(job(first).phase, JobPhase::cancelled);
@@ -227,7 +220,7 @@ TEST_F(RunnerTest, DeletingTheRunningJobDropsItsReportsAndItsFolder) {
     store_->queue(doomed, std::nullopt, true);
     store_->startNextIfIdle();
     store_->queue(next, std::nullopt, true);
-    replay_->setScript(quick());
+    replay_->setScript(ReplayScript::successfulRun(0));
     store_->deleteJob(doomed);
     EXPECT_FALSE(store_->job(doomed));
     ASSERT_TRUE(waitUntil([&] { return phaseIs(next, JobPhase::finished) && idle(); }));

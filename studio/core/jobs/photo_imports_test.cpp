@@ -18,7 +18,6 @@ class ImportTest : public ::testing::Test {
   protected:
     ImportTest() {
         auto script = engine::ReplayScript::successfulRun(0);
-        script.timeScale = 0;
         store_ = std::make_unique<JobStore>(root_, std::make_shared<engine::ReplayBackend>(script));
     }
 

@@ -91,7 +91,6 @@ class StudioLinkTest : public ::testing::Test {
         : preferences_(QString::fromStdString((scratch_ / "prefs.ini").string()),
                        QSettings::IniFormat) {
         auto script = engine::ReplayScript::successfulRun(0);
-        script.timeScale = 0;
         store_ = std::make_unique<JobStore>(scratch_ / "Studio" / "Jobs",
                                             std::make_shared<engine::ReplayBackend>(script));
         link_ = std::make_unique<StudioLink>(*store_, runtime_, preferences_);
