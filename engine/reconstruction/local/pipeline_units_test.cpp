@@ -1,0 +1,142 @@
+// The pipeline's own units, each without COLMAP: the checkpoint, progress, the depth-map file,
+// the support plane, the object's region and the outputs.
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "engine/reconstruction/local/checkpoint.h"
+#include "engine/reconstruction/local/object_region.h"
+#include "engine/reconstruction/local/output_step.h"
+#include "engine/reconstruction/local/run_progress.h"
+#include "engine/reconstruction/local/stereo/depth_map_file.h"
+#include "engine/reconstruction/local/surface/support_plane.h"
+#include "tests/support/scratch_folder.h"
+
+using namespace pelorin;
+using namespace pelorin::engine;
+using namespace pelorin::engine::local;
+namespace fs = std::filesystem;
+
+TEST(Checkpoint, OtherSettingsStartAfreshAndMarkersSurviveTheSame) {
+    pelorin::testing::ScratchFolder folder;
+    Checkpoint checkpoint(folder / "local");
+    ASSERT_TRUE(checkpoint.open(R"({"detail":"medium"})"));
+    ASSERT_TRUE(checkpoint.write("database.db", "features"));
+    ASSERT_TRUE(checkpoint.markDone("features"));
+    ASSERT_TRUE(checkpoint.open(R"({"detail":"medium"})"));
+    EXPECT_TRUE(checkpoint.done("features"));
+    EXPECT_TRUE(fs::exists(checkpoint / "database.db"));
+    ASSERT_TRUE(checkpoint.open(R"({"detail":"full"})"));
+    EXPECT_FALSE(checkpoint.done("features"));
+    EXPECT_FALSE(fs::exists(checkpoint / "database.db"));
+}
+
+TEST(RunProgress, NeverGoesBackwardsAndReportsEachNewStepAtOnce) {
+    std::vector<PhotogrammetryEvent> events;
+    const auto start = std::chrono::steady_clock::time_point{};
+    RunProgress progress(
+        {PhotogrammetryRequest::pointCloud()},
+        [&](PhotogrammetryEvent e) { events.push_back(std::move(e)); }, start);
+    auto fractions = [&] {
+        std::vector<double> seen;
+        for (const auto& e : events)
+            if (auto* p = std::get_if<events::RequestProgress>(&e)) seen.push_back(p->fraction);
+        return seen;
+    };
+    using namespace std::chrono_literals;
+    progress.report(Step::matching, 0.5, start + 10s);
+    progress.report(Step::matching, 0.6, start + 10s + 100ms);  // too soon: not reported
+    progress.report(Step::features, 1.0, start + 11s);          // an earlier step, finished
+    progress.report(Step::mapping, 0, start + 11s + 10ms);      // a new step: reported at once
+    const auto seen = fractions();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_NEAR(seen[0], 0.06 + 0.10 + 0.10, 1e-9);
+    EXPECT_EQ(seen[1], seen[0]);
+    EXPECT_NEAR(seen[2], 0.36, 1e-9);
+    const auto* info = std::get_if<events::RequestProgressInfo>(&events[1]);
+    ASSERT_NE(info, nullptr);
+    EXPECT_NEAR(*info->info.estimatedRemainingTime, 10 * (1 - 0.26) / 0.26, 1e-6);
+}
+
+TEST(DepthMapFile, RoundTripsAndRefusesDamagedFiles) {
+    pelorin::testing::ScratchFolder folder;
+    cv::Mat depth(3, 5, CV_32F);
+    for (int i = 0; i < 15; ++i) depth.at<float>(i / 5, i % 5) = 0.5f * i;
+    ASSERT_TRUE(saveDepthMap(depth, folder / "a.bin"));
+    const auto read = loadDepthMap(folder / "a.bin");
+    ASSERT_TRUE(read);
+    EXPECT_EQ(cv::norm(*read, depth, cv::NORM_INF), 0);
+
+    const auto bytes = pelorin::testing::readBytes(folder / "a.bin");
+    pelorin::testing::writeFile(folder / "short.bin", Bytes(bytes.begin(), bytes.end() - 1));
+    Bytes huge = bytes;
+    huge[3] = 0x7F;  // a width of two billion announced by a 68-byte file
+    pelorin::testing::writeFile(folder / "huge.bin", huge);
+    for (const char* name : {"short.bin", "huge.bin", "missing.bin"})
+        EXPECT_FALSE(loadDepthMap(folder / name)) << name;
+}
+
+TEST(SupportPlane, FindsTheTableUnderAnObjectAndNothingWithoutOne) {
+    std::vector<DensePoint> points;
+    // A table top at height 0 (facing up), and a column standing on it up to 1.
+    for (int i = 0; i < 2000; ++i)
+        points.push_back(
+            {{std::cos(i * 0.1) * (i % 50) * 0.02, 0.0, std::sin(i * 0.1) * 0.5}, {0, 1, 0}});
+    std::vector<DensePoint> column;
+    for (int i = 0; i < 3000; ++i)
+        column.push_back({{std::cos(i * 0.3) * 0.1, 0.01 + i / 3000.0, std::sin(i * 0.3) * 0.1},
+                          {std::cos(i * 0.3), 0, std::sin(i * 0.3)}});
+    EXPECT_FALSE(supportHeight(column));
+    points.insert(points.end(), column.begin(), column.end());
+    const auto height = supportHeight(points);
+    ASSERT_TRUE(height);
+    EXPECT_GT(*height, 0);
+    EXPECT_LT(*height, 0.05);
+}
+
+TEST(ObjectRegion, WithoutBoundsABallWhereTheCamerasLook) {
+    SparseModel model;
+    // A ring of cameras 2 units around (1, 0.5, 0), all looking at it.
+    const Vec3 target{1, 0.5, 0};
+    for (int i = 0; i < 12; ++i) {
+        const double a = 2 * M_PI * i / 12;
+        RegisteredView view;
+        view.centre = target + Vec3{2 * std::cos(a), 0, 2 * std::sin(a)};
+        const Vec3 forward = normalized(target - view.centre);
+        const Vec3 right = normalized(cross(Vec3{0, 1, 0}, forward));
+        const Vec3 down = cross(forward, right);
+        view.rotation = {right[0], right[1],   right[2],   down[0],   down[1],
+                         down[2],  forward[0], forward[1], forward[2]};
+        model.views.push_back(view);
+    }
+    const auto region = objectRegion(model, std::nullopt, false);
+    EXPECT_NEAR(norm(region.centre - target), 0, 1e-6);
+    EXPECT_NEAR(region.radius, 0.6 * 2, 1e-6);
+    EXPECT_LT(region.halfHeight, 0);
+}
+
+TEST(OutputStep, AnOBJFolderReplacesWhatIsThereAndAPointCloudComesFromTheFusedCloud) {
+    pelorin::testing::ScratchFolder folder;
+    Checkpoint checkpoint(folder / "local");
+    ASSERT_TRUE(checkpoint.open("{}"));
+    pelorin::testing::writeFile(checkpoint / "textured" / "model.obj", "new obj");
+    pelorin::testing::writeFile(folder / "OBJ" / "model.obj", "old obj");
+    std::vector<PhotogrammetryEvent> events;
+    auto emit = [&](PhotogrammetryEvent e) { events.push_back(std::move(e)); };
+    const std::vector<PhotogrammetryRequest> requests = {
+        PhotogrammetryRequest::modelFile(folder / "OBJ", RequestDetail::preview),
+        PhotogrammetryRequest::pointCloud()};
+    RunProgress progress(requests, emit);
+    StepContext context(checkpoint, progress, emit, {}, 1);
+    runOutputStep(context, requests);
+    const auto obj = pelorin::testing::readBytes(folder / "OBJ" / "model.obj");
+    EXPECT_EQ(std::string(obj.begin(), obj.end()), "new obj");
+    int completed = 0, failed = 0;
+    for (const auto& e : events) {
+        completed += std::holds_alternative<events::RequestComplete>(e);
+        failed += std::holds_alternative<events::RequestError>(e);
+    }
+    // There is no fused cloud: the point cloud fails on its own, the model still arrives.
+    EXPECT_EQ(completed, 1);
+    EXPECT_EQ(failed, 1);
+}
