@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "engine/capture/object_mask.h"
-#include "engine/reconstruction/photogrammetry_engine.h"
+#include "engine/capture/counter.h"
+#include "engine/reconstruction/photogrammetry_service.h"
 #include "link/records/capture_records.h"
 
 namespace pelorin::engine {

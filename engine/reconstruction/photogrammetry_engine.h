@@ -63,24 +63,6 @@ struct EngineError {
     bool operator==(const EngineError&) const = default;
 };
 
-// A count shared between threads under its own lock: the masks made while the service pulls
-// samples.
-class Counter {
-  public:
-    void increment() {
-        std::lock_guard guard(lock_);
-        ++count_;
-    }
-    int count() const {
-        std::lock_guard guard(lock_);
-        return count_;
-    }
-
-  private:
-    mutable std::mutex lock_;
-    int count_ = 0;
-};
-
 // A file-system failure inside an attempt, with the system's description.
 struct FileSystemFailure {
     std::string description;
