@@ -1,4 +1,5 @@
 // The job detail as the window shows it, for jobs in every phase the store can hold.
+#include <QAccessible>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -122,6 +123,15 @@ TEST(JobDetailTest, ActiveJobsReceivingWithoutCancelAndQueuedWaiting) {
     ASSERT_TRUE(waitUntil([&] { return detailOf(studio).fraction() > 0.3; }, 20000));
     EXPECT_TRUE(studio.shows("cancel"));
     EXPECT_TRUE(textOf(studio, "remaining").startsWith("About "));
+    // Screen readers get the ring as "Progress" with its value.
+    ASSERT_EQ(studio.drawn("progressRing").size(), 1);
+    QQuickItem* ringItem = studio.drawn("progressRing").first();
+    QAccessibleInterface* ring = QAccessible::queryAccessibleInterface(ringItem);
+    ASSERT_TRUE(ring);
+    EXPECT_EQ(ring->role(), QAccessible::ProgressBar);
+    EXPECT_EQ(ring->text(QAccessible::Name), "Progress");
+    EXPECT_EQ(ring->text(QAccessible::Description),
+              QString::number(int(ringItem->property("fraction").toDouble() * 100)) + " percent");
     QTest::qWait(350);  // the ring's easing
     saveScreenshot(studio.screenshot(), "window-running");
 
@@ -227,6 +237,15 @@ TEST(JobDetailTest, AnExportReplacesWhatIsThereAndAFailedOneLeavesTheJobAlone) {
     EXPECT_TRUE(studio.showsText("Not a directory"));
     EXPECT_EQ(*studio.store().job(job.id), before);
     EXPECT_EQ(finished.count(), 2);
+    studio.click(studio.button("OK"));
+    ASSERT_TRUE(waitUntil([&] { return !studio.shows("exportAlert"); }));
+
+    // Open: no application on this (test) desktop takes GLB models, and the user is told so.
+    // (The button sits below the fold of the scrolled page: its signal is sent, not a click.)
+    QMetaObject::invokeMethod(studio.item("open"), "clicked");
+    ASSERT_TRUE(waitUntil([&] { return studio.shell().hasNotice(); }, 10000));
+    EXPECT_EQ(studio.shell().noticeMessage(),
+              "No application on this computer opens this model. Use Export instead.");
 }
 
 TEST(JobDetailTest, TheDraftOptionsReachTheJobOnlyThroughStart) {

@@ -1,6 +1,8 @@
 // The main window over a real store and link service: the welcome page, the selection, the
 // toolbar's connection button and drops.
+#include <QAbstractItemModelTester>
 #include <QMimeData>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -181,8 +183,71 @@ TEST(MainWindowTest, ADroppedFolderBecomesAJobAndANonPhotoBecomesANotice) {
     ASSERT_TRUE(waitUntil([&] { return studio.shows("noticeAlert"); }));
     EXPECT_TRUE(studio.showsText("This is not a photo"));
     EXPECT_EQ(studio.store().jobs().size(), 1u);
-    studio.click(studio.item("alertOK"));
+    studio.click(studio.button("OK"));
     ASSERT_TRUE(waitUntil([&] { return !studio.shell().hasNotice(); }));
+}
+
+// The store reports a change on every progress tick: the list must follow by id, moving and
+// refreshing rows, so that a selected or scrolled row never jumps or loses its delegate.
+TEST(MainWindowTest, TheListFollowsTheStoreRowByRowAndNeverResets) {
+    StudioWindow studio;
+    const auto old = seededJob("Vase", JobPhase::ready, 30, StudioJob::Source::phone("A"));
+    const auto middle = seededJob("Mug", JobPhase::finished, 30);
+    studio.seed(old);
+    studio.seed(middle);
+    studio.start();
+    JobListModel& model = *studio.shell().jobs();
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+    auto ids = [&] {
+        QStringList out;
+        for (int row = 0; row < model.rowCount(); ++row) out.append(model.idAt(row));
+        return out;
+    };
+
+    // The old capture comes back from its phone: its row moves to the top.
+    link::CaptureManifest manifest;
+    manifest.id = old.id;
+    manifest.name = "Vase again";
+    manifest.createdAt = Date::now();
+    manifest.images.resize(20);
+    studio.store().beginUpload(manifest, "Anna's iPhone", 0);
+    EXPECT_EQ(ids(), QStringList({idText(old.id), idText(middle.id)}));
+    EXPECT_EQ(model.data(model.index(0), JobListModel::SubtitleRole).toString(),
+              "Receiving 0 of 20");
+    // A tick changes one row and nothing else.
+    changes.clear();
+    studio.store().fileWritten(old.id);
+    ASSERT_EQ(changes.count(), 1);
+    EXPECT_EQ(changes.first().at(0).toModelIndex().row(), 0);
+    EXPECT_EQ(model.data(model.index(0), JobListModel::SubtitleRole).toString(),
+              "Receiving 1 of 20");
+
+    studio.store().deleteJob(middle.id);
+    EXPECT_EQ(ids(), QStringList({idText(old.id)}));
+    EXPECT_EQ(resets.count(), 0);
+}
+
+TEST(MainWindowTest, AutoOpenFinishedShowsTheNewestFinishedJobAtStart) {
+    {
+        StudioWindow studio;
+        studio.setPreference("autoOpenFinished", true);
+        studio.seed(seededJob("Vase", JobPhase::ready, 30));
+        studio.start();
+        EXPECT_TRUE(studio.shell().selection().isEmpty());
+        EXPECT_TRUE(studio.shows("welcome"));
+    }
+    StudioWindow studio;
+    studio.setPreference("autoOpenFinished", true);
+    const auto older = seededJob("Mug", JobPhase::finished, 30);
+    const auto newer = seededJob("Vase", JobPhase::finished, 30);
+    studio.seed(older);
+    studio.seed(newer);
+    studio.seed(seededJob("Chair", JobPhase::ready, 30));
+    studio.start();
+    ASSERT_TRUE(waitUntil([&] { return studio.shell().selection() == idText(newer.id); }));
+    EXPECT_TRUE(studio.shows("detailView"));
 }
 
 }  // namespace

@@ -114,6 +114,7 @@ Flickable {
                 RowLayout {
                     spacing: Theme.medium
                     ProgressRing {
+                        objectName: "progressRing"
                         Layout.preferredWidth: 56
                         Layout.preferredHeight: 56
                         fraction: root.detail.fraction

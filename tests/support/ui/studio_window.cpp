@@ -89,7 +89,8 @@ void StudioWindow::start(std::optional<fs::path> sampleFolder, bool supported) {
         throw std::runtime_error("the main window was never exposed");
     // Keys go to the active window.
     window_->requestActivate();
-    QTest::qWaitForWindowActive(window_);
+    if (!QTest::qWaitForWindowActive(window_))
+        throw std::runtime_error("the main window was never activated");
     // The content starts the link service once it has been drawn.
     waitUntil([&] { return link_->port().has_value(); }, 10000);
 }

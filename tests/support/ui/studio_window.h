@@ -35,6 +35,9 @@ class StudioWindow {
     const std::filesystem::path& jobsRoot() const { return jobsRoot_; }
     // Writes the job's record (and, for a finished job, a model and the outputs it names).
     void seed(const StudioJob& job);
+    void setPreference(const char* key, const QVariant& value) {
+        preferences_->setValue(key, value);
+    }
     // The pairing code the link service starts with.
     void setPairingCode(const std::string& code);
     void setReplayScript(engine::ReplayScript script) { backend_->setScript(std::move(script)); }
