@@ -28,7 +28,8 @@ StudioJob seededJob(const std::string& name, JobPhase phase, int imageCount,
     return job;
 }
 
-StudioWindow::StudioWindow() : jobsRoot_(scratch_ / "Studio" / "Jobs") {
+StudioWindow::StudioWindow(std::shared_ptr<engine::PhotogrammetryService> service)
+    : jobsRoot_(scratch_ / "Studio" / "Jobs"), service_(std::move(service)) {
     preferences_ = std::make_unique<QSettings>(
         QString::fromStdString((scratch_ / "preferences.ini").string()), QSettings::IniFormat);
     auto script = engine::ReplayScript::successfulRun(0.6);
@@ -76,7 +77,9 @@ void StudioWindow::start(std::optional<fs::path> sampleFolder, bool supported) {
         script.supported = false;
         backend_ = std::make_shared<engine::ReplayBackend>(script);
     }
-    store_ = std::make_unique<JobStore>(jobsRoot_, backend_);
+    store_ = std::make_unique<JobStore>(
+        jobsRoot_,
+        service_ ? service_ : std::static_pointer_cast<engine::PhotogrammetryService>(backend_));
     store_->setSampleFolder(std::move(sampleFolder));
     link_ = std::make_unique<StudioLink>(*store_, runtime_, *preferences_);
     shell_ = std::make_unique<StudioShell>(*store_, *link_, preferences_.get());

@@ -29,7 +29,8 @@ StudioJob seededJob(const std::string& name, JobPhase phase, int imageCount,
 // before start() are loaded by the store as at a real start.
 class StudioWindow {
   public:
-    StudioWindow();
+    // With the replay backend unless another service is given.
+    explicit StudioWindow(std::shared_ptr<engine::PhotogrammetryService> service = nullptr);
     ~StudioWindow();
 
     const std::filesystem::path& jobsRoot() const { return jobsRoot_; }
@@ -76,6 +77,7 @@ class StudioWindow {
     std::filesystem::path jobsRoot_;
     std::unique_ptr<QSettings> preferences_;
     std::shared_ptr<engine::ReplayBackend> backend_;
+    std::shared_ptr<engine::PhotogrammetryService> service_;
     link::LinkRuntime runtime_;
     std::unique_ptr<JobStore> store_;
     std::unique_ptr<StudioLink> link_;
