@@ -240,12 +240,19 @@ TEST(JobDetailTest, AnExportReplacesWhatIsThereAndAFailedOneLeavesTheJobAlone) {
     studio.click(studio.button("OK"));
     ASSERT_TRUE(waitUntil([&] { return !studio.shows("exportAlert"); }));
 
-    // Open: no application on this (test) desktop takes GLB models, and the user is told so.
+    // Open: with no application registered for GLB models, the user is told so. (A private,
+    // empty set of applications: the machine's own might take GLB.)
+    pelorin::testing::ScratchFolder desktop;
+    const QByteArray empty = QByteArray::fromStdString(desktop.path().string());
+    qputenv("XDG_CONFIG_HOME", empty);
+    qputenv("XDG_DATA_HOME", empty);
+    qputenv("XDG_DATA_DIRS", empty);
     // (The button sits below the fold of the scrolled page: its signal is sent, not a click.)
     QMetaObject::invokeMethod(studio.item("open"), "clicked");
     ASSERT_TRUE(waitUntil([&] { return studio.shell().hasNotice(); }, 10000));
     EXPECT_EQ(studio.shell().noticeMessage(),
               "No application on this computer opens this model. Use Export instead.");
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) qunsetenv(name);
 }
 
 TEST(JobDetailTest, TheDraftOptionsReachTheJobOnlyThroughStart) {

@@ -52,7 +52,9 @@ void seedJobs(const fs::path& root, int count) {
                 job.phase = JobPhase::finished;
                 job.outputs = StudioJob::Outputs{.usdzBytes = 4'000'000, .hasOBJ = true};
                 break;
-            case 1: job.phase = JobPhase::ready; break;
+            case 1:
+                job.phase = JobPhase::ready;
+                break;
             case 2:
                 job.phase = JobPhase::failed;
                 job.message = "The model could not be built.";
@@ -118,8 +120,7 @@ void startBenchmark(int runs) {
 }
 
 // A phone sending `count` photos of `size` bytes each as one capture.
-void uploadFrom(link::LinkConnection& phone, const std::string& code, int count,
-                std::size_t size) {
+void uploadFrom(link::LinkConnection& phone, const std::string& code, int count, std::size_t size) {
     link::Hello hello;
     hello.deviceID = Uuid::random();
     hello.deviceName = "Benchmark phone";
@@ -197,16 +198,18 @@ void stallBenchmark(double seconds) {
     tick.stop();
     const StudioJob& built = *studio.store().job(job.id);
     std::sort(late.begin(), late.end());
-    std::printf("main thread during a reconstruction (%s backend) and a phone upload "
-                "(120 photos of 400 kB), %.0f s:\n",
-                service->isSupported() ? "this computer's" : "no", seconds);
+    std::printf(
+        "main thread during a reconstruction (%s backend) and a phone upload "
+        "(120 photos of 400 kB), %.0f s:\n",
+        service->isSupported() ? "this computer's" : "no", seconds);
     std::printf("  job: %s, %s; upload %s\n", std::string(link::title(built.phase)).c_str(),
                 built.stage.value_or(built.message.value_or("")).c_str(),
                 uploaded ? ("complete after " + std::to_string(uploadedAt) + " s").c_str()
                          : "not complete");
-    std::printf("  10 ms timer lateness: median %.1f ms, 99th percentile %.1f ms, worst %.1f ms "
-                "(%zu ticks)\n",
-                late[late.size() / 2], late[late.size() * 99 / 100], late.back(), late.size());
+    std::printf(
+        "  10 ms timer lateness: median %.1f ms, 99th percentile %.1f ms, worst %.1f ms "
+        "(%zu ticks)\n",
+        late[late.size() / 2], late[late.size() * 99 / 100], late.back(), late.size());
     phone->cancel();
     studio.store().stop(job.id);
 }
