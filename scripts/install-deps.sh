@@ -17,7 +17,7 @@ packages=(
   libopencv-dev libheif-dev libqrencode-dev colmap libexif-dev libsqlite3-dev xdg-utils
   # tests
   libgtest-dev libgmock-dev libbenchmark-dev avahi-daemon avahi-utils dbus iproute2 xvfb xauth libgl1-mesa-dri unzip
-  zbar-tools
+  zbar-tools xdotool
   # benchmark baselines
   assimp-utils
 )

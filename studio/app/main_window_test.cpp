@@ -82,6 +82,19 @@ TEST(MainWindowTest, WelcomePageForAnEmptyStoreAndAfterDeletingTheShownJob) {
     EXPECT_TRUE(fs::exists(StudioJob::folder(studio.jobsRoot(), kept.id)));
 }
 
+TEST(MainWindowTest, AComputerThatCannotBuildModelsSaysSoAndOffersNoStart) {
+    StudioWindow studio;
+    const auto job = seededJob("Vase", JobPhase::ready, 30);
+    studio.seed(job);
+    studio.start(std::nullopt, false);
+    EXPECT_TRUE(studio.shows("unsupported"));
+    EXPECT_TRUE(studio.showsText("This computer cannot build models."));
+    EXPECT_FALSE(studio.item("trySample")->isEnabled());
+    studio.select(job.id);
+    EXPECT_FALSE(studio.item("start")->isEnabled());
+    EXPECT_TRUE(studio.showsText("This computer cannot build models."));
+}
+
 TEST(MainWindowTest, SelectionFollowsANewPhoneCaptureButNotAFolderImport) {
     pelorin::testing::ScratchFolder photos;
     writePhotos(photos.path() / "Lamp", 12);

@@ -1,5 +1,5 @@
-// The studio as a person meets it: the window process itself, and the sample set from the
-// welcome page to a model on screen.
+// The studio as a person meets it: the window process itself, its pairing QR code and the
+// sample set from the welcome page to a model on screen.
 #include <QGuiApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -10,12 +10,10 @@
 
 #include "tests/support/scratch_folder.h"
 #include "tests/support/ui/quick_harness.h"
-#include "tests/support/ui/studio_window.h"
 
 namespace pelorin::studio {
 namespace {
 
-using testing::StudioWindow;
 using testing::waitUntil;
 
 // The window process prints what --no-window prints, and its QR code, read off the screen,
@@ -79,36 +77,81 @@ TEST(WindowProcessTest, PrintsTheStartLinesAndShowsThePrintedLinkAsItsQRCode) {
     window.waitForFinished(10000);
 }
 
-TEST(WindowEndToEndTest, TheSamplePhotosBecomeAModelOnScreen) {
-    StudioWindow studio;
-    studio.start(std::filesystem::path(PELORIN_SOURCE_RESOURCES) / "Sample Photos Statue");
-    studio.click(studio.item("trySample"));
-    ASSERT_TRUE(waitUntil([&] { return studio.store().jobs().size() == 1; }, 30000));
-    ASSERT_TRUE(waitUntil([&] { return studio.store().jobs().front().phase == JobPhase::finished; },
-                          60000));
-    studio.select(studio.store().jobs().front().id);
-    auto* preview = studio.item("modelPreview");
-    ASSERT_TRUE(preview);
-    ASSERT_TRUE(waitUntil([&] { return preview->property("status").toInt() >= 2; }, 20000))
-        << preview->property("status").toInt() << " "
-        << preview->property("source").toString().toStdString() << " "
-        << preview->parentItem()->objectName().toStdString() << " "
-        << int(studio.store().jobs().front().phase);
-    ASSERT_EQ(preview->property("status").toInt(), 2)
-        << studio.store().jobs().front().message.value_or("") << " "
-        << preview->property("source").toString().toStdString();
-    QTest::qWait(300);
+// xdotool with its output; empty when it failed.
+QString xdotool(const QStringList& arguments) {
+    QProcess tool;
+    tool.start("xdotool", arguments);
+    if (!tool.waitForFinished(20000) || tool.exitCode() != 0) return {};
+    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+}
 
-    const QImage shot = studio.screenshot();
-    const QRectF box = preview->mapRectToScene(QRectF(0, 0, preview->width(), preview->height()));
-    const QColor background(18, 18, 18);  // the theme's background grey
+// The application as a person starts it, driven through the X server: Tab to "Try Sample
+// Photos", Space, wait for the job, click it in the list, and look at the preview.
+TEST(WindowProcessTest, TheSamplePhotosBecomeAModelOnScreen) {
+    pelorin::testing::ScratchFolder home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PELORIN_STUDIO_HOME", QString::fromStdString(home.path().string()));
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
+    environment.insert("PELORIN_PHOTOGRAMMETRY", "replay");
+    QProcess window;
+    window.setProcessEnvironment(environment);
+    window.start(PELORIN_STUDIO_EXECUTABLE, {});
+    QString printed;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            printed += QString::fromUtf8(window.readAllStandardOutput());
+            return printed.contains("pairing link: ");
+        },
+        30000));
+    const QString id =
+        xdotool({"search", "--sync", "--name", "^Pelorin Studio$"}).section('\n', 0, 0);
+    ASSERT_FALSE(id.isEmpty());
+    const QStringList geometry = xdotool({"getwindowgeometry", "--shell", id}).split('\n');
+    auto value = [&](const QString& key) {
+        for (const QString& line : geometry)
+            if (line.startsWith(key + "=")) return line.mid(key.size() + 1).toInt();
+        return -1;
+    };
+    const QRect frame(value("X"), value("Y"), value("WIDTH"), value("HEIGHT"));
+    ASSERT_EQ(frame.size(), QSize(1180, 760));
+
+    // The first two stops of the Tab key on the welcome page: Import Photos, Try Sample Photos.
+    xdotool({"windowfocus", "--sync", id});
+    xdotool({"key", "--delay", "150", "Tab", "Tab", "space"});
+    const auto jobs = home.path() / "Jobs";
+    auto finished = [&] {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(jobs, error)) {
+            const auto bytes = pelorin::testing::readBytes(entry.path() / "job.json");
+            if (std::string(bytes.begin(), bytes.end()).find("\"phase\":\"finished\"") !=
+                std::string::npos)
+                return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitUntil(finished, 90000));
+
+    // The job is the list's first row; the preview fills the panel at the top of the detail.
+    xdotool({"mousemove", "--sync", QString::number(frame.x() + 140),
+             QString::number(frame.y() + 147), "click", "1"});
+    const QPoint centre = frame.topLeft() + QPoint(736, 397);
+    const QColor background(18, 18, 18);
     int model = 0;
-    const int cx = int(box.center().x()), cy = int(box.center().y());
-    for (int y = cy - 20; y <= cy + 20; ++y)
-        for (int x = cx - 20; x <= cx + 20; ++x)
-            model += !testing::near(shot.pixel(x, y), background, 12);
+    QImage shot;
+    waitUntil(
+        [&] {
+            shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+            model = 0;
+            for (int y = centre.y() - 20; y <= centre.y() + 20; ++y)
+                for (int x = centre.x() - 20; x <= centre.x() + 20; ++x)
+                    model += !testing::near(shot.pixel(x, y), background, 12);
+            return model > 41 * 41 / 2;
+        },
+        30000);
+    testing::saveScreenshot(shot.copy(frame), "window-process-sample");
     EXPECT_GT(model, 41 * 41 / 2);
-    testing::saveScreenshot(shot, "window-sample-finished");
+    window.terminate();
+    window.waitForFinished(10000);
 }
 
 }  // namespace
