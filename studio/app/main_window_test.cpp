@@ -183,6 +183,8 @@ TEST(MainWindowTest, ADroppedFolderBecomesAJobAndANonPhotoBecomesANotice) {
     };
 
     drop(dropped.path() / "Chair");
+    // The copies run in the background; meanwhile the window says so.
+    EXPECT_TRUE(studio.shows("importIndicator"));
     ASSERT_TRUE(waitUntil([&] { return studio.store().jobs().size() == 1; }));
     const StudioJob& job = studio.store().jobs().front();
     EXPECT_EQ(job.name, "Chair");

@@ -16,6 +16,30 @@ namespace {
 
 using testing::waitUntil;
 
+// xdotool with its output; empty when it failed.
+QString xdotool(const QStringList& arguments) {
+    QProcess tool;
+    tool.start("xdotool", arguments);
+    if (!tool.waitForFinished(20000) || tool.exitCode() != 0) return {};
+    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+}
+
+// The window's place on the screen.
+QRect windowFrame(const QString& id) {
+    const QStringList geometry = xdotool({"getwindowgeometry", "--shell", id}).split('\n');
+    auto value = [&](const QString& key) {
+        for (const QString& line : geometry)
+            if (line.startsWith(key + "=")) return line.mid(key.size() + 1).toInt();
+        return -1;
+    };
+    return {value("X"), value("Y"), value("WIDTH"), value("HEIGHT")};
+}
+
+void click(const QPoint& at) {
+    xdotool(
+        {"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click", "1"});
+}
+
 // The window process prints what --no-window prints, and its QR code, read off the screen,
 // is exactly the pairing link it printed.
 TEST(WindowProcessTest, PrintsTheStartLinesAndShowsThePrintedLinkAsItsQRCode) {
@@ -73,16 +97,37 @@ TEST(WindowProcessTest, PrintsTheStartLinesAndShowsThePrintedLinkAsItsQRCode) {
         },
         20000);
     EXPECT_EQ(seen, link);
+
+    // "New Code" in the connection panel: the process prints the new link, and both codes on
+    // the screen (the welcome page's and the panel's) carry it.
+    const QString id =
+        xdotool({"search", "--sync", "--name", "^Pelorin Studio$"}).section('\n', 0, 0);
+    const QRect frame = windowFrame(id);
+    ASSERT_EQ(frame.size(), QSize(1180, 760));
+    click(frame.topLeft() + QPoint(967, 67));  // the toolbar's "Pair iPhone"
+    QTest::qWait(500);
+    click(frame.topLeft() + QPoint(968, 121));  // the panel's "New Code"
+    QString renewed;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            printed += QString::fromUtf8(window.readAllStandardOutput());
+            const QStringList now = printed.split('\n');
+            for (const QString& line : now)
+                if (line.startsWith("pairing link: ")) renewed = line.mid(14);
+            return renewed != link && printed.endsWith('\n');
+        },
+        20000));
+    QStringList codes;
+    waitUntil(
+        [&] {
+            codes = testing::readQRCode(QGuiApplication::primaryScreen()->grabWindow(0).toImage())
+                        .split('\n');
+            return codes == QStringList{renewed, renewed};
+        },
+        20000);
+    EXPECT_EQ(codes, QStringList({renewed, renewed}));
     window.terminate();
     window.waitForFinished(10000);
-}
-
-// xdotool with its output; empty when it failed.
-QString xdotool(const QStringList& arguments) {
-    QProcess tool;
-    tool.start("xdotool", arguments);
-    if (!tool.waitForFinished(20000) || tool.exitCode() != 0) return {};
-    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
 }
 
 // The application as a person starts it, driven through the X server: Tab to "Try Sample
@@ -106,13 +151,7 @@ TEST(WindowProcessTest, TheSamplePhotosBecomeAModelOnScreen) {
     const QString id =
         xdotool({"search", "--sync", "--name", "^Pelorin Studio$"}).section('\n', 0, 0);
     ASSERT_FALSE(id.isEmpty());
-    const QStringList geometry = xdotool({"getwindowgeometry", "--shell", id}).split('\n');
-    auto value = [&](const QString& key) {
-        for (const QString& line : geometry)
-            if (line.startsWith(key + "=")) return line.mid(key.size() + 1).toInt();
-        return -1;
-    };
-    const QRect frame(value("X"), value("Y"), value("WIDTH"), value("HEIGHT"));
+    const QRect frame = windowFrame(id);
     ASSERT_EQ(frame.size(), QSize(1180, 760));
 
     // The first two stops of the Tab key on the welcome page: Import Photos, Try Sample Photos.
@@ -132,8 +171,7 @@ TEST(WindowProcessTest, TheSamplePhotosBecomeAModelOnScreen) {
     ASSERT_TRUE(waitUntil(finished, 90000));
 
     // The job is the list's first row; the preview fills the panel at the top of the detail.
-    xdotool({"mousemove", "--sync", QString::number(frame.x() + 140),
-             QString::number(frame.y() + 147), "click", "1"});
+    click(frame.topLeft() + QPoint(140, 147));
     const QPoint centre = frame.topLeft() + QPoint(736, 397);
     const QColor background(18, 18, 18);
     int model = 0;
