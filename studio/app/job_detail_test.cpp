@@ -67,6 +67,7 @@ TEST(JobDetailTest, TheStartButtonNeedsTenPhotosAndWarnsBelowTwenty) {
     studio.select(twenty.id);
     EXPECT_TRUE(start->isEnabled());
     EXPECT_EQ(textOf(studio, "startNote"), "");
+    saveScreenshot(studio.screenshot(), "window-ready");
 }
 
 TEST(JobDetailTest, AFailedPhoneJobDoesNotSuggestTheSampleButAFailedFolderJobDoes) {
@@ -183,6 +184,13 @@ TEST(JobDetailTest, FinishedJobsListOnlyTheFactsAndExportsTheyHave) {
               QStringList({"USDZ (Apple, AR Quick Look)", "GLB (Android, Windows, web)",
                            "OBJ + textures (Blender, Maya)", "Point cloud PLY"}));
     QTest::keyClick(&studio.window(), Qt::Key_Escape);
+
+    // A control below the fold that the keyboard reaches scrolls into view.
+    auto* page = studio.item("detailView");
+    EXPECT_EQ(page->property("contentY").toReal(), 0);
+    studio.item("reprocess")->forceActiveFocus(Qt::TabFocusReason);
+    EXPECT_GT(page->property("contentY").toReal(), 100);
+    page->setProperty("contentY", 0);
 
     // The one preview shows the model in the result panel.
     auto* preview = studio.item("modelPreview");

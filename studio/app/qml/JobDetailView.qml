@@ -378,6 +378,11 @@ Flickable {
         }
     }
 
+    FocusFollower {
+        page: root
+        content: column
+    }
+
     FileDialog {
         id: saveDialog
         property string kind: "usdz"

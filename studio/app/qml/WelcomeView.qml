@@ -169,4 +169,9 @@ Flickable {
             onClicked: root.trySampleRequested()
         }
     }
+
+    FocusFollower {
+        page: root
+        content: column
+    }
 }
