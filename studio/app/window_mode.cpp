@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -28,6 +30,8 @@ Q_IMPORT_QML_PLUGIN(Pelorin_StudioPlugin)
 namespace pelorin::studio {
 
 namespace {
+
+std::atomic<bool> interrupted = false;
 
 // For the start-up benchmark: PELORIN_FIRST_FRAME_EXIT=1 prints when the main window's first
 // frame is on screen and quits.
@@ -83,6 +87,16 @@ int runWindow(int argc, char* argv[]) {
     engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Pelorin/Studio/qml/Main.qml")));
     if (engine.rootObjects().isEmpty()) return 1;
     reportFirstFrame(qobject_cast<QQuickWindow*>(engine.rootObjects().first()), clock);
+
+    // Ctrl-C or a polite kill ends the studio as Quit does: a running job is stopped and
+    // waited for, and every object goes in order.
+    std::signal(SIGINT, [](int) { interrupted = true; });
+    std::signal(SIGTERM, [](int) { interrupted = true; });
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &app, [&] {
+        if (interrupted) QCoreApplication::quit();
+    });
+    watch.start(200);
     return app.exec();
 }
 

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Dialogs
 import QtQuick.Layouts
+import QtQuick.Templates as T
 import QtQuick.Window
 import Pelorin.Design
 import Pelorin.Studio
@@ -284,10 +285,11 @@ ApplicationWindow {
         }
     }
 
-    // Drops anywhere on the window.
+    // Drops anywhere on the window, the toolbar included: the overlay covers all of it.
     DropArea {
         id: drop
         objectName: "dropArea"
+        parent: T.Overlay.overlay
         anchors.fill: parent
         onEntered: drag => {
             window.dropTargeted = drag.hasUrls
@@ -308,6 +310,7 @@ ApplicationWindow {
 
     Rectangle {
         objectName: "dropHighlight"
+        parent: T.Overlay.overlay
         anchors.fill: parent
         anchors.margins: 10
         radius: 22
