@@ -122,8 +122,11 @@ TEST(MainWindowTest, SelectionFollowsANewPhoneCaptureButNotAFolderImport) {
     EXPECT_EQ(studio.store().jobs().front().imageCount, 3);
 
     // A folder import also becomes the first job, in phase ready: no switch.
-    ASSERT_TRUE(studio.shell().importUrls(
-        {QUrl::fromLocalFile(QString::fromStdString((photos.path() / "Lamp").string()))}));
+    // Through the folder dialog's accept handler, as Import Photos > Folder… ends.
+    QMetaObject::invokeMethod(
+        &studio.window(), "importChosen",
+        Q_ARG(QVariant, QVariant::fromValue(QList<QUrl>{QUrl::fromLocalFile(
+                            QString::fromStdString((photos.path() / "Lamp").string()))})));
     ASSERT_TRUE(waitUntil([&] { return studio.store().jobs().size() == 3; }));
     EXPECT_EQ(studio.store().jobs().front().name, "Lamp");
     EXPECT_EQ(studio.shell().selection(), idText(looked.id));
@@ -200,6 +203,14 @@ TEST(MainWindowTest, ADroppedFolderBecomesAJobAndANonPhotoBecomesANotice) {
     EXPECT_EQ(studio.store().jobs().size(), 1u);
     studio.click(studio.button("OK"));
     ASSERT_TRUE(waitUntil([&] { return !studio.shell().hasNotice(); }));
+
+    // A chooser that hands back something that is not a file on this computer.
+    QMetaObject::invokeMethod(
+        &studio.window(), "importChosen",
+        Q_ARG(QVariant, QVariant::fromValue(QList<QUrl>{QUrl("https://example.com/photos")})));
+    ASSERT_TRUE(waitUntil([&] { return studio.shell().hasNotice(); }));
+    EXPECT_EQ(studio.shell().noticeTitle(), "Could not open that");
+    EXPECT_EQ(studio.store().jobs().size(), 1u);
 }
 
 // The store reports a change on every progress tick: the list must follow by id, moving and
