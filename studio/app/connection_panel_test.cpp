@@ -149,5 +149,23 @@ TEST(ConnectionPanelTest, SettingsShowTheCodeTheFingerprintAndTheProcessing) {
     testing::saveScreenshot(testing::grab(*settings), "window-settings");
 }
 
+TEST(ConnectionPanelTest, WithoutAnIdentityTheFingerprintIsUnavailableEverywhere) {
+    StudioWindow studio;
+    // A folder where the key file belongs: no identity can be read or made.
+    std::filesystem::create_directories(studio.jobsRoot().parent_path() / "link-identity.key");
+    studio.start();
+    ASSERT_FALSE(studio.link().fingerprint());
+    studio.click(studio.item("connectionButton"));
+    ASSERT_TRUE(waitUntil([&] { return studio.shows("connectionPopup"); }));
+    QTest::qWait(300);
+    EXPECT_TRUE(studio.showsText("Unavailable"));
+    const QString link = readQRCode(panelCode(studio));
+    EXPECT_EQ(link.toStdString(), studio.link().pairingLink().url());
+    EXPECT_FALSE(link.contains("fp="));
+    auto* settings = studio.window().property("settingsWindow").value<QQuickWindow*>();
+    EXPECT_EQ(settings->findChild<QQuickItem*>("settingsFingerprint")->property("text"),
+              "Unavailable");
+}
+
 }  // namespace
 }  // namespace pelorin::studio
