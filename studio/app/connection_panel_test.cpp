@@ -131,7 +131,7 @@ TEST(ConnectionPanelTest, EveryControlOfTheWelcomePageIsReachedWithTheTabKey) {
     ASSERT_TRUE(waitUntil([&] { return studio.store().jobs().size() == 1; }, 20000));
 }
 
-TEST(ConnectionPanelTest, SettingsShowTheCodeTheFingerprintAndTheProcessing) {
+TEST(ConnectionPanelTest, CtrlCommaOpensSettingsWithTheCodeAndFingerprintAndCtrlOTheImports) {
     StudioWindow studio;
     studio.start();
     QTest::keyClick(&studio.window(), Qt::Key_Comma, Qt::ControlModifier);
@@ -147,6 +147,15 @@ TEST(ConnectionPanelTest, SettingsShowTheCodeTheFingerprintAndTheProcessing) {
     studio.link().newPairingCode();
     EXPECT_EQ(code->property("text").toString().toStdString(), studio.link().pairingCode());
     testing::saveScreenshot(testing::grab(*settings), "window-settings");
+    settings->close();
+
+    // Ctrl+O offers the two import dialogs.
+    studio.window().requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&studio.window()));
+    QTest::keyClick(&studio.window(), Qt::Key_O, Qt::ControlModifier);
+    ASSERT_TRUE(waitUntil([&] { return studio.shows("importMenu"); }));
+    QTest::qWait(200);
+    EXPECT_EQ(studio.menuEntries(), QStringList({"Photos…", "Folder…"}));
 }
 
 TEST(ConnectionPanelTest, WithoutAnIdentityTheFingerprintIsUnavailableEverywhere) {
