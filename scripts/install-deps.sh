@@ -14,11 +14,12 @@ packages=(
   qml6-module-qtqml-workerscript qml6-module-qt-labs-folderlistmodel qml6-module-quick3d
   qml6-module-quick3d-helpers qml6-module-qttest qml6-module-qt5compat-graphicaleffects libqt6svg6
   libssl-dev libasio-dev nlohmann-json3-dev libicu-dev libavahi-client-dev
-  libopencv-dev libheif-dev libqrencode-dev colmap libexif-dev libsqlite3-dev
+  libopencv-dev libheif-dev libqrencode-dev colmap libexif-dev libsqlite3-dev xdg-utils
   # tests
   libgtest-dev libgmock-dev libbenchmark-dev avahi-daemon avahi-utils dbus iproute2 xvfb xauth libgl1-mesa-dri unzip
   # the package and its checks
   dpkg-dev desktop-file-utils appstream
+  zbar-tools xdotool
   # benchmark baselines
   assimp-utils
 )

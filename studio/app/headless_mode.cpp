@@ -13,6 +13,7 @@
 #include "engine/reconstruction/photogrammetry_service.h"
 #include "link/transport/link_runtime.h"
 #include "studio/app/sample_folder.h"
+#include "studio/app/startup_report.h"
 #include "studio/core/jobs/job_store.h"
 #include "studio/core/phone/studio_link.h"
 #include "studio/platform/single_instance.h"
@@ -21,16 +22,6 @@
 namespace {
 
 std::atomic<bool> interrupted = false;
-
-void printJob(const pelorin::studio::StudioJob& job) {
-    std::printf("job %s  %-10s %3.0f%%  %d photo%s  %s", job.id.string().c_str(),
-                std::string(pelorin::link::title(job.phase)).c_str(), 100 * job.fraction,
-                job.imageCount, job.imageCount == 1 ? "" : "s", job.name.c_str());
-    if (job.stage) std::printf("  [%s]", job.stage->c_str());
-    if (job.message) std::printf("  %s", job.message->c_str());
-    std::printf("\n");
-    std::fflush(stdout);
-}
 
 }  // namespace
 
@@ -61,36 +52,10 @@ int runHeadless(int argc, char* argv[]) {
     QSettings preferences;
     studio::StudioLink service(store, runtime, preferences);
 
-    std::printf("Pelorin Studio\n");
-    std::printf("jobs folder: %s\n", root.c_str());
-    std::printf("reconstruction: %s\n",
-                store.photogrammetrySupported() ? "available" : "not available on this computer");
-    std::printf("studio name: %s\n", service.studioName().c_str());
-    std::printf("pairing code: %s\n", service.pairingCode().c_str());
-    if (auto fingerprint = service.fingerprint()) {
-        std::printf("fingerprint: %s\n",
-                    link::SecureLink::displayFingerprint(*fingerprint).c_str());
-    }
-    std::printf("%zu job%s loaded\n", store.jobs().size(), store.jobs().size() == 1 ? "" : "s");
+    studio::printStartup(store, service);
     std::map<Uuid, studio::StudioJob> shown;
-    for (const auto& job : store.jobs()) {
-        printJob(job);
-        shown[job.id] = job;
-    }
-    std::fflush(stdout);
-
-    QObject::connect(&service, &studio::StudioLink::portChanged, [&] {
-        std::printf("listening on port %u\npairing link: %s\n",
-                    unsigned(service.port().value_or(0)), service.pairingLink().url().c_str());
-        std::fflush(stdout);
-    });
-    QObject::connect(&service, &studio::StudioLink::serverStateChanged, [&] {
-        const auto& state = service.serverState();
-        if (state.kind == studio::StudioLink::ServerState::Kind::failed) {
-            std::printf("server: %s\n", state.text.c_str());
-            std::fflush(stdout);
-        }
-    });
+    for (const auto& job : store.jobs()) shown[job.id] = job;
+    studio::reportListening(service);
     QObject::connect(&service, &studio::StudioLink::devicesChanged, [&] {
         std::printf("paired phones:");
         for (const auto& device : service.devices())
@@ -105,7 +70,7 @@ int runHeadless(int argc, char* argv[]) {
                 previous->second.imageCount == job.imageCount) {
                 continue;
             }
-            printJob(job);
+            studio::printJob(job);
             shown[job.id] = job;
         }
     });

@@ -1,7 +1,9 @@
 import QtQuick
 import Pelorin.Design
 
-// The small capitals heading over a group of rows.
+// The small capitals heading over a group of rows. Screen readers get it as a heading (AT-SPI's
+// heading role); Qt 6.4 gives accessible headings no level, so every section label is a heading
+// without one.
 Text {
     font.capitalization: Font.AllUppercase
     font.bold: true

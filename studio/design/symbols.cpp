@@ -9,11 +9,13 @@ namespace {
 // Filled variants share a drawing where the outline reads the same at icon sizes.
 const QHash<QString, QString>& files() {
     static const QHash<QString, QString> table = {
+        {"arkit", "ar-cube"},
         {"arrow.down.circle", "arrow-down-circle"},
         {"arrow.down.circle.fill", "arrow-down-circle-fill"},
         {"camera.aperture", "camera-aperture"},
         {"checkmark.seal.fill", "checkmark-seal-fill"},
         {"checkmark", "checkmark"},
+        {"chevron.right", "chevron-right"},
         {"circle.dashed", "circle-dashed"},
         {"circle.grid.3x3.fill", "circle-grid"},
         {"cube.fill", "cube-fill"},

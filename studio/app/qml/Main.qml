@@ -1,9 +1,14 @@
 import QtQuick
 import QtQuick.Controls.Basic
+import QtQuick.Dialogs
 import QtQuick.Layouts
+import QtQuick.Templates as T
+import QtQuick.Window
 import Pelorin.Design
 import Pelorin.Studio
 
+// The main window: the job list on the left; on the right the shown job or the welcome page.
+// Photos and folders can be dropped anywhere on it.
 ApplicationWindow {
     id: window
 
@@ -14,120 +19,398 @@ ApplicationWindow {
     minimumHeight: 500
     visible: true
     color: Theme.background
+    palette.window: Theme.panel
+    palette.windowText: Theme.textPrimary
+    palette.base: Theme.background
+    palette.text: Theme.textPrimary
+    palette.button: Qt.rgba(0.16, 0.16, 0.16, 1)
+    palette.buttonText: Theme.textPrimary
+    palette.highlight: Theme.accent
+    palette.highlightedText: Theme.canvas
+    palette.light: Qt.rgba(0.22, 0.22, 0.22, 1)
+    palette.mid: Qt.rgba(0.14, 0.14, 0.14, 1)
+    palette.dark: Qt.rgba(0.05, 0.05, 0.05, 1)
+    palette.toolTipBase: Qt.rgba(0.2, 0.2, 0.2, 1)
+    palette.toolTipText: Theme.textPrimary
+    property bool dropTargeted: false
+    readonly property string importMessage: "Choose the folder that holds your photos, or select the photos themselves."
+    property alias detail: detail
+    property alias connectionPopup: connectionPopup
+    property alias importMenu: importMenu
+    property alias settingsWindow: settingsWindow
+    property alias preview: preview
+
+    // The accept handler of both import dialogs, and of a drop.
+    function importChosen(urls) {
+        if (!Studio.importUrls(urls))
+            Studio.showNotice("Could not open that", "The chosen items are not files on this computer.")
+    }
+    function chooseImport(from) {
+        const anchor = from || importButton
+        importMenu.popup(anchor, 0, anchor.height + 4)
+    }
+
+    // The content is shown: the phone link starts now, once the event loop runs.
+    Timer {
+        running: true
+        interval: 0
+        onTriggered: Studio.contentShown()
+    }
+
+    menuBar: MenuBar {
+        Menu {
+            title: "&File"
+            Action {
+                text: "&Import Photos…"
+                shortcut: "Ctrl+O"
+                onTriggered: window.chooseImport()
+            }
+            Action {
+                text: "Try &Sample Photos"
+                enabled: Studio.photogrammetrySupported
+                onTriggered: Studio.trySample()
+            }
+            MenuSeparator {}
+            Action {
+                text: "Se&ttings…"
+                shortcut: "Ctrl+,"
+                onTriggered: settingsWindow.show()
+            }
+            MenuSeparator {}
+            Action {
+                text: "&Quit"
+                shortcut: "Ctrl+Q"
+                onTriggered: Qt.quit()
+            }
+        }
+        Menu {
+            title: "&Help"
+            Action {
+                text: "&Privacy Policy"
+                onTriggered: privacy.open()
+            }
+            Action {
+                text: "&About Pelorin Studio"
+                onTriggered: about.open()
+            }
+        }
+    }
+
+    header: ToolBar {
+        padding: 8
+        background: Rectangle {
+            color: Theme.panel
+            Rectangle {
+                anchors.bottom: parent.bottom
+                width: parent.width
+                height: 1
+                color: Theme.hairline
+            }
+        }
+
+        RowLayout {
+            anchors.fill: parent
+            spacing: Theme.small
+
+            Item {
+                Layout.fillWidth: true
+            }
+
+            ToolButton {
+                id: connectionButton
+                objectName: "connectionButton"
+                text: Studio.connectionLabel
+                hoverEnabled: true
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
+                ToolTip.text: "Pair an iPhone"
+                Accessible.name: text
+                Accessible.description: "Pair an iPhone"
+                contentItem: Row {
+                    spacing: 6
+                    SymbolIcon {
+                        symbol: Studio.connectionIcon
+                        color: Theme.textPrimary
+                        width: 18
+                        height: 18
+                        anchors.verticalCenter: parent.verticalCenter
+                    }
+                    Text {
+                        text: connectionButton.text
+                        color: Theme.textPrimary
+                        font.pixelSize: Theme.bodySize
+                        anchors.verticalCenter: parent.verticalCenter
+                    }
+                }
+                onClicked: connectionPopup.visible ? connectionPopup.close() : connectionPopup.open()
+
+                Popup {
+                    id: connectionPopup
+                    objectName: "connectionPopup"
+                    y: connectionButton.height + 6
+                    // Right-aligned under the button, so that it stays inside the window.
+                    x: connectionButton.width - width
+                    width: 340
+                    padding: Theme.medium
+                    background: Rectangle {
+                        color: Theme.panel
+                        radius: Theme.small
+                        border.width: 1
+                        border.color: Theme.hairline
+                    }
+                    ConnectionPanel {
+                        width: parent.width
+                    }
+                }
+            }
+
+            ToolButton {
+                id: importButton
+                objectName: "importButton"
+                text: "Import Photos"
+                hoverEnabled: true
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
+                ToolTip.text: "Make a model from a folder of photos"
+                Accessible.name: text
+                Accessible.description: "Make a model from a folder of photos"
+                contentItem: Row {
+                    spacing: 6
+                    SymbolIcon {
+                        symbol: "folder.badge.plus"
+                        color: Theme.textPrimary
+                        width: 18
+                        height: 18
+                        anchors.verticalCenter: parent.verticalCenter
+                    }
+                    Text {
+                        text: importButton.text
+                        color: Theme.textPrimary
+                        font.pixelSize: Theme.bodySize
+                        anchors.verticalCenter: parent.verticalCenter
+                    }
+                }
+                onClicked: window.chooseImport(importButton)
+            }
+        }
+    }
+
+    Menu {
+        id: importMenu
+        objectName: "importMenu"
+        MenuItem {
+            text: "Photos…"
+            onTriggered: photosDialog.open()
+        }
+        MenuItem {
+            text: "Folder…"
+            onTriggered: folderDialog.open()
+        }
+    }
+
+    FileDialog {
+        id: photosDialog
+        title: window.importMessage
+        fileMode: FileDialog.OpenFiles
+        acceptLabel: "Import"
+        currentFolder: Studio.downloadsFolder
+        nameFilters: ["Photos (*.heic *.heif *.jpg *.jpeg *.png *.tif *.tiff *.HEIC *.HEIF *.JPG *.JPEG *.PNG *.TIF *.TIFF)", "All files (*)"]
+        onAccepted: window.importChosen(selectedFiles)
+    }
+
+    FolderDialog {
+        id: folderDialog
+        title: window.importMessage
+        acceptLabel: "Import"
+        currentFolder: Studio.downloadsFolder
+        onAccepted: window.importChosen([selectedFolder])
+    }
+
+    SplitView {
+        id: split
+        anchors.fill: parent
+        orientation: Qt.Horizontal
+
+        handle: Rectangle {
+            implicitWidth: 1
+            color: Theme.hairline
+        }
+
+        JobListView {
+            SplitView.preferredWidth: 290
+            SplitView.minimumWidth: 220
+            SplitView.maximumWidth: 420
+        }
+
+        Item {
+            id: right
+            SplitView.fillWidth: true
+            SplitView.minimumWidth: 420
+
+            // The window's one model preview rests here while no finished job is shown; it is
+            // drawn from start-up so that its shaders are ready for the first model.
+            Item {
+                id: parking
+                width: 8
+                height: 8
+            }
+
+            ModelPreviewView {
+                id: preview
+                objectName: "modelPreview"
+                parent: detailView.showsResult ? detailView.previewSlot : parking
+                anchors.fill: parent
+                source: detailView.showsResult ? detail.modelPath : ""
+            }
+
+            WelcomeView {
+                objectName: "welcome"
+                anchors.fill: parent
+                visible: !Studio.showsJob
+                onImportRequested: from => window.chooseImport(from)
+                onTrySampleRequested: Studio.trySample()
+            }
+
+            JobDetailView {
+                id: detailView
+                objectName: "detailView"
+                anchors.fill: parent
+                visible: Studio.showsJob
+                detail: JobDetail {
+                    id: detail
+                    jobId: Studio.showsJob ? Studio.selection : ""
+                }
+                onTrySampleRequested: Studio.trySample()
+            }
+        }
+    }
+
+    // Drops anywhere on the window, the toolbar included: the overlay covers all of it.
+    DropArea {
+        id: drop
+        objectName: "dropArea"
+        parent: T.Overlay.overlay
+        anchors.fill: parent
+        onEntered: drag => {
+            window.dropTargeted = drag.hasUrls
+            if (!drag.hasUrls)
+                drag.accepted = false
+        }
+        onExited: window.dropTargeted = false
+        onDropped: drop => {
+            window.dropTargeted = false
+            if (!drop.hasUrls || drop.urls.length === 0) {
+                drop.accepted = false
+                return
+            }
+            window.importChosen(drop.urls)
+            drop.acceptProposedAction()
+        }
+    }
+
+    Rectangle {
+        objectName: "dropHighlight"
+        parent: T.Overlay.overlay
+        anchors.fill: parent
+        anchors.margins: 10
+        radius: 22
+        color: Theme.withAlpha(Theme.accent, 0.06)
+        border.width: 3
+        border.color: Theme.accent
+        visible: window.dropTargeted
+    }
+
+    Rectangle {
+        objectName: "importIndicator"
+        visible: Studio.isImporting
+        anchors.horizontalCenter: parent.horizontalCenter
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: Theme.medium
+        width: importRow.implicitWidth + 28
+        height: importRow.implicitHeight + 14
+        radius: height / 2
+        color: Theme.panel
+        border.width: 1
+        border.color: Theme.hairline
+        Accessible.role: Accessible.StatusBar
+        Accessible.name: "Importing photos"
+
+        Row {
+            id: importRow
+            anchors.centerIn: parent
+            spacing: 8
+            ProgressRing {
+                id: importSpinner
+                width: 16
+                height: 16
+                lineWidth: 2.5
+                fraction: 0.3
+                anchors.verticalCenter: parent.verticalCenter
+                RotationAnimator on rotation {
+                    running: Studio.isImporting && !Motion.reduced
+                    from: 0
+                    to: 360
+                    duration: 900
+                    loops: Animation.Infinite
+                }
+            }
+            Text {
+                text: "Importing photos"
+                color: Theme.textPrimary
+                font.pixelSize: Theme.captionSize
+                anchors.verticalCenter: parent.verticalCenter
+            }
+        }
+    }
+
+    AlertDialog {
+        id: noticeAlert
+        objectName: "noticeAlert"
+        heading: Studio.noticeTitle
+        message: Studio.noticeMessage
+        onDismissed: Studio.clearNotice()
+    }
+    Connections {
+        target: Studio
+        function onNoticeChanged() {
+            if (Studio.hasNotice)
+                noticeAlert.open()
+            else
+                noticeAlert.close()
+        }
+    }
+
+    AlertDialog {
+        id: exportAlert
+        objectName: "exportAlert"
+    }
+    Connections {
+        target: detail
+        function onExportFailed(title, message) {
+            exportAlert.heading = title
+            exportAlert.message = message
+            exportAlert.open()
+        }
+    }
 
     LegalDocumentSheet {
         id: privacy
         document: LegalDocuments.desktopPrivacyPolicy
     }
 
-    RowLayout {
-        anchors.fill: parent
-        anchors.margins: Theme.large
-        spacing: Theme.large
+    AlertDialog {
+        id: about
+        heading: "Pelorin Studio"
+        message: "Version " + Studio.version + "\nTurns photos into 3D models on this computer.\n" + LegalDocuments.publisher
+    }
 
-        ColumnLayout {
-            Layout.fillWidth: true
-            Layout.fillHeight: true
-            spacing: Theme.medium
+    SettingsWindow {
+        id: settingsWindow
+        transientParent: window
+    }
 
-            RowLayout {
-                Layout.fillWidth: true
-                spacing: Theme.small
-
-                Text {
-                    text: "Pelorin Studio"
-                    color: Theme.textPrimary
-                    font.pixelSize: Theme.titleSize
-                    font.weight: Font.DemiBold
-                }
-                Item {
-                    Layout.fillWidth: true
-                }
-                StatusPill {
-                    visible: Studio.pairingCode !== ""
-                    text: "Pairing code " + Studio.pairingCode
-                    systemImage: "wifi"
-                    tint: Theme.accent
-                }
-            }
-
-            Panel {
-                Layout.fillWidth: true
-                Layout.fillHeight: true
-                padding: 8
-
-                // Shown from start-up even without a model, so that its materials are ready
-                // before the first model arrives.
-                ModelPreviewView {
-                    id: preview
-                    anchors.fill: parent
-                    source: Studio.latestModel
-                }
-
-                Column {
-                    anchors.centerIn: parent
-                    visible: Studio.latestModel === ""
-                    spacing: 8
-                    SymbolIcon {
-                        anchors.horizontalCenter: parent.horizontalCenter
-                        symbol: "cube.transparent"
-                        color: Theme.textTertiary
-                        width: 40
-                        height: 40
-                    }
-                    Text {
-                        anchors.horizontalCenter: parent.horizontalCenter
-                        text: "No finished model yet"
-                        color: Theme.textSecondary
-                        font.pixelSize: Theme.bodySize
-                    }
-                }
-            }
-
-            Text {
-                visible: Studio.latestModel !== ""
-                text: Studio.latestModelName + " · Drag to orbit. Scroll or pinch to zoom."
-                color: Theme.textTertiary
-                font.pixelSize: Theme.captionSize
-                elide: Text.ElideRight
-                Layout.fillWidth: true
-            }
-        }
-
-        ScrollView {
-            Layout.preferredWidth: 380
-            Layout.minimumWidth: 300
-            Layout.fillHeight: true
-            contentWidth: availableWidth
-
-            ColumnLayout {
-                width: parent.width
-                spacing: Theme.medium
-
-                Gallery {
-                    Layout.fillWidth: true
-                }
-
-                ItemDelegate {
-                    text: "Privacy Policy"
-                    leftPadding: 4
-                    background: null
-                    contentItem: Text {
-                        text: "Privacy Policy"
-                        color: Theme.accent
-                        font.pixelSize: Theme.captionSize
-                    }
-                    onClicked: privacy.open()
-                }
-
-                Text {
-                    leftPadding: 4
-                    text: Qt.application.name + " " + Qt.application.version + " · "
-                          + LegalDocuments.publisher
-                    color: Theme.textTertiary
-                    font.pixelSize: Theme.captionSize
-                }
-            }
-        }
+    Component.onCompleted: {
+        if (Studio.hasNotice)
+            noticeAlert.open()
     }
 }

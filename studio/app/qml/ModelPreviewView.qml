@@ -31,6 +31,8 @@ Item {
 
     function load() {
         resetCamera()
+        // Set here rather than bound: this handler can run before a binding on the same change.
+        loader.source = root.source
         loader.reload()
     }
 
@@ -45,7 +47,6 @@ Item {
 
     ModelPreview {
         id: loader
-        source: root.source
     }
 
     Rectangle {
@@ -158,11 +159,11 @@ Item {
         id: drag
         target: null
         enabled: loader.status === ModelPreview.Ready
-        property point last
+        property vector2d last
         onActiveChanged: {
             if (active) {
                 spin.stop()
-                last = Qt.point(0, 0)
+                last = Qt.vector2d(0, 0)
                 return
             }
             const speed = -centroid.velocity.x * 0.4  // degrees per second

@@ -2,8 +2,11 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QPainter>
+#include <QProcess>
 #include <QQmlComponent>
 #include <QQmlEngine>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdlib>
@@ -63,6 +66,19 @@ bool near(QRgb actual, const QColor& expected, int tolerance) {
     return std::abs(qRed(actual) - expected.red()) <= tolerance &&
            std::abs(qGreen(actual) - expected.green()) <= tolerance &&
            std::abs(qBlue(actual) - expected.blue()) <= tolerance;
+}
+
+QString readQRCode(const QImage& image) {
+    QTemporaryDir folder;
+    QImage framed(image.width() + 80, image.height() + 80, QImage::Format_RGB32);
+    framed.fill(Qt::white);
+    QPainter(&framed).drawImage(40, 40, image);
+    const QString file = folder.filePath("code.png");
+    framed.save(file);
+    QProcess reader;
+    reader.start("zbarimg", {"--raw", "-q", file});
+    if (!reader.waitForFinished(20000)) return {};
+    return QString::fromUtf8(reader.readAllStandardOutput()).trimmed();
 }
 
 }  // namespace pelorin::studio::testing

@@ -1,0 +1,180 @@
+// The pairing facts on screen: the QR code read back from the window's pixels, the code and the
+// fingerprint as people and screen readers get them, and the settings window.
+#include <QAccessible>
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "studio/app/pairing_qr.h"
+#include "tests/support/ui/quick_harness.h"
+#include "tests/support/ui/studio_window.h"
+
+namespace pelorin::studio {
+namespace {
+
+using testing::readQRCode;
+using testing::StudioWindow;
+using testing::waitUntil;
+
+// The QR card of the open connection panel, as drawn.
+QImage panelCode(StudioWindow& studio) {
+    // The panel's card is the larger of the two on screen (the welcome page has the other).
+    QQuickItem* card = nullptr;
+    for (QQuickItem* item : studio.drawn("qrCard")) {
+        if (!card || item->width() > card->width()) card = item;
+    }
+    if (!card) return {};
+    const QRectF box = card->mapRectToScene(QRectF(0, 0, card->width(), card->height()));
+    return studio.screenshot().copy(box.toAlignedRect());
+}
+
+QAccessibleInterface* accessible(QQuickItem* item) {
+    return item ? QAccessible::queryAccessibleInterface(item) : nullptr;
+}
+
+TEST(ConnectionPanelTest, TheDrawnQRCodeCarriesTheLinkAndFollowsANewCode) {
+    StudioWindow studio;
+    studio.start();
+    ASSERT_TRUE(studio.link().port());
+    studio.click(studio.item("connectionButton"));
+    ASSERT_TRUE(waitUntil([&] { return studio.shows("connectionPopup"); }));
+    QTest::qWait(400);
+
+    const QString first = QString::fromStdString(studio.link().pairingLink().url());
+    EXPECT_EQ(readQRCode(panelCode(studio)), first);
+    EXPECT_TRUE(studio.showsText("Visible on Wi-Fi") || studio.showsText("Not available"));
+    EXPECT_TRUE(studio.showsText("No iPhone connected"));
+
+    studio.click(studio.item("newCode"));
+    const QString second = QString::fromStdString(studio.link().pairingLink().url());
+    ASSERT_NE(first, second);
+    QTest::qWait(100);
+    EXPECT_EQ(readQRCode(panelCode(studio)), second);
+    const QString code = QString::fromStdString(studio.link().pairingCode());
+    EXPECT_TRUE(studio.showsText(code.left(3) + " " + code.mid(3)));
+}
+
+TEST(ConnectionPanelTest, ALinkTooLongForAnyQRCodeGivesNoSymbol) {
+    EXPECT_TRUE(qrModules(std::string(8000, 'x')).isNull());
+    EXPECT_TRUE(qrModules("").isNull());
+    const QImage modules = qrModules("pelorin3d://pair?v=1&name=A&code=012345");
+    ASSERT_FALSE(modules.isNull());
+    // A version 3 symbol (29 modules) with its three finder patterns' dark corners.
+    EXPECT_EQ(modules.width(), 29);
+    EXPECT_EQ(qGray(modules.pixel(0, 0)), 0);
+    EXPECT_EQ(qGray(modules.pixel(28, 0)), 0);
+    EXPECT_EQ(qGray(modules.pixel(0, 28)), 0);
+}
+
+TEST(ConnectionPanelTest, ScreenReadersHearTheCodeDigitByDigitAndTheLabelsTheViewsGive) {
+    StudioWindow studio;
+    studio.setPairingCode("012345");
+    studio.start();
+    ASSERT_EQ(studio.link().pairingCode(), "012345");
+    // A code that begins with a zero keeps it, in two groups of three.
+    EXPECT_TRUE(studio.showsText("012 345"));
+
+    studio.click(studio.item("connectionButton"));
+    ASSERT_TRUE(waitUntil([&] { return studio.shows("connectionPopup"); }));
+    const auto all = studio.window().findChildren<QQuickItem*>();
+    QStringList names;
+    int headings = 0, codes = 0, cards = 0;
+    for (QQuickItem* item : all) {
+        if (!item->isVisible() || item->window() != &studio.window()) continue;
+        QAccessibleInterface* face = accessible(item);
+        if (!face) continue;
+        const QString name = face->text(QAccessible::Name);
+        if (name == "Pairing code 0 1 2 3 4 5") ++codes;
+        if (name == "Pairing QR code. Scan it with Pelorin on your iPhone." &&
+            face->role() == QAccessible::Graphic)
+            ++cards;
+        if (face->role() == QAccessible::Heading) {
+            ++headings;
+            names.append(name);
+        }
+    }
+    EXPECT_EQ(codes, 2);  // the welcome page and the panel
+    EXPECT_EQ(cards, 2);
+    EXPECT_TRUE(names.contains("Pair an iPhone"));
+    EXPECT_TRUE(names.contains("Connected"));
+
+    auto* button = accessible(studio.item("connectionButton"));
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->role(), QAccessible::Button);
+    EXPECT_EQ(button->text(QAccessible::Name), "Pair iPhone");
+    EXPECT_EQ(button->text(QAccessible::Description), "Pair an iPhone");
+}
+
+TEST(ConnectionPanelTest, EveryControlOfTheWelcomePageIsReachedWithTheTabKey) {
+    StudioWindow studio;
+    studio.start(std::filesystem::path(PELORIN_SOURCE_RESOURCES) / "Sample Photos Statue");
+    QStringList reached;
+    for (int i = 0; i < 12; ++i) {
+        QTest::keyClick(&studio.window(), Qt::Key_Tab);
+        QQuickItem* focus = studio.window().activeFocusItem();
+        reached.append(focus ? focus->objectName() : QString());
+    }
+    EXPECT_TRUE(reached.contains("connectionButton")) << reached.join(",").toStdString();
+    EXPECT_TRUE(reached.contains("importButton"));
+    EXPECT_TRUE(reached.contains("welcomeImport"));
+    EXPECT_TRUE(reached.contains("trySample"));
+
+    // Space on the focused sample button starts the sample set.
+    for (int i = 0; i < 12; ++i) {
+        QQuickItem* focus = studio.window().activeFocusItem();
+        if (focus && focus->objectName() == "trySample") break;
+        QTest::keyClick(&studio.window(), Qt::Key_Tab);
+    }
+    ASSERT_EQ(studio.window().activeFocusItem()->objectName(), "trySample");
+    QTest::keyClick(&studio.window(), Qt::Key_Space);
+    ASSERT_TRUE(waitUntil([&] { return studio.store().jobs().size() == 1; }, 20000));
+}
+
+TEST(ConnectionPanelTest, CtrlCommaOpensSettingsWithTheCodeAndFingerprintAndCtrlOTheImports) {
+    StudioWindow studio;
+    studio.start();
+    QTest::keyClick(&studio.window(), Qt::Key_Comma, Qt::ControlModifier);
+    auto* settings = studio.window().property("settingsWindow").value<QQuickWindow*>();
+    ASSERT_TRUE(settings);
+    ASSERT_TRUE(waitUntil([&] { return settings->isVisible(); }));
+    auto* code = settings->findChild<QQuickItem*>("settingsCode");
+    auto* fingerprint = settings->findChild<QQuickItem*>("settingsFingerprint");
+    ASSERT_TRUE(code && fingerprint);
+    EXPECT_EQ(code->property("text").toString().toStdString(), studio.link().pairingCode());
+    EXPECT_EQ(fingerprint->property("text").toString().toStdString(),
+              link::SecureLink::displayFingerprint(*studio.link().fingerprint()));
+    studio.link().newPairingCode();
+    EXPECT_EQ(code->property("text").toString().toStdString(), studio.link().pairingCode());
+    testing::saveScreenshot(testing::grab(*settings), "window-settings");
+    settings->close();
+
+    // Ctrl+O offers the two import dialogs.
+    studio.window().requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&studio.window()));
+    QTest::keyClick(&studio.window(), Qt::Key_O, Qt::ControlModifier);
+    ASSERT_TRUE(waitUntil([&] { return studio.shows("importMenu"); }));
+    QTest::qWait(200);
+    EXPECT_EQ(studio.menuEntries(), QStringList({"Photos…", "Folder…"}));
+}
+
+TEST(ConnectionPanelTest, WithoutAnIdentityTheFingerprintIsUnavailableEverywhere) {
+    StudioWindow studio;
+    // A folder where the key file belongs: no identity can be read or made.
+    std::filesystem::create_directories(studio.jobsRoot().parent_path() / "link-identity.key");
+    studio.start();
+    ASSERT_FALSE(studio.link().fingerprint());
+    studio.click(studio.item("connectionButton"));
+    ASSERT_TRUE(waitUntil([&] { return studio.shows("connectionPopup"); }));
+    QTest::qWait(300);
+    EXPECT_TRUE(studio.showsText("Unavailable"));
+    const QString link = readQRCode(panelCode(studio));
+    EXPECT_EQ(link.toStdString(), studio.link().pairingLink().url());
+    EXPECT_FALSE(link.contains("fp="));
+    auto* settings = studio.window().property("settingsWindow").value<QQuickWindow*>();
+    EXPECT_EQ(settings->findChild<QQuickItem*>("settingsFingerprint")->property("text"),
+              "Unavailable");
+}
+
+}  // namespace
+}  // namespace pelorin::studio

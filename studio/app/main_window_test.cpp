@@ -1,0 +1,280 @@
+// The main window over a real store and link service: the welcome page, the selection, the
+// toolbar's connection button and drops.
+#include <QAbstractItemModelTester>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "link/messages/link_message.h"
+#include "link/transport/link_connection.h"
+#include "link/transport/link_runtime.h"
+#include "tests/support/scratch_folder.h"
+#include "tests/support/ui/quick_harness.h"
+#include "tests/support/ui/studio_window.h"
+
+namespace pelorin::studio {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::saveScreenshot;
+using testing::seededJob;
+using testing::StudioWindow;
+using testing::waitUntil;
+
+void writePhotos(const fs::path& folder, int count) {
+    for (int i = 0; i < count; ++i)
+        pelorin::testing::writeFile(folder / ("IMG_" + std::to_string(1000 + i) + ".jpg"),
+                                    std::string(200, char(i)));
+}
+
+QString idText(const Uuid& id) {
+    return QString::fromStdString(id.string());
+}
+
+TEST(MainWindowTest, WelcomePageForAnEmptyStoreAndAfterDeletingTheShownJob) {
+    {
+        StudioWindow studio;
+        studio.start();
+        EXPECT_TRUE(studio.shows("welcome"));
+        EXPECT_FALSE(studio.shows("detailView"));
+        EXPECT_TRUE(studio.shows("noCaptures"));
+        EXPECT_TRUE(studio.showsText("Turn photos into 3D models"));
+        EXPECT_TRUE(studio.showsText(
+            "Everything is processed on this computer. Nothing is uploaded to the internet."));
+        // The welcome page's QR code is drawn from the link, not the fallback symbol.
+        auto* code = studio.item("qrCode");
+        ASSERT_TRUE(code);
+        EXPECT_TRUE(code->property("valid").toBool());
+        saveScreenshot(studio.screenshot(), "window-welcome");
+    }
+
+    StudioWindow studio;
+    const auto kept = seededJob("Vase", JobPhase::ready, 30);
+    const auto shown = seededJob("Teapot", JobPhase::ready, 30);
+    studio.seed(kept);
+    studio.seed(shown);
+    studio.start();
+    studio.select(shown.id);
+    ASSERT_TRUE(studio.shows("detailView"));
+    EXPECT_FALSE(studio.shows("welcome"));
+
+    // The list's context menu, as a user opens it: right click on the row, then Delete.
+    auto* list = studio.item("jobList");
+    ASSERT_TRUE(list);
+    QQuickItem* row = nullptr;
+    QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem*, row), Q_ARG(int, 0));
+    ASSERT_TRUE(row);
+    ASSERT_EQ(row->property("jobId").toString(), idText(shown.id));
+    const QPointF centre = row->mapToScene(QPointF(row->width() / 2, row->height() / 2));
+    QTest::mouseClick(&studio.window(), Qt::RightButton, {}, centre.toPoint());
+    QQuickItem* remove = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (remove = studio.button("Delete")) != nullptr; }));
+    EXPECT_TRUE(studio.button("Show in Folder"));
+    studio.click(remove);
+
+    ASSERT_TRUE(waitUntil([&] { return studio.store().jobs().size() == 1; }));
+    EXPECT_TRUE(studio.shows("welcome"));
+    EXPECT_FALSE(studio.shows("detailView"));
+    EXPECT_TRUE(studio.shell().selection().isEmpty());
+    EXPECT_FALSE(fs::exists(StudioJob::folder(studio.jobsRoot(), shown.id)));
+    EXPECT_TRUE(fs::exists(StudioJob::folder(studio.jobsRoot(), kept.id)));
+}
+
+TEST(MainWindowTest, AComputerThatCannotBuildModelsSaysSoAndOffersNoStart) {
+    StudioWindow studio;
+    const auto job = seededJob("Vase", JobPhase::ready, 30);
+    studio.seed(job);
+    studio.start(std::nullopt, false);
+    EXPECT_TRUE(studio.shows("unsupported"));
+    EXPECT_TRUE(studio.showsText("This computer cannot build models."));
+    EXPECT_FALSE(studio.item("trySample")->isEnabled());
+    studio.select(job.id);
+    EXPECT_FALSE(studio.item("start")->isEnabled());
+    EXPECT_TRUE(studio.showsText("This computer cannot build models."));
+}
+
+TEST(MainWindowTest, SelectionFollowsANewPhoneCaptureButNotAFolderImport) {
+    pelorin::testing::ScratchFolder photos;
+    writePhotos(photos.path() / "Lamp", 12);
+    StudioWindow studio;
+    const auto looked = seededJob("Vase", JobPhase::finished, 30);
+    studio.seed(looked);
+    studio.start();
+    studio.select(looked.id);
+
+    link::CaptureManifest manifest;
+    manifest.id = Uuid::random();
+    manifest.name = "Boot";
+    manifest.createdAt = Date::now();
+    for (int i = 0; i < 40; ++i)
+        manifest.images.push_back({.fileName = "IMG_" + std::to_string(i) + ".heic"});
+    studio.store().beginUpload(manifest, "Anna's iPhone", 0);
+    EXPECT_EQ(studio.shell().selection(), idText(manifest.id));
+    ASSERT_TRUE(waitUntil([&] { return studio.showsText("From Anna's iPhone"); }));
+
+    // Back to the other job: the capture's later photos leave the choice alone.
+    studio.select(looked.id);
+    for (int i = 0; i < 3; ++i) studio.store().fileWritten(manifest.id);
+    QTest::qWait(50);
+    EXPECT_EQ(studio.shell().selection(), idText(looked.id));
+    EXPECT_EQ(studio.store().jobs().front().imageCount, 3);
+
+    // A folder import also becomes the first job, in phase ready: no switch.
+    // Through the folder dialog's accept handler, as Import Photos > Folder… ends.
+    QMetaObject::invokeMethod(
+        &studio.window(), "importChosen",
+        Q_ARG(QVariant, QVariant::fromValue(QList<QUrl>{QUrl::fromLocalFile(
+                            QString::fromStdString((photos.path() / "Lamp").string()))})));
+    ASSERT_TRUE(waitUntil([&] { return studio.store().jobs().size() == 3; }));
+    EXPECT_EQ(studio.store().jobs().front().name, "Lamp");
+    EXPECT_EQ(studio.shell().selection(), idText(looked.id));
+}
+
+TEST(MainWindowTest, TheConnectionButtonCountsPairedPhones) {
+    StudioWindow studio;
+    studio.start();
+    auto* button = studio.item("connectionButton");
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->property("text").toString(), "Pair iPhone");
+
+    link::LinkRuntime runtime;
+    auto phone = link::LinkConnection::client(runtime, {"127.0.0.1", *studio.link().port()},
+                                              studio.link().fingerprint());
+    phone->start();
+    link::Hello hello;
+    hello.deviceID = Uuid::random();
+    hello.deviceName = "Anna's iPhone";
+    hello.appVersion = "1";
+    hello.pairingCode = studio.link().pairingCode();
+    hello.protocolVersion = 4;
+    phone->send(link::msg::Hello{hello});
+    ASSERT_TRUE(waitUntil([&] { return studio.link().devices().size() == 1; }, 20000));
+    EXPECT_EQ(button->property("text").toString(), "1 connected");
+
+    studio.click(button);
+    ASSERT_TRUE(waitUntil([&] { return studio.shows("connectionPopup"); }));
+    QTest::qWait(400);
+    EXPECT_TRUE(studio.showsText("Anna's iPhone"));
+    EXPECT_FALSE(studio.showsText("No iPhone connected"));
+    saveScreenshot(studio.screenshot(), "window-connection");
+    phone->cancel();
+}
+
+TEST(MainWindowTest, ADroppedFolderBecomesAJobAndANonPhotoBecomesANotice) {
+    pelorin::testing::ScratchFolder dropped;
+    writePhotos(dropped.path() / "Chair", 25);
+    pelorin::testing::writeFile(dropped.path() / "notes.txt", std::string("hello"));
+    StudioWindow studio;
+    studio.start();
+    auto* highlight = studio.item("dropHighlight");
+    ASSERT_TRUE(highlight);
+
+    auto drop = [&](const fs::path& item) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(item.string()))});
+        const QPoint at(600, 400);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&studio.window(), &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        EXPECT_TRUE(highlight->isVisible());
+        QDropEvent event(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&studio.window(), &event);
+        EXPECT_TRUE(event.isAccepted());
+        EXPECT_FALSE(highlight->isVisible());
+    };
+
+    drop(dropped.path() / "Chair");
+    // The copies run in the background; meanwhile the window says so.
+    EXPECT_TRUE(studio.shows("importIndicator"));
+    ASSERT_TRUE(waitUntil([&] { return studio.store().jobs().size() == 1; }));
+    const StudioJob& job = studio.store().jobs().front();
+    EXPECT_EQ(job.name, "Chair");
+    EXPECT_EQ(job.phase, JobPhase::ready);
+    EXPECT_EQ(job.imageCount, 25);
+    ASSERT_TRUE(waitUntil([&] { return !studio.shell().isImporting(); }));
+    EXPECT_FALSE(studio.shows("importIndicator"));
+    EXPECT_TRUE(studio.showsText("Ready, 25 photos"));
+
+    drop(dropped.path() / "notes.txt");
+    ASSERT_TRUE(waitUntil([&] { return studio.shows("noticeAlert"); }));
+    EXPECT_TRUE(studio.showsText("This is not a photo"));
+    EXPECT_EQ(studio.store().jobs().size(), 1u);
+    studio.click(studio.button("OK"));
+    ASSERT_TRUE(waitUntil([&] { return !studio.shell().hasNotice(); }));
+
+    // A chooser that hands back something that is not a file on this computer.
+    QMetaObject::invokeMethod(
+        &studio.window(), "importChosen",
+        Q_ARG(QVariant, QVariant::fromValue(QList<QUrl>{QUrl("https://example.com/photos")})));
+    ASSERT_TRUE(waitUntil([&] { return studio.shell().hasNotice(); }));
+    EXPECT_EQ(studio.shell().noticeTitle(), "Could not open that");
+    EXPECT_EQ(studio.store().jobs().size(), 1u);
+}
+
+// The store reports a change on every progress tick: the list must follow by id, moving and
+// refreshing rows, so that a selected or scrolled row never jumps or loses its delegate.
+TEST(MainWindowTest, TheListFollowsTheStoreRowByRowAndNeverResets) {
+    StudioWindow studio;
+    const auto old = seededJob("Vase", JobPhase::ready, 30, StudioJob::Source::phone("A"));
+    const auto middle = seededJob("Mug", JobPhase::finished, 30);
+    studio.seed(old);
+    studio.seed(middle);
+    studio.start();
+    JobListModel& model = *studio.shell().jobs();
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+    auto ids = [&] {
+        QStringList out;
+        for (int row = 0; row < model.rowCount(); ++row) out.append(model.idAt(row));
+        return out;
+    };
+
+    // The old capture comes back from its phone: its row moves to the top.
+    link::CaptureManifest manifest;
+    manifest.id = old.id;
+    manifest.name = "Vase again";
+    manifest.createdAt = Date::now();
+    manifest.images.resize(20);
+    studio.store().beginUpload(manifest, "Anna's iPhone", 0);
+    EXPECT_EQ(ids(), QStringList({idText(old.id), idText(middle.id)}));
+    EXPECT_EQ(model.data(model.index(0), JobListModel::SubtitleRole).toString(),
+              "Receiving 0 of 20");
+    // A tick changes one row and nothing else.
+    changes.clear();
+    studio.store().fileWritten(old.id);
+    ASSERT_EQ(changes.count(), 1);
+    EXPECT_EQ(changes.first().at(0).toModelIndex().row(), 0);
+    EXPECT_EQ(model.data(model.index(0), JobListModel::SubtitleRole).toString(),
+              "Receiving 1 of 20");
+
+    studio.store().deleteJob(middle.id);
+    EXPECT_EQ(ids(), QStringList({idText(old.id)}));
+    EXPECT_EQ(resets.count(), 0);
+}
+
+TEST(MainWindowTest, AutoOpenFinishedShowsTheNewestFinishedJobAtStart) {
+    {
+        StudioWindow studio;
+        studio.setPreference("autoOpenFinished", true);
+        studio.seed(seededJob("Vase", JobPhase::ready, 30));
+        studio.start();
+        EXPECT_TRUE(studio.shell().selection().isEmpty());
+        EXPECT_TRUE(studio.shows("welcome"));
+    }
+    StudioWindow studio;
+    studio.setPreference("autoOpenFinished", true);
+    const auto older = seededJob("Mug", JobPhase::finished, 30);
+    const auto newer = seededJob("Vase", JobPhase::finished, 30);
+    studio.seed(older);
+    studio.seed(newer);
+    studio.seed(seededJob("Chair", JobPhase::ready, 30));
+    studio.start();
+    ASSERT_TRUE(waitUntil([&] { return studio.shell().selection() == idText(newer.id); }));
+    EXPECT_TRUE(studio.shows("detailView"));
+}
+
+}  // namespace
+}  // namespace pelorin::studio
