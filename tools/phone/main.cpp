@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "engine/photos/photo_finder.h"
+#include "link/discovery/host_name.h"
 #include "link/discovery/link_browser.h"
 #include "link/discovery/pairing_link.h"
 #include "link/frames/link_constants.h"
@@ -427,6 +428,10 @@ int main(int argc, char** argv) {
         }
     }
 
+    // A phone resolves ".local" names itself; a computer may need the DNS-SD daemon for them.
+    if (host.ends_with(".local")) {
+        if (auto address = link::resolveThroughDaemon(host)) host = *address;
+    }
     link::LinkRuntime runtime;
     Session session(runtime, {host, *port}, fingerprint, code, format);
     if (command == "pair") {

@@ -127,8 +127,7 @@ void JobStore::completeJob(const Uuid& id, const engine::EngineOutput& output) {
         job.finishedAt = Date::now();
         job.outputs = outputs;
     });
-    std::error_code ignored;
-    std::filesystem::remove_all(StudioJob::checkpointFolder(jobsRoot_, id), ignored);
+    discardFolder(StudioJob::checkpointFolder(jobsRoot_, id));
 }
 
 void JobStore::endJob(const Uuid& id, JobPhase phase, std::optional<std::string> message) {
@@ -144,12 +143,11 @@ void JobStore::endJob(const Uuid& id, JobPhase phase, std::optional<std::string>
 void JobStore::finishRun(const Uuid& id, const Uuid& token) {
     if (isCurrent(id, token)) attempts_.erase(id);
     if (auto pending = deleteWhenStopped_.find(id); pending != deleteWhenStopped_.end()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(pending->second, ignored);
+        discardFolder(pending->second);
         deleteWhenStopped_.erase(pending);
         // The engine may have made its folders again at the old place while winding down; the
         // job is gone, so they go too (unless the same capture has come back meanwhile).
-        if (!job(id)) std::filesystem::remove_all(StudioJob::folder(jobsRoot_, id), ignored);
+        if (!job(id)) discardFolder(StudioJob::folder(jobsRoot_, id));
     }
     busyActivity_.reset();
     runningTask_.reset();

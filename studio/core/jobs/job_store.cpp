@@ -1,5 +1,7 @@
 #include "studio/core/jobs/job_store.h"
 
+#include <QThreadPool>
+
 #include <algorithm>
 
 #include "engine/photos/photo_finder.h"
@@ -257,6 +259,18 @@ void JobStore::rename(const Uuid& id, const std::string& newName) {
     update(id, true, [&](StudioJob& job) { job.name = name; });
 }
 
+void JobStore::discardFolder(const std::filesystem::path& folder) {
+    std::error_code error;
+    if (!std::filesystem::exists(folder, error)) return;
+    auto aside = jobsRoot_ / (deletedPrefix + Uuid::random().string());
+    std::filesystem::rename(folder, aside, error);
+    if (error) aside = folder;
+    QThreadPool::globalInstance()->start([aside] {
+        std::error_code ignored;
+        std::filesystem::remove_all(aside, ignored);
+    });
+}
+
 void JobStore::deleteJob(const Uuid& id) {
     const bool wasRunning = runningJobID_ == id;
     stop(id);
@@ -267,7 +281,7 @@ void JobStore::deleteJob(const Uuid& id) {
     const auto folder = StudioJob::folder(jobsRoot_, id);
     std::error_code error;
     if (!wasRunning) {
-        std::filesystem::remove_all(folder, error);
+        discardFolder(folder);
         return;
     }
     // The run still writes into the folder until it has wound down; move it out of sight and

@@ -117,6 +117,10 @@ class JobStore : public QObject {
     };
 
     void load();
+    // Moves a folder out of the jobs at once and removes it on the worker pool: a checkpoint or
+    // a job holds hundreds of megabytes, too many to delete on the main thread. What a crash
+    // leaves behind goes at the next start.
+    void discardFolder(const std::filesystem::path& folder);
     StudioJob* findJob(const Uuid& id);
     void report(const StudioJob& job);
 
