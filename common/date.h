@@ -27,4 +27,3 @@ struct Date {
 };
 
 }  // namespace pelorin
-

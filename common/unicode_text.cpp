@@ -79,7 +79,8 @@ std::string trimmedWhiteSpace(std::string_view utf8) {
         return std::string(utf8.substr(first, utf8.find_last_not_of(space) - first + 1));
     }
     int32_t begin = 0, end = text->length();
-    while (begin < end && u_isUWhiteSpace(text->char32At(begin))) begin = text->moveIndex32(begin, 1);
+    while (begin < end && u_isUWhiteSpace(text->char32At(begin)))
+        begin = text->moveIndex32(begin, 1);
     while (end > begin) {
         const int32_t previous = text->moveIndex32(end, -1);
         if (!u_isUWhiteSpace(text->char32At(previous))) break;

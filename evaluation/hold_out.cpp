@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <system_error>
 
+#include "common/bytes.h"
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
+#include "common/files/folder_listing.h"
 #include "link/records/capture_records.h"
 #include "link/records/record_coding.h"
-#include "common/bytes.h"
-#include "common/files/folder_listing.h"
 
 namespace pelorin::evaluation {
 
@@ -56,9 +56,7 @@ pelorin::Expected<std::monostate, std::string> copyWithout(const fs::path& folde
         return std::ranges::find(leftOut, image.fileName) != leftOut.end();
     });
     const std::string encoded = link::makeRecordEncoder().encode(*manifest);
-    auto written = common::writeFileAtomically(
-        destination / recordName,
-        bytesOf(encoded));
+    auto written = common::writeFileAtomically(destination / recordName, bytesOf(encoded));
     if (!written) return failed(destination / recordName, written.error().description());
     return std::monostate{};
 }

@@ -2,10 +2,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/bytes.h"
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
 #include "link/records/record_coding.h"
-#include "common/bytes.h"
 
 namespace pelorin::evaluation {
 
@@ -75,8 +75,7 @@ pelorin::Expected<std::monostate, std::string> saveTruthCameras(const TruthCamer
     if (cameras.objectBounds)
         root["objectBounds"] = json::parse(link::makeRecordEncoder().encode(*cameras.objectBounds));
     const std::string text = root.dump(1) + "\n";
-    auto written = common::writeFileAtomically(
-        file, bytesOf(text));
+    auto written = common::writeFileAtomically(file, bytesOf(text));
     if (!written) return pelorin::unexpected(file.string() + ": " + written.error().description());
     return std::monostate{};
 }

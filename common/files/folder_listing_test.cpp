@@ -15,11 +15,12 @@ TEST(FolderListing, AFailurePartWayIsTheListingsError) {
     testing::ScratchFolder folder;
     testing::writeFile(folder / "a.jpg", "a");
     int calls = 0;
-    const auto listed = collectEntries([&](std::error_code& error) -> std::optional<fs::directory_entry> {
-        if (++calls <= 2) return fs::directory_entry(folder / "a.jpg");
-        error = std::make_error_code(std::errc::io_error);
-        return std::nullopt;
-    });
+    const auto listed =
+        collectEntries([&](std::error_code& error) -> std::optional<fs::directory_entry> {
+            if (++calls <= 2) return fs::directory_entry(folder / "a.jpg");
+            error = std::make_error_code(std::errc::io_error);
+            return std::nullopt;
+        });
     ASSERT_FALSE(listed);
     EXPECT_EQ(listed.error(), std::make_error_code(std::errc::io_error).message());
 

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "common/binary/crc32.h"
-#include "common/zip/zip_format.h"
 #include "common/binary/little_endian.h"
+#include "common/zip/zip_format.h"
 
 namespace pelorin::common {
 
@@ -16,7 +16,6 @@ using zip::endRecordSignature;
 using zip::endRecordSize;
 using zip::localHeaderSignature;
 using zip::localHeaderSize;
-
 
 }  // namespace
 

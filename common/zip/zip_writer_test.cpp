@@ -5,10 +5,10 @@
 #include <string>
 
 #include "common/binary/crc32.h"
+#include "common/bytes.h"
 #include "common/zip/stored_zip.h"
 #include "tests/support/process_state.h"
 #include "tests/support/scratch_folder.h"
-#include "common/bytes.h"
 
 namespace pelorin::common {
 namespace {

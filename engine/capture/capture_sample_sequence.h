@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/capture/object_mask.h"
 #include "engine/capture/counter.h"
+#include "engine/capture/object_mask.h"
 #include "engine/reconstruction/photogrammetry_service.h"
 #include "link/records/capture_records.h"
 

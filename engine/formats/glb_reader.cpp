@@ -6,9 +6,9 @@
 #include <stdexcept>
 #include <tuple>
 
+#include "common/binary/little_endian.h"
 #include "common/files/file_reader.h"
 #include "link/records/record_coding.h"
-#include "common/binary/little_endian.h"
 
 namespace pelorin::engine {
 
@@ -144,7 +144,8 @@ engine::TexturedMesh parse(std::span<const std::uint8_t> bytes,
                            const std::shared_ptr<const void>& owner) {
     if (bytes.size() < 20) fail("too short for a GLB file");
     if (common::readLittleEndian<std::uint32_t>(bytes, 0) != glbMagic) fail("not a GLB file");
-    if (common::readLittleEndian<std::uint32_t>(bytes, 4) != 2) fail("GLB version " + std::to_string(common::readLittleEndian<std::uint32_t>(bytes, 4)));
+    if (common::readLittleEndian<std::uint32_t>(bytes, 4) != 2)
+        fail("GLB version " + std::to_string(common::readLittleEndian<std::uint32_t>(bytes, 4)));
     const std::uint64_t total = common::readLittleEndian<std::uint32_t>(bytes, 8);
     if (total > bytes.size())
         fail("truncated: the header gives " + std::to_string(total) + " bytes, the file has " +
@@ -153,8 +154,10 @@ engine::TexturedMesh parse(std::span<const std::uint8_t> bytes,
     std::span<const std::uint8_t> jsonChunk, binChunk;
     std::uint64_t at = 12;
     for (int chunk = 0; at + 8 <= total; ++chunk) {
-        const std::uint64_t length = common::readLittleEndian<std::uint32_t>(bytes, static_cast<std::size_t>(at));
-        const std::uint32_t type = common::readLittleEndian<std::uint32_t>(bytes, static_cast<std::size_t>(at + 4));
+        const std::uint64_t length =
+            common::readLittleEndian<std::uint32_t>(bytes, static_cast<std::size_t>(at));
+        const std::uint32_t type =
+            common::readLittleEndian<std::uint32_t>(bytes, static_cast<std::size_t>(at + 4));
         if (length > total - at - 8) fail("chunk " + std::to_string(chunk) + " runs past the end");
         const auto data =
             bytes.subspan(static_cast<std::size_t>(at + 8), static_cast<std::size_t>(length));

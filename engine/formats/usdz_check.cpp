@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "common/zip/zip_format.h"
 #include "common/binary/little_endian.h"
+#include "common/zip/zip_format.h"
 
 namespace pelorin::engine {
 
@@ -77,7 +77,8 @@ std::optional<std::size_t> findEndRecord(std::span<const std::uint8_t> file) {
 
 std::optional<UsdzDefect> findUsdzDefect(std::span<const std::uint8_t> file) {
     if (file.size() < minimumSize) return UsdzDefect::tooShort;
-    if (common::readLittleEndian<std::uint32_t>(file, 0) != 0x04034B50) return UsdzDefect::noLocalHeader;
+    if (common::readLittleEndian<std::uint32_t>(file, 0) != 0x04034B50)
+        return UsdzDefect::noLocalHeader;
     const std::size_t nameLength = common::readLittleEndian<std::uint16_t>(file, 26);
     if (file.size() < localHeaderSize + nameLength ||
         !isUsdLayerName(file.subspan(localHeaderSize, nameLength))) {
@@ -87,7 +88,8 @@ std::optional<UsdzDefect> findUsdzDefect(std::span<const std::uint8_t> file) {
     if (!end) return UsdzDefect::noEndRecord;
     if (common::readLittleEndian<std::uint16_t>(file, *end + 10) == 0) return UsdzDefect::noEntries;
     const std::uint64_t directoryEnd =
-        static_cast<std::uint64_t>(common::readLittleEndian<std::uint32_t>(file, *end + 12)) + common::readLittleEndian<std::uint32_t>(file, *end + 16);
+        static_cast<std::uint64_t>(common::readLittleEndian<std::uint32_t>(file, *end + 12)) +
+        common::readLittleEndian<std::uint32_t>(file, *end + 16);
     if (directoryEnd > *end) return UsdzDefect::badDirectory;
     return std::nullopt;
 }

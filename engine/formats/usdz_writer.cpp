@@ -6,11 +6,11 @@
 #include <limits>
 #include <vector>
 
+#include "common/bytes.h"
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
 #include "common/zip/zip_writer.h"
 #include "engine/formats/obj_reader.h"
-#include "common/bytes.h"
 
 namespace pelorin::engine::UsdzWriter {
 
@@ -282,8 +282,7 @@ Expected<Bytes, UsdzError> buildUSDZ(const TexturedMesh& mesh) {
     const std::string text = layer(mesh, groups, paths);
 
     common::ZipWriter zip;
-    bool fits =
-        zip.add(layerName, bytesOf(text));
+    bool fits = zip.add(layerName, bytesOf(text));
     for (const auto& image : images) fits = fits && zip.add(image.path, image.texture->bytes);
     if (!fits) return unexpected(UsdzError::tooLarge);
     return zip.finish();

@@ -12,12 +12,12 @@
 
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
+#include "common/formatters.h"
 #include "engine/capture/capture_sample_sequence.h"
 #include "engine/formats/glb_writer.h"
 #include "engine/formats/point_cloud_writer.h"
 #include "engine/photos/photo_finder.h"
 #include "engine/reconstruction/engine_log.h"
-#include "common/formatters.h"
 
 namespace pelorin::engine {
 
@@ -274,9 +274,11 @@ EngineError mapError(const AttemptError& error) {
                     "Studio could not write the model file. Quit Studio, open it again and press "
                     "Try Again.");
             case PhotogrammetryError::Kind::insufficientStorage:
-                return EngineError::noSpace("This computer needs " + common::Formatters::bytes(std::max<std::int64_t>(service->bytes, 0)).value() +
-                                            " more free disk space to build this model. Free up "
-                                            "some space and press Try Again.");
+                return EngineError::noSpace(
+                    "This computer needs " +
+                    common::Formatters::bytes(std::max<std::int64_t>(service->bytes, 0)).value() +
+                    " more free disk space to build this model. Free up "
+                    "some space and press Try Again.");
             case PhotogrammetryError::Kind::other:
                 break;
         }

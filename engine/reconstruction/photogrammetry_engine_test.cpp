@@ -244,9 +244,10 @@ TEST_F(EngineTest, NoSpaceAndTooFewPhotosAreNotRetried) {
     auto result = run();
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind, EngineError::Kind::noSpace);
-    EXPECT_EQ(result.error().description(),
-              "This computer needs 1.2 GB more free disk space to build this model. Free up some space "
-              "and press Try Again.");
+    EXPECT_EQ(
+        result.error().description(),
+        "This computer needs 1.2 GB more free disk space to build this model. Free up some space "
+        "and press Try Again.");
     EXPECT_EQ(requests().size(), 1u);
     EXPECT_TRUE(notes().empty());
 }

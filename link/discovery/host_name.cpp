@@ -84,8 +84,8 @@ std::optional<std::string> firstInterfaceAddress() {
 
 std::string networkHostName() {
     // "localhost" reaches the phone itself, never this computer.
-    if (auto published = publishedHostName(); published && *published != "localhost" &&
-                                              !published->starts_with("localhost."))
+    if (auto published = publishedHostName();
+        published && *published != "localhost" && !published->starts_with("localhost."))
         return *published;
     return firstInterfaceAddress().value_or(std::string());
 }

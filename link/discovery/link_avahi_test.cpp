@@ -213,14 +213,15 @@ TEST_F(LinkAvahiTest, ThePairingHostIsTheDaemonsNameAndResolvesHere) {
     EXPECT_TRUE(host.ends_with(".local")) << host;
     auto server = startServer(unique("host"));
     registeredName(*server);
-    const auto resolved = pelorin::testing::runCommand("timeout 20 avahi-resolve -4 -n '" + host +
-                                                       "' 2>&1");
+    const auto resolved =
+        pelorin::testing::runCommand("timeout 20 avahi-resolve -4 -n '" + host + "' 2>&1");
     const auto tab = resolved.output.find('\t');
     ASSERT_NE(tab, std::string::npos) << resolved.output;
     std::string address = resolved.output.substr(tab + 1);
     while (!address.empty() && std::isspace(static_cast<unsigned char>(address.back())))
         address.pop_back();
-    auto phone = LinkConnection::client(runtime, {address, *server->port()}, identity.fingerprint());
+    auto phone =
+        LinkConnection::client(runtime, {address, *server->port()}, identity.fingerprint());
     auto log = record(*phone);
     phone->start();
     EXPECT_TRUE(log->waitForState(Kind::ready)) << address;

@@ -129,4 +129,3 @@ PELORIN_DECLARE_CODING(StudioInfo)
 PELORIN_DECLARE_CODING(LinkMessage)
 
 }  // namespace pelorin::link
-

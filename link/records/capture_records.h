@@ -129,4 +129,3 @@ struct JobStatus {
 };
 
 }  // namespace pelorin::link
-

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <limits>
 
+#include "common/bytes.h"
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
-#include "common/bytes.h"
 
 namespace pelorin::link::SecureLink {
 
@@ -49,9 +49,7 @@ std::optional<KeyPair> deriveKeys(const crypto::P256Key& mine, const crypto::P25
     auto shared = crypto::ecdh(mine, peer);
     if (!shared) return std::nullopt;
     const auto salt = crypto::sha256(transcriptBytes);
-    auto okm = crypto::hkdfSha256(
-        *shared, salt,
-        bytesOf(keyLabel), 64);
+    auto okm = crypto::hkdfSha256(*shared, salt, bytesOf(keyLabel), 64);
     OPENSSL_cleanse(shared->data(), shared->size());
     if (!okm) return std::nullopt;
     KeyPair keys;

@@ -49,9 +49,9 @@ Bytes body(const Bytes& record) {
 TEST(Fingerprint, ShapeAndDisplayForm) {
     const std::string fp = newIdentity().fingerprint();
     ASSERT_EQ(fp.size(), 22u);
-    EXPECT_EQ(fp.find_first_not_of(
-                  "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
-              std::string::npos);
+    EXPECT_EQ(
+        fp.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+        std::string::npos);
     // The first 16 bytes of SHA-256 over 65 zero bytes, in URL-safe Base64 without padding
     // (worked out with another implementation).
     EXPECT_EQ(fingerprint(Bytes(65, 0)), "mM5C3u9R1AJp1UL1MUvvLA");

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "studio/app/model_preview.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/ui/preview_test_models.h"
 #include "tests/support/ui/quick_harness.h"
-#include "tests/support/scratch_folder.h"
 
 namespace pelorin::studio {
 namespace {

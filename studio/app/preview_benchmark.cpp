@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "studio/app/model_preview.h"
-#include "tests/support/ui/preview_test_models.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/ui/preview_test_models.h"
 
 Q_IMPORT_QML_PLUGIN(Pelorin_DesignPlugin)
 Q_IMPORT_QML_PLUGIN(Pelorin_StudioPlugin)

@@ -7,8 +7,8 @@
 
 #include "common/zip/zip_writer.h"
 #include "studio/app/preview_placement.h"
-#include "tests/support/ui/preview_test_models.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/ui/preview_test_models.h"
 
 namespace pelorin::studio {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/ui/quick_harness.h"
 #include "studio/design/symbols.h"
+#include "tests/support/ui/quick_harness.h"
 
 namespace pelorin::studio {
 namespace {

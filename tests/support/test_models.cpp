@@ -1,8 +1,8 @@
 #include "tests/support/test_models.h"
 
 #include "common/binary/crc32.h"
-#include "common/zip/stored_zip.h"
 #include "common/binary/little_endian.h"
+#include "common/zip/stored_zip.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -47,14 +47,12 @@ void writeTexturedCube(const fs::path& folder) {
     writeFile(folder / "trim.jpg", testImage("bronze.jpg"));
 }
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 Glb readGlb(const Bytes& file) {
     Glb glb;
-    if (file.size() < 28 || common::readLittleEndian<std::uint32_t>(file, 0) != 0x46546C67 || common::readLittleEndian<std::uint32_t>(file, 4) != 2) {
+    if (file.size() < 28 || common::readLittleEndian<std::uint32_t>(file, 0) != 0x46546C67 ||
+        common::readLittleEndian<std::uint32_t>(file, 4) != 2) {
         ADD_FAILURE() << "not a GLB header";
         return glb;
     }

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <cstring>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <future>
@@ -144,7 +144,6 @@ std::vector<std::uint8_t> readAll(const fs::path& file) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-
 // One line for a job's status.
 void printStatus(const link::JobStatus& status) {
     std::printf("%s %s %3.0f%%%s%s\n", status.captureID.string().c_str(),
@@ -212,10 +211,9 @@ class Session {
     link::JobStatus follow(const Uuid& id, std::optional<link::JobStatus> shown = {}) {
         while (true) {
             const auto status = statusOf(id);
-            const bool worth = !shown || shown->phase != status.phase ||
-                               shown->stage != status.stage ||
-                               status.fraction - shown->fraction >= 0.1 ||
-                               status.message != shown->message;
+            const bool worth =
+                !shown || shown->phase != status.phase || shown->stage != status.stage ||
+                status.fraction - shown->fraction >= 0.1 || status.message != shown->message;
             if (worth) {
                 shown = status;
                 printStatus(status);
@@ -406,9 +404,9 @@ int main(int argc, char** argv) {
     const std::set<std::string> commands = {"browse", "pair",     "upload", "status",
                                             "watch",  "download", "cancel"};
     if (!commands.contains(command)) return usage();
-    const std::size_t wanted = command == "browse" || command == "pair"       ? 0
-                               : command == "status"                          ? operands.size()
-                                                                              : 1;
+    const std::size_t wanted = command == "browse" || command == "pair" ? 0
+                               : command == "status"                    ? operands.size()
+                                                                        : 1;
     if (operands.size() != wanted || (command == "status" && operands.empty())) return usage();
     if (command == "browse") return browse(seconds);
 

@@ -25,7 +25,8 @@ class ModelDownload {
 
     // Replaces any file of that name with an empty one. When it cannot be opened, creation
     // still succeeds and every append fails.
-    ModelDownload(const Uuid& id, const std::filesystem::path& folder, Format format = Format::usdz);
+    ModelDownload(const Uuid& id, const std::filesystem::path& folder,
+                  Format format = Format::usdz);
     ~ModelDownload();
     ModelDownload(ModelDownload&& other) noexcept;
     ModelDownload& operator=(ModelDownload&& other) noexcept;

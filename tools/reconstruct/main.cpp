@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "engine/reconstruction/photogrammetry_engine.h"
 #include "common/formatters.h"
+#include "engine/reconstruction/photogrammetry_engine.h"
 #include "link/records/manifest_file.h"
 #include "tools/command_line.h"
 
@@ -39,7 +39,8 @@ class ProgressShow {
         }
         const std::string stage = progress.stage.value_or(stage_);
         if (!terminal_) {
-            if (stage != stage_) std::printf("%5.1f%%  %s\n", 100 * progress.fraction, stage.c_str());
+            if (stage != stage_)
+                std::printf("%5.1f%%  %s\n", 100 * progress.fraction, stage.c_str());
         } else {
             constexpr int width = 30;
             const int filled = std::clamp(int(progress.fraction * width + 0.5), 0, width);
@@ -68,8 +69,7 @@ class ProgressShow {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (auto answered =
-            tools::answerStandardOptions(argc, argv, "pelorin-reconstruct", usage))
+    if (auto answered = tools::answerStandardOptions(argc, argv, "pelorin-reconstruct", usage))
         return *answered;
     std::optional<fs::path> photos, output;
     link::ProcessingOptions options;

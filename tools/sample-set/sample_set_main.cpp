@@ -14,14 +14,14 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "common/bytes.h"
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
 #include "link/records/record_coding.h"
+#include "tools/command_line.h"
 #include "tools/sample-set/exif_writer.h"
 #include "tools/sample-set/sample_capture.h"
 #include "tools/sample-set/view_check.h"
-#include "common/bytes.h"
-#include "tools/command_line.h"
 
 namespace fs = std::filesystem;
 using namespace pelorin;
@@ -96,8 +96,7 @@ bool writePhotoSet(const fs::path& renders, const evaluation::TruthCameras& came
         manifest.images[i].capturedAt = samples::capturedAt(indices[i]);
     if (auto problem = manifest.validationMessage()) return fail(*problem);
     const auto text = link::makeRecordEncoder().encode(manifest);
-    return writeBytes(folder / std::string(link::CaptureManifest::fileName),
-                      bytesOf(text));
+    return writeBytes(folder / std::string(link::CaptureManifest::fileName), bytesOf(text));
 }
 
 bool writeTruth(const fs::path& renderTruth, const evaluation::TruthCameras& cameras,
@@ -142,8 +141,7 @@ bool check(const fs::path& renders, const evaluation::TruthCameras& cameras,
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (auto answered =
-            tools::answerStandardOptions(argc, argv, "pelorin-sample-set", usageText))
+    if (auto answered = tools::answerStandardOptions(argc, argv, "pelorin-sample-set", usageText))
         return *answered;
     std::optional<fs::path> renders, photos, truth, reduced;
     bool wantCheck = false;

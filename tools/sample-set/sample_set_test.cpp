@@ -137,4 +137,3 @@ TEST(SampleManifestTest, ReadsBackValidWithPhoneLikeNoiseOnTheTruth) {
     EXPECT_NEAR(std::sqrt(gravitySquares / 72), 0.5, 0.25);
     EXPECT_NEAR(std::sqrt(axisSquares / 72), 0.5, 0.25);
 }
-

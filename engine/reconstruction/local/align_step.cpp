@@ -60,7 +60,8 @@ Similarity uprightAndSized(const SparseModel& model, const PreparedImages& prepa
     for (const auto& view : model.views) {
         const WorkingImage* image = imageNamed(prepared, view.name);
         if (image && image->gravity)
-            gravity.push_back(Vec3{(*image->gravity)[0], (*image->gravity)[1], (*image->gravity)[2]});
+            gravity.push_back(
+                Vec3{(*image->gravity)[0], (*image->gravity)[1], (*image->gravity)[2]});
         else
             gravity.push_back(std::nullopt);
     }

@@ -1,8 +1,8 @@
 #include "engine/reconstruction/local/checkpoint.h"
 
+#include "common/bytes.h"
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
-#include "common/bytes.h"
 
 namespace pelorin::engine::local {
 
@@ -39,9 +39,7 @@ Expected<std::monostate, common::FileError> Checkpoint::markDone(std::string_vie
 
 Expected<std::monostate, common::FileError> Checkpoint::write(std::string_view name,
                                                               std::string_view contents) {
-    return common::writeFileAtomically(
-        folder_ / name,
-        bytesOf(contents));
+    return common::writeFileAtomically(folder_ / name, bytesOf(contents));
 }
 
 }  // namespace pelorin::engine::local

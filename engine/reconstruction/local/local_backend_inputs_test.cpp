@@ -118,8 +118,8 @@ TEST(LocalBackendInputsTest, AnExceptionInAStepFailsTheRunInsteadOfTheProgram) {
     };
     auto session = backend.makeSession(throwing, configuration);
     ASSERT_TRUE(session);
-    const auto request = PhotogrammetryRequest::modelFile(folder / "model.usdz",
-                                                          RequestDetail::preview);
+    const auto request =
+        PhotogrammetryRequest::modelFile(folder / "model.usdz", RequestDetail::preview);
     ASSERT_FALSE((*session)->process({request}));
     std::vector<PhotogrammetryEvent> seen;
     while (auto event = (*session)->nextEvent()) {

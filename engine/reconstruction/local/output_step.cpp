@@ -1,8 +1,8 @@
 #include "engine/reconstruction/local/output_step.h"
 
+#include "common/files/folder_listing.h"
 #include "engine/formats/usdz_writer.h"
 #include "engine/reconstruction/local/surface/surface_mesh.h"
-#include "common/files/folder_listing.h"
 
 namespace pelorin::engine::local {
 

@@ -46,7 +46,9 @@ class StepContext {
     void checkStop() const {
         if (stop_.stop_requested()) throw StepCancelled{};
     }
-    [[noreturn]] static void fail(PhotogrammetryError error) { throw StepFailure{std::move(error)}; }
+    [[noreturn]] static void fail(PhotogrammetryError error) {
+        throw StepFailure{std::move(error)};
+    }
     // A failed write: a full disk when the disk is (nearly) full, else an output error.
     PhotogrammetryError writeError(const std::string& description) const;
     [[noreturn]] void failWriting(const std::string& description) const {

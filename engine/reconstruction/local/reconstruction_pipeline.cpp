@@ -48,17 +48,16 @@ void runSteps(StepContext& context, Checkpoint& checkpoint, const SampleSource& 
 
     const PreparedImages prepared = runPrepareStep(
         context, samples,
-        {.images = {.longSide = plan.workingSide,
-                    .useMasks = configuration.isObjectMaskingEnabled},
+        {.images = {.longSide = plan.workingSide, .useMasks = configuration.isObjectMaskingEnabled},
          .denseSide = plan.denseSide});
 
-    const std::string modelName = runSparseSteps(
-        context, colmap, prepared,
-        {.maxFeatures = configuration.featureSensitivity == FeatureSensitivity::high
-                            ? highSensitivityFeatures
-                            : normalFeatures,
-         .ordered = configuration.sampleOrdering == SampleOrdering::sequential,
-         .threads = threads});
+    const std::string modelName =
+        runSparseSteps(context, colmap, prepared,
+                       {.maxFeatures = configuration.featureSensitivity == FeatureSensitivity::high
+                                           ? highSensitivityFeatures
+                                           : normalFeatures,
+                        .ordered = configuration.sampleOrdering == SampleOrdering::sequential,
+                        .threads = threads});
 
     const AlignedModel aligned =
         runAlignStep(context, runUndistortStep(context, colmap, modelName), prepared);

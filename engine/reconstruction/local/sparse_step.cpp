@@ -6,9 +6,9 @@
 #include <map>
 #include <set>
 
+#include "common/files/folder_listing.h"
 #include "engine/reconstruction/local/colmap/colmap_database.h"
 #include "engine/reconstruction/local/colmap/sparse_model.h"
-#include "common/files/folder_listing.h"
 
 namespace pelorin::engine::local {
 
@@ -84,8 +84,8 @@ void matchFeatures(const StepContext& context, const ColmapTool& colmap,
         runColmap(context, colmap, Step::matching,
                   with({"spatial_matcher", "--SpatialMatching.is_gps", "0",
                         "--SpatialMatching.ignore_z", "0", "--SpatialMatching.max_num_neighbors",
-                        std::to_string(options.spatialNeighbours),
-                        "--SpatialMatching.max_distance", "1000"}),
+                        std::to_string(options.spatialNeighbours), "--SpatialMatching.max_distance",
+                        "1000"}),
                   count);
     } else if (options.ordered) {
         runColmap(context, colmap, Step::matching,
@@ -163,11 +163,11 @@ std::string runSparseSteps(const StepContext& context, const ColmapTool& colmap,
         fs::remove_all(context / "sparse_text", ignored);
         fs::create_directories(context / "sparse", ignored);
         // The mapper fails outright when no two photos match; that is the photos' fault.
-        runColmap(context, colmap, Step::mapping,
-                  {"mapper", "--database_path", "database.db", "--image_path", "images",
-                   "--output_path", "sparse", "--Mapper.num_threads",
-                   std::to_string(options.threads)},
-                  count, true);
+        runColmap(
+            context, colmap, Step::mapping,
+            {"mapper", "--database_path", "database.db", "--image_path", "images", "--output_path",
+             "sparse", "--Mapper.num_threads", std::to_string(options.threads)},
+            count, true);
         chooseModel(context, colmap, count, options);
         context.finish(Step::mapping);
     }

@@ -7,11 +7,11 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "common/bytes.h"
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
-#include "link/records/record_coding.h"
 #include "link/records/manifest_file.h"
-#include "common/bytes.h"
+#include "link/records/record_coding.h"
 
 namespace pelorin::engine::local {
 
@@ -146,8 +146,7 @@ pelorin::Expected<std::monostate, std::string> savePrepared(const PreparedImages
     if (prepared.manifest)
         root["manifest"] = json::parse(link::makeRecordEncoder().encode(*prepared.manifest));
     const std::string text = root.dump();
-    auto written = common::writeFileAtomically(
-        file, bytesOf(text));
+    auto written = common::writeFileAtomically(file, bytesOf(text));
     if (!written) return pelorin::unexpected(written.error().description());
     return std::monostate{};
 }

@@ -55,7 +55,6 @@ pelorin::Expected<PreparedImages, PhotogrammetryError> prepareImages(
     const SampleSource& samples, const std::filesystem::path& folder, const PrepareOptions& options,
     const PrepareEvents& events, std::stop_token stop);
 
-
 // Saved between runs so that a resumed run skips the step.
 pelorin::Expected<std::monostate, std::string> savePrepared(const PreparedImages& prepared,
                                                             const std::filesystem::path& file);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
-
 namespace pelorin::engine {
 namespace {
 

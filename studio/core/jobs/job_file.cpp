@@ -3,8 +3,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "common/files/atomic_file.h"
 #include "common/bytes.h"
+#include "common/files/atomic_file.h"
 
 namespace pelorin::studio {
 
@@ -14,9 +14,7 @@ std::optional<std::string> writeJobFile(const std::filesystem::path& root, const
     std::filesystem::create_directories(folder, error);
     if (error) return error.message();
     const std::string text = link::makeRecordEncoder().encode(job);
-    auto written = common::writeFileAtomically(
-        folder / StudioJob::fileName,
-        bytesOf(text));
+    auto written = common::writeFileAtomically(folder / StudioJob::fileName, bytesOf(text));
     if (!written) return written.error().reason;
     return std::nullopt;
 }

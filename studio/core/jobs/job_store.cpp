@@ -4,11 +4,11 @@
 
 #include <algorithm>
 
+#include "common/unicode_text.h"
 #include "engine/photos/photo_finder.h"
 #include "engine/reconstruction/photogrammetry_service.h"
 #include "link/records/manifest_file.h"
 #include "studio/core/jobs/job_file.h"
-#include "common/unicode_text.h"
 
 namespace pelorin::studio {
 

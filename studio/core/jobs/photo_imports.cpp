@@ -7,12 +7,12 @@
 #include <fstream>
 #include <unordered_set>
 
+#include "common/bytes.h"
 #include "common/files/atomic_file.h"
 #include "common/unicode_text.h"
 #include "engine/photos/photo_finder.h"
 #include "studio/core/jobs/job_file.h"
 #include "studio/core/jobs/job_store.h"
-#include "common/bytes.h"
 
 namespace pelorin::studio {
 
@@ -27,23 +27,22 @@ namespace PhotoFinder = engine::PhotoFinder;
 template <class Work, class Failed, class Then>
 void inBackground(JobStore* store, Work work, Failed failed, Then then) {
     QPointer<JobStore> guard(store);
-    QThreadPool::globalInstance()->start(
-        [guard, work = std::move(work), failed = std::move(failed),
-         then = std::move(then)]() mutable {
-            auto result = [&] {
-                try {
-                    return work();
-                } catch (const std::exception& error) {
-                    return failed(error.what());
-                }
-            }();
-            QMetaObject::invokeMethod(
-                guard.data(),
-                [guard, then = std::move(then), result = std::move(result)]() mutable {
-                    if (guard) then(std::move(result));
-                },
-                Qt::QueuedConnection);
-        });
+    QThreadPool::globalInstance()->start([guard, work = std::move(work), failed = std::move(failed),
+                                          then = std::move(then)]() mutable {
+        auto result = [&] {
+            try {
+                return work();
+            } catch (const std::exception& error) {
+                return failed(error.what());
+            }
+        }();
+        QMetaObject::invokeMethod(
+            guard.data(),
+            [guard, then = std::move(then), result = std::move(result)]() mutable {
+                if (guard) then(std::move(result));
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 std::string lowercaseExtension(const fs::path& file) {
@@ -81,9 +80,8 @@ CopyResult copyPhotos(const std::vector<fs::path>& photos, const fs::path& image
             auto manifest = link::makeRecordDecoder().decode<link::CaptureManifest>(*text);
             if (manifest) result.manifest = std::move(manifest.value());
             // The bytes go across unchanged, whether or not they decoded; a failure is harmless.
-            (void)common::writeFileAtomically(
-                images / std::string(link::CaptureManifest::fileName),
-                bytesOf(*text));
+            (void)common::writeFileAtomically(images / std::string(link::CaptureManifest::fileName),
+                                              bytesOf(*text));
         }
     }
     return result;
@@ -200,7 +198,9 @@ void JobStore::createJobFromPhotos(std::vector<fs::path> photos, std::string pro
         [photos = std::move(photos), images, manifestCandidate] {
             return copyPhotos(photos, images, manifestCandidate);
         },
-        [](std::string reason) { return CopyResult{std::nullopt, std::move(reason)}; },
+        [](std::string reason) {
+            return CopyResult{std::nullopt, std::move(reason)};
+        },
         [this, id, count, provisionalName, message, done](CopyResult result) {
             if (result.error) {
                 std::error_code ignored;

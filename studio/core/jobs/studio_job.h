@@ -96,4 +96,3 @@ PELORIN_DECLARE_CODING(studio::StudioJob::Source)
 PELORIN_DECLARE_CODING(studio::StudioJob::Outputs)
 PELORIN_DECLARE_CODING(studio::StudioJob)
 }  // namespace pelorin::link
-

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "common/bytes.h"
 #include "common/files/atomic_file.h"
+#include "common/unicode_text.h"
 #include "link/frames/link_constants.h"
 #include "studio/core/jobs/studio_job.h"
-#include "common/bytes.h"
-#include "common/unicode_text.h"
 
 namespace pelorin::studio {
 
@@ -167,8 +167,7 @@ void Peer::acceptUpload(const link::CaptureManifest& manifest) {
         std::sort(existing.begin(), existing.end());
         const std::string text = link::makeRecordEncoder().encode(manifest);
         auto written = common::writeFileAtomically(
-            images / std::string(link::CaptureManifest::fileName),
-            bytesOf(text));
+            images / std::string(link::CaptureManifest::fileName), bytesOf(text));
         if (!written) failure = written.error().reason;
     }
     if (failure) {

@@ -331,8 +331,8 @@ void StudioLink::deliverModel(const Uuid& connectionID, const Uuid& captureID,
     QThreadPool::globalInstance()->start([connection, captureID, file] {
         auto mapped = common::readFile(file, std::uint64_t{1} << 40);
         if (!mapped) {
-            connection->send(link::msg::Error{captureID,
-                                              "Could not send the model: " + mapped.error().reason});
+            connection->send(
+                link::msg::Error{captureID, "Could not send the model: " + mapped.error().reason});
             return;
         }
         std::make_shared<Delivery>(connection, captureID, std::move(mapped.value()))->sendNext();

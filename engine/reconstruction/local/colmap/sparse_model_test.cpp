@@ -74,8 +74,7 @@ TEST(SparseModelTest, RefusesDistortedCamerasAndBrokenFiles) {
               "a camera line cannot be read: 1 PINHOLE 640 480 500");
     writeModel(folder.path());
     write(folder / "images.txt", "1 1 0 0 0 0 0 0 3 a.jpg\n\n");
-    EXPECT_EQ(loadSparseModel(folder.path()).error(),
-              "an image names no known camera: a.jpg");
+    EXPECT_EQ(loadSparseModel(folder.path()).error(), "an image names no known camera: a.jpg");
     std::filesystem::remove(folder / "points3D.txt");
     EXPECT_EQ(loadSparseModel(folder.path()).error(), "the sparse model has no points3D.txt");
 }

@@ -18,8 +18,8 @@ Expected<std::monostate, common::FileError> saveDepthMap(const cv::Mat& depth,
     Bytes header;
     common::appendLittleEndian<std::int32_t>(header, depth.cols);
     common::appendLittleEndian<std::int32_t>(header, depth.rows);
-    const std::span<const std::uint8_t> pieces[] = {
-        header, {depth.data, depth.total() * sizeof(float)}};
+    const std::span<const std::uint8_t> pieces[] = {header,
+                                                    {depth.data, depth.total() * sizeof(float)}};
     return common::writeFileAtomically(file, pieces);
 }
 

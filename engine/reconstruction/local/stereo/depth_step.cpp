@@ -33,7 +33,8 @@ StereoView stereoView(const StepContext& context, const RegisteredView& view,
     StereoView stereo;
     const cv::Mat colour = denseColour(context, view, options.denseSide);
     if (colour.empty())
-        StepContext::fail(PhotogrammetryError::other("an undistorted photo is missing: " + view.name));
+        StepContext::fail(
+            PhotogrammetryError::other("an undistorted photo is missing: " + view.name));
     stereo.view = scaledView(view, double(colour.cols) / view.camera.width);
     cv::Mat grey;
     cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
@@ -108,7 +109,8 @@ std::vector<ViewNeighbours> neighboursFor(const SparseModel& model, const Object
 }
 
 cv::Mat denseColour(const StepContext& context, const RegisteredView& view, int denseSide) {
-    cv::Mat image = cv::imread((context / "dense" / "images" / view.name).string(), cv::IMREAD_COLOR);
+    cv::Mat image =
+        cv::imread((context / "dense" / "images" / view.name).string(), cv::IMREAD_COLOR);
     if (image.empty()) return image;
     const double scale = denseScale(view, denseSide);
     cv::Mat small;

@@ -4,9 +4,9 @@
 #include <numeric>
 #include <sstream>
 
+#include "common/bytes.h"
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
-#include "common/bytes.h"
 
 namespace pelorin::engine::local {
 
@@ -230,8 +230,7 @@ pelorin::Expected<std::monostate, std::string> writePlyMesh(const SurfaceMesh& m
         std::memcpy(out + 1, t.data(), 12);
         out += 13;
     }
-    auto written = common::writeFileAtomically(
-        file, bytesOf(bytes));
+    auto written = common::writeFileAtomically(file, bytesOf(bytes));
     if (!written) return pelorin::unexpected(written.error().description());
     return std::monostate{};
 }
@@ -253,8 +252,7 @@ pelorin::Expected<std::monostate, std::string> writePlyPoints(const std::vector<
         std::memcpy(out + 24, p.colour.data(), 3);
         out += 27;
     }
-    auto written = common::writeFileAtomically(
-        file, bytesOf(bytes));
+    auto written = common::writeFileAtomically(file, bytesOf(bytes));
     if (!written) return pelorin::unexpected(written.error().description());
     return std::monostate{};
 }

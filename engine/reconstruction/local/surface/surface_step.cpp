@@ -14,7 +14,8 @@ void runSurfaceStep(const StepContext& context, const ColmapTool& colmap,
     context.progress(Step::surface, 0);
     auto cloud = readPlyPoints(context / "fused.ply");
     if (!cloud) StepContext::fail(PhotogrammetryError::other(cloud.error()));
-    auto written = writePlyPoints(thinPoints(*cloud, options.points), context / "surface_points.ply");
+    auto written =
+        writePlyPoints(thinPoints(*cloud, options.points), context / "surface_points.ply");
     if (!written) context.failWriting(written.error());
     runColmap(context, colmap, Step::surface,
               {"poisson_mesher", "--input_path", "surface_points.ply", "--output_path",

@@ -9,8 +9,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "common/files/atomic_file.h"
 #include "common/bytes.h"
+#include "common/files/atomic_file.h"
 
 namespace pelorin::engine::local {
 
