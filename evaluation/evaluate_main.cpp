@@ -23,6 +23,7 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "engine/reconstruction/local/reconstruction_pipeline.h"
 #include "engine/reconstruction/photogrammetry_engine.h"
 #include "evaluation/hold_out.h"
 #include "evaluation/model_file.h"
@@ -61,11 +62,12 @@ class WorkFolder {
 
 int usage(const std::string& problem = {}) {
     if (!problem.empty()) std::fprintf(stderr, "pelorin-evaluate: %s\n", problem.c_str());
-    std::fprintf(stderr,
-                 "usage: pelorin-evaluate <photo-folder> [--truth <folder>] [--detail "
-                 "preview|reduced|medium|full] [--hold-out N] [--rigid] [--json <file>]\n"
-                 "       pelorin-evaluate --model <obj-folder|model.usdz|model.glb|ply> --truth "
-                 "<folder> [--rigid] [--json <file>]\n");
+    std::fprintf(
+        stderr,
+        "usage: pelorin-evaluate <photo-folder> [--truth <folder>] [--detail "
+        "preview|reduced|medium|full] [--hold-out N] [--rigid] [--ordered] [--json <file>]\n"
+        "       pelorin-evaluate --model <obj-folder|model.usdz|model.glb|ply> --truth "
+        "<folder> [--rigid] [--json <file>]\n");
     return 2;
 }
 
@@ -79,6 +81,8 @@ struct Options {
     link::ProcessingDetail detail = link::ProcessingDetail::medium;
     std::size_t holdOut = 0;
     evaluation::Fit fit = evaluation::Fit::similarity;
+    // Photos without a capture.json were taken in order around the object.
+    bool ordered = false;
 };
 
 // The options, or the reason they make no sense.
@@ -114,6 +118,8 @@ pelorin::Expected<Options, std::string> parseArguments(int argc, char** argv) {
             options.holdOut = count;
         } else if (argument == "--rigid") {
             options.fit = evaluation::Fit::rigid;
+        } else if (argument == "--ordered") {
+            options.ordered = true;
         } else if (!argument.starts_with("--") && !options.photos) {
             options.photos = argument;
         } else {
@@ -136,6 +142,8 @@ pelorin::Expected<Options, std::string> parseArguments(int argc, char** argv) {
 struct Truth {
     evaluation::Mesh mesh;
     std::optional<evaluation::TruthCameras> cameras;
+    // What the object stands on, when the truth folder has it.
+    std::optional<evaluation::Mesh> support;
 };
 
 pelorin::Expected<Truth, std::string> loadTruth(const fs::path& folder) {
@@ -144,7 +152,12 @@ pelorin::Expected<Truth, std::string> loadTruth(const fs::path& folder) {
         return pelorin::unexpected(folder.string() + ": not a truth folder");
     auto mesh = evaluation::loadMesh(folder / "mesh.ply");
     if (!mesh) return pelorin::unexpected(mesh.error());
-    Truth truth{std::move(mesh).value(), std::nullopt};
+    Truth truth{std::move(mesh).value(), std::nullopt, std::nullopt};
+    if (fs::exists(folder / "support.ply", error)) {
+        auto support = evaluation::loadMesh(folder / "support.ply");
+        if (!support) return pelorin::unexpected(support.error());
+        truth.support = std::move(support).value();
+    }
     if (fs::exists(folder / "cameras.json", error)) {
         // A damaged file is reported rather than scored without its bounds.
         auto cameras = evaluation::loadTruthCameras(folder / "cameras.json");
@@ -194,6 +207,7 @@ evaluation::ModelScore score(const evaluation::Mesh& model, const Truth& truth, 
         options.photoCameras = camerasOf(*truth.cameras, photos);
     }
     options.fit = fit;
+    options.support = truth.support;
     const auto result = evaluation::scoreModel(model, truth.mesh, options);
     report["meanError"] = result.meanError;
     report["meanErrorPercentOfDiagonal"] = 100 * result.meanErrorFraction;
@@ -271,6 +285,9 @@ int evaluatePhotos(const Options& options, const std::optional<Truth>& truth, js
         if (!copied) return failure(copied.error());
     }
     inputs.manifest = link::readManifest(inputs.images);
+    // What a job made from this folder would be built with.
+    inputs.options = inputs.manifest ? inputs.manifest->options : link::folderImportOptions();
+    if (options.ordered) inputs.options.sequentialOrdering = true;
     inputs.options.detail = options.detail;
     inputs.output = work / "Output";
     inputs.checkpoint = work / "Checkpoint";
@@ -294,6 +311,8 @@ int evaluatePhotos(const Options& options, const std::optional<Truth>& truth, js
     report["totalSeconds"] = std::chrono::duration<double>(ended - started).count();
     for (const auto& [name, seconds] : stageSeconds) report["stageSeconds"][name] = seconds;
     report["peakMemoryMegabytes"] = memory.peakBytes() / (1024.0 * 1024.0);
+    if (auto matching = engine::local::matchingUsed(inputs.checkpoint))
+        report["matching"] = *matching;
     if (!result) return failure(result.error().description());
 
     const int photoCount =

@@ -19,6 +19,21 @@ bool insideGrownCylinder(const Point& p, const link::ObjectBounds& bounds) {
            std::abs(dy) <= 0.5 * bounds.height * grow;
 }
 
+bool insideGrownBox(const Point& p, const Point& low, const Point& high, double margin) {
+    for (int i = 0; i < 3; ++i)
+        if (p[i] < low[i] - margin || p[i] > high[i] + margin) return false;
+    return true;
+}
+
+Mesh joined(const Mesh& a, const Mesh& b) {
+    Mesh both = a;
+    const auto offset = static_cast<std::uint32_t>(a.vertices.size());
+    both.vertices.insert(both.vertices.end(), b.vertices.begin(), b.vertices.end());
+    for (auto t : b.triangles)
+        both.triangles.push_back({t[0] + offset, t[1] + offset, t[2] + offset});
+    return both;
+}
+
 // Every k-th point, about `count` of them.
 std::vector<Point> thinned(const std::vector<Point>& points, std::size_t count) {
     std::vector<Point> few;
@@ -37,18 +52,17 @@ double median(std::vector<double> values) {
 // How far apart the surfaces lie under a pose, both ways: the median distance from the truth's
 // points to the model and from the model's points inside the bounds to the truth. Medians, so
 // that neither holes in the model nor what the truth lacks decide.
+template <typename Inside>
 double separation(const Similarity& pose, const std::vector<Point>& modelPoints,
                   const std::vector<Point>& truthPoints, const SurfaceDistance& modelSurface,
-                  const SurfaceDistance& truthSurface,
-                  const std::optional<link::ObjectBounds>& bounds) {
+                  const SurfaceDistance& truthSurface, const Inside& inside) {
     const Similarity back = pose.inverse();
     std::vector<double> towardsModel, towardsTruth;
     for (const auto& p : truthPoints)
         towardsModel.push_back(pose.scale * modelSurface.nearest(back.apply(p)).distance);
     for (const auto& p : modelPoints) {
         const Point placed = pose.apply(p);
-        if (!bounds || insideGrownCylinder(placed, *bounds))
-            towardsTruth.push_back(truthSurface.nearest(placed).distance);
+        if (inside(placed)) towardsTruth.push_back(truthSurface.nearest(placed).distance);
     }
     return median(towardsModel) + median(towardsTruth);
 }
@@ -60,20 +74,43 @@ ModelScore scoreModel(const Mesh& model, const Mesh& truth, const ScoreOptions& 
     const auto modelPoints = samplePoints(model, options.samples, 1);
     std::vector<std::uint32_t> truthTriangles;
     const auto truthPoints = samplePoints(truth, options.samples, 2, &truthTriangles);
+    // The alignment fits the model to the object and, when known, what it stands on.
+    const Mesh scene = options.support ? joined(truth, *options.support) : Mesh{};
+    const std::optional<SurfaceDistance> sceneDistance =
+        options.support ? std::optional<SurfaceDistance>(scene) : std::nullopt;
+    const SurfaceDistance& fitSurface = sceneDistance ? *sceneDistance : truthSurface;
+    const auto fitPoints = options.support ? samplePoints(scene, options.samples, 2) : truthPoints;
+    std::optional<SurfaceDistance> supportSurface;
+    Point supportLow{}, supportHigh{};
+    if (options.support && !options.support->vertices.empty()) {
+        supportSurface.emplace(*options.support);
+        supportLow = supportHigh = options.support->vertices[0];
+        for (const auto& v : options.support->vertices) {
+            for (int i = 0; i < 3; ++i) {
+                supportLow[i] = std::min(supportLow[i], v[i]);
+                supportHigh[i] = std::max(supportHigh[i], v[i]);
+            }
+        }
+    }
+    const double supportMargin = 0.05 * truth.diagonal();
+    // Where the model's surface takes part in the fits: the object's grown bounds and the
+    // support; what lies elsewhere (the floor) stays out.
+    const auto fits = [&](const Point& p) {
+        if (!options.bounds) return true;
+        return insideGrownCylinder(p, *options.bounds) ||
+               (supportSurface && insideGrownBox(p, supportLow, supportHigh, supportMargin));
+    };
     // The alignment works on a few thousand points; the scores use them all.
     const auto modelFew = thinned(modelPoints, 4000);
-    // The points of the object alone under a pose: what lies outside it (plinth, floor) stays
-    // out of the fits.
     const auto onObject = [&](const Similarity& pose) {
         std::vector<Point> fitting;
         for (const auto& p : modelFew) {
-            if (!options.bounds || insideGrownCylinder(pose.apply(p), *options.bounds))
-                fitting.push_back(p);
+            if (fits(pose.apply(p))) fitting.push_back(p);
         }
         return fitting.size() < 3 ? modelFew : fitting;
     };
     const auto settle = [&](Similarity pose) {
-        refineByIcp(onObject(pose), truthSurface, pose, 60, options.fit);
+        refineByIcp(onObject(pose), fitSurface, pose, 60, options.fit);
         return pose;
     };
     ModelScore score;
@@ -82,24 +119,32 @@ ModelScore scoreModel(const Mesh& model, const Mesh& truth, const ScoreOptions& 
     } else {
         // A search over orientations can be thrown by the plinth or floor that photos model
         // along with the object. A model built from a capture with camera poses already stands
-        // in the truth's frame, so the model as it stands competes, and the pose that leaves
-        // the surfaces closer wins.
-        const Similarity found =
-            settle(alignGlobally(modelFew, truthPoints, truthSurface, options.fit));
-        const Similarity standing = settle(Similarity{});
+        // in the truth's frame, so the model as it stands competes; with a known support, so do
+        // searches with and without it (the model may or may not keep it). The pose that
+        // leaves the surfaces closer wins.
+        std::vector<Similarity> candidates = {
+            settle(alignGlobally(modelFew, fitPoints, fitSurface, options.fit)),
+            settle(Similarity{})};
+        if (options.support)
+            candidates.push_back(
+                settle(alignGlobally(modelFew, truthPoints, truthSurface, options.fit)));
         const SurfaceDistance modelSurface(model);
         const auto modelCheck = thinned(modelFew, 1000);
         const auto truthCheck = thinned(truthPoints, 1000);
-        const auto apart = [&](const Similarity& pose) {
-            return separation(pose, modelCheck, truthCheck, modelSurface, truthSurface,
-                              options.bounds);
-        };
-        score.alignment = apart(found) <= apart(standing) ? found : standing;
+        double closest = std::numeric_limits<double>::infinity();
+        for (const auto& pose : candidates) {
+            const double apart =
+                separation(pose, modelCheck, truthCheck, modelSurface, fitSurface, fits);
+            if (apart < closest) {
+                closest = apart;
+                score.alignment = pose;
+            }
+        }
     }
     score.similarityScale = score.alignment.scale;
     if (options.fit == Fit::rigid) {
         Similarity free = score.alignment;
-        refineByIcp(onObject(free), truthSurface, free, 60);
+        refineByIcp(onObject(free), fitSurface, free, 60);
         score.similarityScale = free.scale;
     }
 
@@ -108,7 +153,10 @@ ModelScore scoreModel(const Mesh& model, const Mesh& truth, const ScoreOptions& 
     for (const auto& p : modelPoints) {
         const Point aligned = score.alignment.apply(p);
         if (options.bounds && !insideGrownCylinder(aligned, *options.bounds)) continue;
-        sum += truthSurface.nearest(aligned).distance;
+        const double distance = truthSurface.nearest(aligned).distance;
+        // Surface of the support, not of the object: neither right nor wrong.
+        if (supportSurface && supportSurface->nearest(aligned).distance < distance) continue;
+        sum += distance;
         ++counted;
     }
     const double diagonal = truth.diagonal();

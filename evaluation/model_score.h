@@ -32,6 +32,9 @@ struct ScoreOptions {
     // When given, only the model's surface inside this cylinder, grown by 5%, counts for the
     // error (plinth and floor do not).
     std::optional<link::ObjectBounds> bounds;
+    // What the object stands on, in the truth's frame: a model that keeps it is aligned with
+    // it too, and its surface nearer to it than to the object is not scored.
+    std::optional<Mesh> support;
     // Where to start the alignment; nothing searches over orientations.
     std::optional<Similarity> initial;
     // Fit::rigid keeps the model's own scale, for models already in metres.

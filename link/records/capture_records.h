@@ -57,6 +57,15 @@ struct ProcessingOptions {
     bool operator==(const ProcessingOptions&) const = default;
 };
 
+// What photos that came without a capture manifest are built with: no phone's motion data, and
+// no order known.
+inline ProcessingOptions folderImportOptions() {
+    ProcessingOptions options;
+    options.sequentialOrdering = false;
+    options.useMotionData = false;
+    return options;
+}
+
 struct Vector3 {
     double x = 0;
     double y = 0;

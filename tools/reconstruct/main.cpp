@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/formatters.h"
+#include "engine/reconstruction/local/reconstruction_pipeline.h"
 #include "engine/reconstruction/photogrammetry_engine.h"
 #include "link/records/manifest_file.h"
 #include "tools/command_line.h"
@@ -21,9 +22,10 @@ namespace {
 
 constexpr const char* usage =
     "usage: pelorin-reconstruct <photo-folder> <output-folder> "
-    "[--detail preview|reduced|medium|full] [--no-motion]\n"
+    "[--detail preview|reduced|medium|full] [--no-motion] [--ordered]\n"
     "  builds a model from a folder of photos as a job does; the Checkpoint folder stays in\n"
-    "  the output folder, so running it again resumes\n";
+    "  the output folder, so running it again resumes. Photos without a capture.json are\n"
+    "  built as a dropped folder is; --ordered says they were taken in order around the object\n";
 
 // Progress on a terminal: one line redrawn in place with a bar, the stage, the percentage and
 // the time left. Elsewhere (a log, a pipe) a plain line for each new stage.
@@ -72,18 +74,20 @@ int main(int argc, char** argv) {
     if (auto answered = tools::answerStandardOptions(argc, argv, "pelorin-reconstruct", usage))
         return *answered;
     std::optional<fs::path> photos, output;
-    link::ProcessingOptions options;
+    std::optional<link::ProcessingDetail> detail;
+    bool noMotion = false, ordered = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--detail" && i + 1 < argc) {
-            auto detail = link::processingDetailFromJson(argv[++i]);
+            detail = link::processingDetailFromJson(argv[++i]);
             if (!detail) {
                 std::fprintf(stderr, "pelorin-reconstruct: unknown detail \"%s\"\n", argv[i]);
                 return 2;
             }
-            options.detail = *detail;
         } else if (argument == "--no-motion") {
-            options.useMotionData = false;
+            noMotion = true;
+        } else if (argument == "--ordered") {
+            ordered = true;
         } else if (!argument.starts_with("--") && !photos) {
             photos = argument;
         } else if (!argument.starts_with("--") && !output) {
@@ -95,11 +99,12 @@ int main(int argc, char** argv) {
     if (!photos || !output) return tools::usageError(usage);
     engine::PhotogrammetryEngine::Inputs inputs;
     inputs.images = *photos;
-    if (auto manifest = link::readManifest(*photos)) {
-        options = manifest->options;
-        inputs.manifest = std::move(manifest);
-    }
-    inputs.options = options;
+    inputs.manifest = link::readManifest(*photos);
+    // The command line's choices win over the manifest's, as they are asked for by name.
+    inputs.options = inputs.manifest ? inputs.manifest->options : link::folderImportOptions();
+    if (detail) inputs.options.detail = *detail;
+    if (noMotion) inputs.options.useMotionData = false;
+    if (ordered) inputs.options.sequentialOrdering = true;
     inputs.output = *output / "Output";
     inputs.checkpoint = *output / "Checkpoint";
     ProgressShow show;
@@ -107,6 +112,8 @@ int main(int argc, char** argv) {
         engine::defaultPhotogrammetryService(), inputs,
         [&](const engine::EngineProgress& progress) { show.update(progress); });
     show.finish();
+    if (auto matching = engine::local::matchingUsed(inputs.checkpoint))
+        std::printf("matching: %s\n", matching->c_str());
     if (!result) {
         std::fprintf(stderr, "pelorin-reconstruct: %s\n", result.error().description().c_str());
         return 1;

@@ -5,7 +5,8 @@
 #
 # Writes <out>/renders/IMG_0001.png ... (lossless; tools/sample-set/pelorin-sample-set turns
 # them into the shipped JPEGs, capture.json and the reduced test set) and <out>/truth/ with
-# mesh.ply (the statue alone, metres, +Y up) and cameras.json.
+# mesh.ply (the statue alone, metres, +Y up), support.ply (the plinth it stands on, which a
+# model may keep: used to align such a model, never scored) and cameras.json.
 #
 # The statue is "ChineseDragon-10kv.off", a guardian-lion statue of 20k triangles, from
 # Debian's package libcgal-demo (5.5.1): /usr/share/doc/libcgal-dev/data.tar.gz, member
@@ -206,11 +207,16 @@ def add_mesh(name, vertices, faces, material):
     return obj
 
 
-def add_box(name, lo, hi, material):
+def box_mesh(lo, hi):
     (x0, y0, z0), (x1, y1, z1) = lo, hi
     vertices = [(x0, y0, z0), (x1, y0, z0), (x1, y1, z0), (x0, y1, z0),
                 (x0, y0, z1), (x1, y0, z1), (x1, y1, z1), (x0, y1, z1)]
     faces = [(0, 3, 2, 1), (4, 5, 6, 7), (0, 1, 5, 4), (1, 2, 6, 5), (2, 3, 7, 6), (3, 0, 4, 7)]
+    return vertices, faces
+
+
+def add_box(name, lo, hi, material):
+    vertices, faces = box_mesh(lo, hi)
     obj = add_mesh(name, vertices, faces, material)
     for polygon in obj.data.polygons:
         polygon.use_smooth = False
@@ -262,11 +268,14 @@ def column_major(matrix):
     return [matrix[row][column] for column in range(len(matrix[0])) for row in range(len(matrix))]
 
 
-def write_ply(path, vertices, faces):
+def write_ply(path, vertices, faces, what="the statue"):
     truth = [(x, z, -y) for x, y, z in vertices]
+    # Triangles only: quads are split along a diagonal.
+    faces = [t for face in faces for t in
+             ([face] if len(face) == 3 else [(face[0], face[1], face[2]), (face[0], face[2], face[3])])]
     with open(path, "wb") as f:
         f.write(("ply\nformat binary_little_endian 1.0\n"
-                 "comment the statue of the sample set, metres, +Y up\n"
+                 "comment " + what + " of the sample set, metres, +Y up\n"
                  "element vertex %d\nproperty float x\nproperty float y\nproperty float z\n"
                  "element face %d\nproperty list uchar int vertex_indices\nend_header\n"
                  % (len(truth), len(faces))).encode())
@@ -290,8 +299,9 @@ def main():
     xs = [v[0] for v in vertices]
     ys = [v[1] for v in vertices]
     margin = 0.025
-    add_box("Plinth", (min(xs) - margin, min(ys) - margin, 0.0),
-            (max(xs) + margin, max(ys) + margin, PLINTH_HEIGHT), plinth_material())
+    plinth = ((min(xs) - margin, min(ys) - margin, 0.0),
+              (max(xs) + margin, max(ys) + margin, PLINTH_HEIGHT))
+    add_box("Plinth", *plinth, plinth_material())
     add_box("Floor", (-2.0, -2.0, -0.01), (2.0, 2.0, 0.0), floor_material())
     light_scene()
     configure_render(scene, options["size"], options["samples"])
@@ -335,6 +345,7 @@ def main():
         bpy.ops.render.render(write_still=True)
 
     write_ply(os.path.join(out, "truth", "mesh.ply"), vertices, faces)
+    write_ply(os.path.join(out, "truth", "support.ply"), *box_mesh(*plinth), what="the plinth")
     top = PLINTH_HEIGHT + STATUE_HEIGHT
     cameras = {
         "images": images,

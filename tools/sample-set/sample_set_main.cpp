@@ -17,9 +17,9 @@
 #include "common/bytes.h"
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
+#include "engine/photos/photo_exif.h"
 #include "link/records/record_coding.h"
 #include "tools/command_line.h"
-#include "tools/sample-set/exif_writer.h"
 #include "tools/sample-set/sample_capture.h"
 #include "tools/sample-set/view_check.h"
 
@@ -78,7 +78,7 @@ bool writePhotoSet(const fs::path& renders, const evaluation::TruthCameras& came
             cv::resize(image, image, cv::Size(cameras.width, cameras.height), 0, 0, cv::INTER_AREA);
         std::vector<std::uint8_t> jpeg;
         cv::imencode(".jpg", image, jpeg, {cv::IMWRITE_JPEG_QUALITY, jpegQuality});
-        samples::ExifFields exif;
+        engine::ExifFields exif;
         exif.make = "Google";
         exif.model = "Pixel 8";
         exif.dateTimeOriginal = exifDate(samples::capturedAt(indices[i]));
@@ -86,7 +86,7 @@ bool writePhotoSet(const fs::path& renders, const evaluation::TruthCameras& came
         exif.focalLength35mm = static_cast<std::uint16_t>(lensMillimetres);
         exif.width = static_cast<std::uint32_t>(image.cols);
         exif.height = static_cast<std::uint32_t>(image.rows);
-        auto photo = samples::withExif(jpeg, samples::makeExifSegment(exif));
+        auto photo = engine::withExif(jpeg, engine::makeExifSegment(exif));
         if (!photo) return fail(view.name + ": " + photo.error());
         if (!writeBytes(folder / view.name, *photo)) return false;
         sizes.push_back(static_cast<std::int64_t>(photo->size()));

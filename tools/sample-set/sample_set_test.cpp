@@ -5,8 +5,8 @@
 #include <libexif/exif-data.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include "engine/photos/photo_exif.h"
 #include "link/records/record_coding.h"
-#include "tools/sample-set/exif_writer.h"
 #include "tools/sample-set/sample_capture.h"
 
 using namespace pelorin;
@@ -49,8 +49,8 @@ double angleDegrees(const std::array<double, 3>& a, const std::array<double, 3>&
 }  // namespace
 
 TEST(SampleExifTest, AnIndependentReaderFindsTheLensAndTheImageStillDecodes) {
-    samples::ExifFields fields{"Google", "Pixel 8", "2026:11:14 09:30:00", 35.0, 35, 64, 48};
-    auto photo = samples::withExif(smallJpeg(), samples::makeExifSegment(fields));
+    engine::ExifFields fields{"Google", "Pixel 8", "2026:11:14 09:30:00", 35.0, 35, 64, 48};
+    auto photo = engine::withExif(smallJpeg(), engine::makeExifSegment(fields));
     ASSERT_TRUE(photo);
     ExifData* data = exif_data_new_from_data(photo->data(), static_cast<unsigned>(photo->size()));
     ASSERT_NE(data, nullptr);
@@ -73,12 +73,12 @@ TEST(SampleExifTest, AnIndependentReaderFindsTheLensAndTheImageStillDecodes) {
 }
 
 TEST(SampleExifTest, RefusesWhatIsNotAJpegOrRunsPastItsEnd) {
-    const auto segment = samples::makeExifSegment({});
-    EXPECT_EQ(samples::withExif(std::vector<std::uint8_t>{0x89, 'P', 'N', 'G'}, segment).error(),
+    const auto segment = engine::makeExifSegment({});
+    EXPECT_EQ(engine::withExif(std::vector<std::uint8_t>{0x89, 'P', 'N', 'G'}, segment).error(),
               "not a JPEG image");
     // An APP0 segment announcing more bytes than there are.
     const std::vector<std::uint8_t> cut = {0xFF, 0xD8, 0xFF, 0xE0, 0x40, 0x00, 'J', 'F'};
-    EXPECT_EQ(samples::withExif(cut, segment).error(), "a JPEG segment runs past the end");
+    EXPECT_EQ(engine::withExif(cut, segment).error(), "a JPEG segment runs past the end");
 }
 
 TEST(SampleManifestTest, ReadsBackValidWithPhoneLikeNoiseOnTheTruth) {

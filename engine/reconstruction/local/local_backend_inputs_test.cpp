@@ -8,8 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include "common/files/file_reader.h"
+#include "engine/photos/photo_exif.h"
 #include "engine/reconstruction/local/local_backend.h"
+#include "engine/reconstruction/local/reconstruction_pipeline.h"
+#include "engine/reconstruction/photo_sample.h"
 #include "engine/reconstruction/photogrammetry_engine.h"
+#include "tests/support/phone_photos.h"
 #include "tests/support/scratch_folder.h"
 
 using namespace pelorin;
@@ -86,6 +93,54 @@ TEST(LocalBackendInputsTest, ACorruptPhotoIsSkippedWithItsNoteAndTheModelStillCo
               notes.end());
     EXPECT_GE(result->skippedImages, 1);
     EXPECT_TRUE(fs::is_regular_file(inputs.output / result->usdz));
+}
+
+// Photos straight from phones in a folder: portrait and landscape, turned by their Exif, HEIC
+// beside JPEG, no capture.json. Each is read upright, starts at its lens's focal length, and
+// the model comes with every photo in it.
+TEST(LocalBackendInputsTest, PhonePhotosInAFolderAreReadUprightWithTheirLensAndAllBuildTheModel) {
+    pelorin::testing::ScratchFolder folder;
+    const fs::path photos = folder / "Phone";
+    const auto made = pelorin::testing::makePhonePhotos(reducedSet, photos);
+    ASSERT_FALSE(made.sideways.empty() || made.portrait.empty() || made.heic.empty());
+
+    const auto upright = [](const fs::path& file) {
+        auto sample = loadPhotoSample(file);
+        EXPECT_TRUE(sample) << file;
+        return sample ? cv::Mat(sample->image.height, sample->image.width, CV_8UC3,
+                                sample->image.data.data())
+                            .clone()
+                      : cv::Mat();
+    };
+    const fs::path turned = made.sideways.front();
+    const cv::Mat original = cv::imread((reducedSet / turned).string());
+    const cv::Mat read = upright(photos / turned);
+    ASSERT_EQ(read.size(), original.size());
+    EXPECT_LT(cv::norm(read, original, cv::NORM_L1) / read.total() / 3, 4.0);
+    const cv::Mat heic = upright(photos / made.heic.front());
+    EXPECT_EQ(heic.size(), original.size());
+    const auto heicExif = engine::readExif(photos / made.heic.front());
+    ASSERT_TRUE(heicExif);
+    EXPECT_EQ(heicExif->focalLength35mm, engine::readExif(reducedSet / turned)->focalLength35mm);
+
+    auto inputs = inputsFor(photos, folder.path());
+    inputs.options = link::folderImportOptions();
+    inputs.options.detail = link::ProcessingDetail::preview;
+    auto result = PhotogrammetryEngine::run(std::make_shared<local::LocalBackend>(), inputs, {});
+    ASSERT_TRUE(result) << result.error().description();
+    EXPECT_EQ(result->skippedImages, 0);
+    EXPECT_TRUE(local::matchingUsed(inputs.checkpoint)->starts_with("likely pairs: "));
+    // Every photo started from its Exif lens, the portrait ones at the same focal length in
+    // pixels as the rest (all working images are the same scale of their photos here).
+    auto prepared = common::readFile(inputs.checkpoint / "local" / "prepared.json", 1 << 20);
+    ASSERT_TRUE(prepared);
+    const auto images = nlohmann::json::parse(prepared->text())["images"];
+    ASSERT_EQ(images.size(), 24u);
+    const double focal = images[0]["focalPixels"].get<double>();
+    for (const auto& image : images) {
+        ASSERT_TRUE(image.contains("focalPixels")) << image.dump();
+        EXPECT_NEAR(image["focalPixels"].get<double>(), focal, 0.02 * focal) << image.dump();
+    }
 }
 
 TEST(LocalBackendInputsTest, AFullDiskGivesTheNoSpaceText) {

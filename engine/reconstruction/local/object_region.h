@@ -53,12 +53,24 @@ struct RegionOptions {
     // The phone's bounds are tight around the object; a margin keeps its edges.
     double boundsMargin = 1.15;
     // Without bounds: the ball's radius as a share of the cameras' median distance from the
-    // point they look at.
+    // point they look at; the object is searched for inside it.
     double cameraDistanceShare = 0.6;
+    // Sparse points the ball must hold before the object is told from its surroundings.
+    std::size_t leastPoints = 100;
+    // Height bins across the ball when looking for the ground: fine enough that a flat ground
+    // fills one or two.
+    int heightBins = 100;
+    // A bin holding this many times the median bin's points is the ground.
+    double groundPeak = 4;
+    // Share of the points above the ground that the object's outline must hold; the rest is
+    // background that happened to lie in the ball.
+    double objectShare = 0.95;
 };
 
-// Where the object is: the phone's bounds when the model is in the phone's frame (`metric`),
-// else a ball around the point the cameras look at.
+// Where the object is: the phone's bounds when the model is in the phone's frame (`metric`).
+// Without them, in an upright model: the cameras look at a point; around it, an upright
+// cylinder around the points that stand above the ground (the object and what it stands on),
+// or the ball around that point when the sparse points tell too little.
 ObjectRegion objectRegion(const SparseModel& model,
                           const std::optional<link::CaptureManifest>& manifest, bool metric,
                           const RegionOptions& options = {});

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "engine/reconstruction/local/checkpoint.h"
 #include "engine/reconstruction/local/object_region.h"
 #include "engine/reconstruction/local/output_step.h"
@@ -94,14 +96,14 @@ TEST(SupportPlane, FindsTheTableUnderAnObjectAndNothingWithoutOne) {
     EXPECT_LT(*height, 0.05);
 }
 
-TEST(ObjectRegion, WithoutBoundsABallWhereTheCamerasLook) {
+TEST(ObjectRegion, WithoutBoundsTheObjectAboveTheGroundWhereTheCamerasLook) {
     SparseModel model;
     // A ring of cameras 2 units around (1, 0.5, 0), all looking at it.
     const Vec3 target{1, 0.5, 0};
     for (int i = 0; i < 12; ++i) {
         const double a = 2 * M_PI * i / 12;
         RegisteredView view;
-        view.centre = target + Vec3{2 * std::cos(a), 0, 2 * std::sin(a)};
+        view.centre = target + Vec3{2 * std::cos(a), 0.8, 2 * std::sin(a)};
         const Vec3 forward = normalized(target - view.centre);
         const Vec3 right = normalized(cross(Vec3{0, 1, 0}, forward));
         const Vec3 down = cross(forward, right);
@@ -109,10 +111,31 @@ TEST(ObjectRegion, WithoutBoundsABallWhereTheCamerasLook) {
                          down[2],  forward[0], forward[1], forward[2]};
         model.views.push_back(view);
     }
-    const auto region = objectRegion(model, std::nullopt, false);
-    EXPECT_NEAR(norm(region.centre - target), 0, 1e-6);
-    EXPECT_NEAR(region.radius, 0.6 * 2, 1e-6);
-    EXPECT_LT(region.halfHeight, 0);
+    // Too few points to tell the object: the ball the cameras look at.
+    const auto ball = objectRegion(model, std::nullopt, false);
+    EXPECT_NEAR(norm(ball.centre - target), 0, 1e-6);
+    EXPECT_NEAR(ball.radius, 0.6 * norm(model.views[0].centre - target), 1e-6);
+    EXPECT_LT(ball.halfHeight, 0);
+
+    // A textured ground at height 0 and an object standing on it: radius 0.2, 0.9 high.
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> unit(-1, 1);
+    std::int64_t id = 0;
+    for (int i = 0; i < 2000; ++i)
+        model.points[id++].position = {1 + 3 * unit(random), 0.002 * unit(random),
+                                       3 * unit(random)};
+    for (int i = 0; i < 600; ++i) {
+        const double a = M_PI * unit(random);
+        model.points[id++].position = {1 + 0.2 * std::cos(a), 0.45 + 0.45 * unit(random),
+                                       0.2 * std::sin(a)};
+    }
+    const auto object = objectRegion(model, std::nullopt, false);
+    EXPECT_GT(object.halfHeight, 0);
+    EXPECT_NEAR(object.radius, 0.2 * 1.15, 0.03);
+    EXPECT_NEAR(object.centre[1] - object.halfHeight, 0, 0.08);
+    EXPECT_NEAR(object.centre[1] + object.halfHeight, 0.9, 0.1);
+    EXPECT_TRUE(object.contains({1.15, 0.8, 0.1}));
+    EXPECT_FALSE(object.contains({1.5, 0.001, 0}));
 }
 
 TEST(OutputStep, AnOBJFolderReplacesWhatIsThereAndAPointCloudComesFromTheFusedCloud) {

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/files/file_reader.h"
 #include "engine/reconstruction/local/align_step.h"
 #include "engine/reconstruction/local/detail_plan.h"
 #include "engine/reconstruction/local/output_step.h"
@@ -110,6 +111,14 @@ void runReconstruction(const SampleSource& samples,
             emit(events::RequestError{request, PhotogrammetryError::other(error.what())});
         emit(events::ProcessingComplete{});
     }
+}
+
+std::optional<std::string> matchingUsed(const std::filesystem::path& checkpointDirectory) {
+    auto text = common::readFile(checkpointDirectory / "local" / "matching.txt", 4096);
+    if (!text) return std::nullopt;
+    std::string line(text->text());
+    if (const auto end = line.find('\n'); end != std::string::npos) line.resize(end);
+    return line;
 }
 
 }  // namespace pelorin::engine::local

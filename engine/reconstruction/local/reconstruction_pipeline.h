@@ -1,7 +1,10 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <stop_token>
+#include <string>
 #include <vector>
 
 #include "engine/reconstruction/local/colmap/colmap_runner.h"
@@ -19,5 +22,9 @@ void runReconstruction(const SampleSource& samples,
                        const std::vector<PhotogrammetryRequest>& requests,
                        const std::function<void(PhotogrammetryEvent)>& emit, std::stop_token stop,
                        const ColmapTool& colmap = {});
+
+// How the last run in this checkpoint folder chose the photo pairs it matched, in a line, once
+// matching has run.
+std::optional<std::string> matchingUsed(const std::filesystem::path& checkpointDirectory);
 
 }  // namespace pelorin::engine::local

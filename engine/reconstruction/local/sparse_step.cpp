@@ -1,7 +1,6 @@
 #include "engine/reconstruction/local/sparse_step.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <set>
@@ -35,14 +34,15 @@ void extractFeatures(const StepContext& context, const ColmapTool& colmap,
         std::to_string(options.maxFeatures), "--SiftExtraction.num_threads",
         std::to_string(options.threads)};
     if (anyMask) arguments.insert(arguments.end(), {"--ImageReader.mask_path", "masks"});
-    const auto& first = prepared.images[0];
-    if (oneSize && first.focalPixels) {
-        char parameters[128];
-        std::snprintf(parameters, sizeof parameters, "%.3f,%.3f,%.3f,0", *first.focalPixels,
-                      first.width / 2.0, first.height / 2.0);
-        arguments.insert(arguments.end(), {"--ImageReader.camera_params", parameters});
-    }
     runColmap(context, colmap, Step::features, arguments, int(prepared.images.size()));
+    // Known focal lengths start the cameras; otherwise COLMAP guesses from the photo's size.
+    std::map<std::string, double> focals;
+    for (const auto& image : prepared.images)
+        if (image.focalPixels) focals.emplace(image.name, *image.focalPixels);
+    if (!focals.empty()) {
+        auto set = setFocalLengths(context / "database.db", focals);
+        if (!set) StepContext::fail(PhotogrammetryError::other(set.error()));
+    }
 }
 
 // Hands the phone's camera positions to the feature database when every photo has one.
@@ -65,6 +65,21 @@ bool placePhotosFromPhone(const StepContext& context, const PreparedImages& prep
     return set && *set == static_cast<int>(positions.size());
 }
 
+// Without positions: the likely pairs from a cheap pass over every pair's strongest features,
+// written as COLMAP's pair list. Returns how many pairs were chosen.
+std::size_t writeLikelyPairs(const StepContext& context, const SparseOptions& options) {
+    auto photos = readLargestFeatures(context / "database.db", options.pairs.featuresPerPhoto);
+    if (!photos) StepContext::fail(PhotogrammetryError::other(photos.error()));
+    context.checkStop();
+    auto pairOptions = options.pairs;
+    pairOptions.threads = options.threads;
+    const auto pairs = selectPairs(*photos, options.ordered, pairOptions);
+    std::string list;
+    for (const auto& [i, j] : pairs) list += (*photos)[i].name + " " + (*photos)[j].name + "\n";
+    context.write("pairs.txt", list);
+    return pairs.size();
+}
+
 void matchFeatures(const StepContext& context, const ColmapTool& colmap,
                    const PreparedImages& prepared, const SparseOptions& options) {
     const std::vector<std::string> shared = {"--database_path",
@@ -78,6 +93,7 @@ void matchFeatures(const StepContext& context, const ColmapTool& colmap,
         return arguments;
     };
     const int count = int(prepared.images.size());
+    std::string matching;
     if (placePhotosFromPhone(context, prepared)) {
         // The phone's positions pair each photo with its nearest ones, also across the rings
         // of a capture, which an order alone cannot.
@@ -87,15 +103,21 @@ void matchFeatures(const StepContext& context, const ColmapTool& colmap,
                         std::to_string(options.spatialNeighbours), "--SpatialMatching.max_distance",
                         "1000"}),
                   count);
-    } else if (options.ordered) {
-        runColmap(context, colmap, Step::matching,
-                  with({"sequential_matcher", "--SequentialMatching.overlap",
-                        std::to_string(options.sequentialOverlap),
-                        "--SequentialMatching.loop_detection", "0"}),
-                  count);
+        matching = "spatial: each photo with its " + std::to_string(options.spatialNeighbours) +
+                   " nearest by the phone's positions";
     } else {
-        runColmap(context, colmap, Step::matching, with({"exhaustive_matcher"}), count);
+        // Matching every pair in full grows with the square of the photos and was most of a
+        // folder import's time; a sequential window misses the rings' links.
+        const std::size_t chosen = writeLikelyPairs(context, options);
+        runColmap(
+            context, colmap, Step::matching,
+            with({"matches_importer", "--match_list_path", "pairs.txt", "--match_type", "pairs"}),
+            count);
+        matching = "likely pairs: " + std::to_string(chosen) + " of " +
+                   std::to_string(std::size_t(count) * (count - 1) / 2) + ", " +
+                   (options.ordered ? "in the order taken" : "unordered");
     }
+    context.write("matching.txt", matching + "\n");
 }
 
 // Converts every model the mapper made to text and records the largest.

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/reconstruction/local/colmap/colmap_runner.h"
+#include "engine/reconstruction/local/colmap/pair_selection.h"
 #include "engine/reconstruction/local/pipeline_step.h"
 #include "engine/reconstruction/local/working_images.h"
 
@@ -11,11 +12,11 @@ namespace pelorin::engine::local {
 struct SparseOptions {
     // Features per photo; more find more matches on weakly textured objects, slower.
     int maxFeatures = 4000;
-    // Whether the samples come in the order they were taken (matched with their neighbours
-    // in that order) or in none (every pair matched).
+    // Whether the samples come in the order they were taken: then each photo is also matched
+    // with its best partners before and after it.
     bool ordered = true;
-    // Sequential matching: each photo is matched with this many that follow it.
-    int sequentialOverlap = 10;
+    // Without the phone's positions: which pairs are worth matching in full.
+    PairSelectionOptions pairs;
     // Spatial matching from the phone's positions: each photo's nearest photos.
     int spatialNeighbours = 10;
     // A model that holds fewer than this share of the photos is no model of the object.
@@ -24,9 +25,9 @@ struct SparseOptions {
 };
 
 // Features, matching and mapping with COLMAP (steps features, matching and mapping), then
-// converts the largest model to text. Reports StitchingIncomplete when the mapper made several
-// models and SkippedSample for every photo the kept model left out. Returns the kept model's
-// folder name under "sparse_text".
+// converts the largest model to text. Which matching was used is written to "matching.txt". Reports
+// StitchingIncomplete when the mapper made several models and SkippedSample for every photo the
+// kept model left out. Returns the kept model's folder name under "sparse_text".
 std::string runSparseSteps(const StepContext& context, const ColmapTool& colmap,
                            const PreparedImages& prepared, const SparseOptions& options);
 

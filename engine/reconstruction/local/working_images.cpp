@@ -10,6 +10,7 @@
 #include "common/bytes.h"
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
+#include "engine/photos/photo_exif.h"
 #include "link/records/manifest_file.h"
 #include "link/records/record_coding.h"
 
@@ -104,6 +105,13 @@ pelorin::Expected<PreparedImages, PhotogrammetryError> prepareImages(
                         std::array<double, 3>{photo.gravity->x, photo.gravity->y, photo.gravity->z};
                 break;
             }
+        }
+        if (!record.focalPixels && sample->sourceFile) {
+            // The lens as the photo's Exif gives it, in 35 mm terms: relative to the diagonal.
+            const auto exif = readExif(*sample->sourceFile);
+            if (exif && exif->focalLength35mm > 0)
+                record.focalPixels = exif->focalLength35mm / options.fullFrameDiagonal *
+                                     std::hypot(working.cols, working.rows);
         }
         if (options.useMasks && sample->objectMask) {
             cv::Mat mask = toMat(*sample->objectMask);

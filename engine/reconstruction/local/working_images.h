@@ -42,6 +42,9 @@ struct PrepareOptions {
     // Masks from the samples are applied (masked-out pixels darkened, the mask kept for
     // feature extraction) only when on.
     bool useMasks = true;
+    // Millimetres across a 36 x 24 mm frame's diagonal, which an Exif 35 mm focal length is
+    // relative to.
+    double fullFrameDiagonal = 43.27;
 };
 
 struct PrepareEvents {

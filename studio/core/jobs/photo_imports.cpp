@@ -87,14 +87,6 @@ CopyResult copyPhotos(const std::vector<fs::path>& photos, const fs::path& image
     return result;
 }
 
-// Options for photos that came without a manifest.
-link::ProcessingOptions folderOptions() {
-    link::ProcessingOptions options;
-    options.sequentialOrdering = false;
-    options.useMotionData = false;
-    return options;
-}
-
 }  // namespace
 
 void JobStore::importItems(const std::vector<fs::path>& items, Done done) {
@@ -213,7 +205,8 @@ void JobStore::createJobFromPhotos(std::vector<fs::path> photos, std::string pro
                 job.source = StudioJob::Source::folder();
                 job.createdAt = Date::now();
                 job.imageCount = count;
-                job.options = result.manifest ? result.manifest->options : folderOptions();
+                job.options =
+                    result.manifest ? result.manifest->options : link::folderImportOptions();
                 job.phase = JobPhase::ready;
                 job.message = message;
                 if (result.manifest) job.captureMode = result.manifest->captureMode;

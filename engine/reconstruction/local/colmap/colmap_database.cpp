@@ -2,28 +2,58 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <memory>
+#include <numeric>
 
 namespace pelorin::engine::local {
 
-pelorin::Expected<int, std::string> setPositionPriors(
-    const std::filesystem::path& database, const std::map<std::string, Vec3>& positions) {
+namespace {
+
+using Database = std::unique_ptr<sqlite3, decltype(&sqlite3_close)>;
+using Statement = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
+
+pelorin::Expected<Database, std::string> openDatabase(const std::filesystem::path& file,
+                                                      int flags) {
     sqlite3* raw = nullptr;
-    if (sqlite3_open_v2(database.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(file.c_str(), &raw, flags, nullptr) != SQLITE_OK) {
         std::string reason = raw ? sqlite3_errmsg(raw) : "out of memory";
         sqlite3_close(raw);
         return pelorin::unexpected("the feature database cannot be opened: " + reason);
     }
-    std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(raw, sqlite3_close);
-    sqlite3_stmt* rawStatement = nullptr;
-    if (sqlite3_prepare_v2(db.get(),
-                           "UPDATE images SET prior_tx = ?1, prior_ty = ?2, prior_tz = ?3 "
-                           "WHERE name = ?4",
-                           -1, &rawStatement, nullptr) != SQLITE_OK)
+    return Database(raw, sqlite3_close);
+}
+
+Statement prepare(sqlite3* db, const char* sql) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) raw = nullptr;
+    return Statement(raw, sqlite3_finalize);
+}
+
+// A blob of `rows` x `cols` elements of `size` bytes, checked against what the record claims.
+const void* blobOf(sqlite3_stmt* statement, int column, int rows, int cols, std::size_t size) {
+    const void* data = sqlite3_column_blob(statement, column);
+    const auto bytes = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+    if (rows < 0 || cols <= 0 || rows > 1'000'000 || cols > 1024) return nullptr;
+    if (bytes != std::size_t(rows) * std::size_t(cols) * size) return nullptr;
+    return rows == 0 ? "" : data;
+}
+
+}  // namespace
+
+pelorin::Expected<int, std::string> setPositionPriors(
+    const std::filesystem::path& database, const std::map<std::string, Vec3>& positions) {
+    auto opened = openDatabase(database, SQLITE_OPEN_READWRITE);
+    if (!opened) return pelorin::unexpected(opened.error());
+    Database db = std::move(opened).value();
+    Statement statement = prepare(db.get(),
+                                  "UPDATE images SET prior_tx = ?1, prior_ty = ?2, prior_tz = ?3 "
+                                  "WHERE name = ?4");
+    if (!statement)
         return pelorin::unexpected(std::string("the feature database has no image priors: ") +
                                    sqlite3_errmsg(db.get()));
-    std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> statement(rawStatement,
-                                                                         sqlite3_finalize);
     sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr);
     int updated = 0;
     for (const auto& [name, position] : positions) {
@@ -41,6 +71,105 @@ pelorin::Expected<int, std::string> setPositionPriors(
         return pelorin::unexpected(std::string("the feature database cannot be written: ") +
                                    sqlite3_errmsg(db.get()));
     return updated;
+}
+
+pelorin::Expected<int, std::string> setFocalLengths(const std::filesystem::path& database,
+                                                    const std::map<std::string, double>& focals) {
+    auto opened = openDatabase(database, SQLITE_OPEN_READWRITE);
+    if (!opened) return pelorin::unexpected(opened.error());
+    Database db = std::move(opened).value();
+    Statement read = prepare(db.get(),
+                             "SELECT cameras.camera_id, cameras.params FROM cameras JOIN images "
+                             "ON images.camera_id = cameras.camera_id WHERE images.name = ?1");
+    Statement write = prepare(
+        db.get(), "UPDATE cameras SET params = ?1, prior_focal_length = 1 WHERE camera_id = ?2");
+    if (!read || !write)
+        return pelorin::unexpected(std::string("the feature database has no cameras: ") +
+                                   sqlite3_errmsg(db.get()));
+    sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr);
+    int set = 0;
+    for (const auto& [name, focal] : focals) {
+        sqlite3_reset(read.get());
+        sqlite3_bind_text(read.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(read.get()) != SQLITE_ROW) continue;
+        const auto count = std::size_t(sqlite3_column_bytes(read.get(), 1)) / sizeof(double);
+        std::vector<double> params(count);
+        if (count == 0) continue;
+        std::memcpy(params.data(), sqlite3_column_blob(read.get(), 1), count * sizeof(double));
+        params[0] = focal;  // every model this backend asks for starts with the focal length
+        const auto camera = sqlite3_column_int64(read.get(), 0);
+        sqlite3_reset(write.get());
+        sqlite3_bind_blob(write.get(), 1, params.data(), int(count * sizeof(double)),
+                          SQLITE_TRANSIENT);
+        sqlite3_bind_int64(write.get(), 2, camera);
+        if (sqlite3_step(write.get()) != SQLITE_DONE) {
+            sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+            return pelorin::unexpected(std::string("the feature database cannot be written: ") +
+                                       sqlite3_errmsg(db.get()));
+        }
+        ++set;
+    }
+    if (sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return pelorin::unexpected(std::string("the feature database cannot be written: ") +
+                                   sqlite3_errmsg(db.get()));
+    return set;
+}
+
+pelorin::Expected<std::vector<PhotoFeatures>, std::string> readLargestFeatures(
+    const std::filesystem::path& database, int count) {
+    auto opened = openDatabase(database, SQLITE_OPEN_READONLY);
+    if (!opened) return pelorin::unexpected(opened.error());
+    Database db = std::move(opened).value();
+    Statement statement = prepare(db.get(),
+                                  "SELECT images.name, keypoints.rows, keypoints.cols, "
+                                  "keypoints.data, descriptors.rows, descriptors.cols, "
+                                  "descriptors.data FROM images "
+                                  "JOIN keypoints ON keypoints.image_id = images.image_id "
+                                  "JOIN descriptors ON descriptors.image_id = images.image_id "
+                                  "ORDER BY images.name");
+    if (!statement)
+        return pelorin::unexpected(std::string("the feature database has no features: ") +
+                                   sqlite3_errmsg(db.get()));
+    std::vector<PhotoFeatures> photos;
+    int step;
+    while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        PhotoFeatures photo;
+        if (const auto* name = sqlite3_column_text(statement.get(), 0))
+            photo.name = reinterpret_cast<const char*>(name);
+        const int rows = sqlite3_column_int(statement.get(), 1);
+        const int cols = sqlite3_column_int(statement.get(), 2);
+        const auto* keypoints =
+            static_cast<const float*>(blobOf(statement.get(), 3, rows, cols, sizeof(float)));
+        const int descriptorRows = sqlite3_column_int(statement.get(), 4);
+        const auto* descriptors =
+            static_cast<const std::uint8_t*>(blobOf(statement.get(), 6, descriptorRows, 128, 1));
+        // Keypoints are x, y and then either scale and orientation or an affine shape.
+        if (!keypoints || !descriptors || descriptorRows != rows ||
+            sqlite3_column_int(statement.get(), 5) != 128 || (cols != 4 && cols != 6))
+            return pelorin::unexpected("the feature database holds a malformed record for " +
+                                       photo.name);
+        std::vector<float> scale(rows);
+        for (int i = 0; i < rows; ++i) {
+            const float* k = keypoints + std::size_t(i) * cols;
+            scale[i] = cols == 4 ? k[2] : std::sqrt(std::abs(k[2] * k[5] - k[3] * k[4]));
+        }
+        std::vector<int> order(rows);
+        std::iota(order.begin(), order.end(), 0);
+        const int kept = std::min(rows, std::max(0, count));
+        std::partial_sort(order.begin(), order.begin() + kept, order.end(),
+                          [&](int a, int b) { return scale[a] > scale[b]; });
+        photo.descriptors.create(kept, 128, CV_8U);
+        for (int i = 0; i < kept; ++i) {
+            const float* k = keypoints + std::size_t(order[i]) * cols;
+            photo.points.emplace_back(k[0], k[1]);
+            std::memcpy(photo.descriptors.ptr(i), descriptors + std::size_t(order[i]) * 128, 128);
+        }
+        photos.push_back(std::move(photo));
+    }
+    if (step != SQLITE_DONE)
+        return pelorin::unexpected(std::string("the feature database cannot be read: ") +
+                                   sqlite3_errmsg(db.get()));
+    return photos;
 }
 
 }  // namespace pelorin::engine::local

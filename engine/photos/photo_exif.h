@@ -1,13 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "common/expected.h"
 
-namespace pelorin::samples {
+namespace pelorin::engine {
 
 // What a camera records about a shot that reconstruction reads back: the lens, so that the
 // focal length in pixels can be estimated before any matching.
@@ -19,7 +21,14 @@ struct ExifFields {
     std::uint16_t focalLength35mm = 0;  // the same lens on a 36 mm wide sensor
     std::uint32_t width = 0;
     std::uint32_t height = 0;
+    // How the stored pixels must be turned to stand upright (1: as stored, 6: a quarter turn
+    // clockwise, ...); decoders honour it.
+    std::uint16_t orientation = 1;
 };
+
+// The fields above from a JPEG's or a HEIC/HEIF's Exif block; missing fields stay zero or
+// empty. Nothing when the file has no readable Exif.
+std::optional<ExifFields> readExif(const std::filesystem::path& photo);
 
 // An APP1 "Exif" segment, marker included, little-endian TIFF inside.
 std::vector<std::uint8_t> makeExifSegment(const ExifFields& fields);
@@ -29,4 +38,4 @@ std::vector<std::uint8_t> makeExifSegment(const ExifFields& fields);
 pelorin::Expected<std::vector<std::uint8_t>, std::string> withExif(
     std::span<const std::uint8_t> jpeg, std::span<const std::uint8_t> segment);
 
-}  // namespace pelorin::samples
+}  // namespace pelorin::engine
