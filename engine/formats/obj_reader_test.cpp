@@ -86,20 +86,18 @@ TEST(ObjReaderTriangulation, PolygonsBecomeFansAroundTheirFirstCorner) {
     EXPECT_THAT(mesh.groups[0].indices, ElementsAre(0, 1, 2, 0, 2, 3, 0, 3, 4));
 }
 
-TEST(ObjReaderDefaults, NormalsWithoutTextureCoordinates) {
-    const auto mesh = ObjReader::parseObjText(std::string(square) + "vn 0 0 1\nf 1//1 2//1 3//1\n");
-    EXPECT_TRUE(mesh.hasNormals);
-    EXPECT_FALSE(mesh.hasTexcoords);
-    EXPECT_THAT(mesh.texcoords, ElementsAre(0, 0, 0, 0, 0, 0));
-    EXPECT_THAT(mesh.normals, ElementsAre(0, 0, 1, 0, 0, 1, 0, 0, 1));
-}
-
-TEST(ObjReaderDefaults, BareFacesGetUpNormalsAndZeroTextureCoordinates) {
-    const auto mesh = ObjReader::parseObjText(std::string(square) + "f 1 2 3\n");
-    EXPECT_FALSE(mesh.hasNormals);
-    EXPECT_FALSE(mesh.hasTexcoords);
-    EXPECT_THAT(mesh.normals, ElementsAre(0, 1, 0, 0, 1, 0, 0, 1, 0));
-    EXPECT_THAT(mesh.texcoords, ElementsAre(0, 0, 0, 0, 0, 0));
+TEST(ObjReaderDefaults, MissingNormalsPointUpAndMissingTextureCoordinatesAreZero) {
+    const auto normalsOnly =
+        ObjReader::parseObjText(std::string(square) + "vn 0 0 1\nf 1//1 2//1 3//1\n");
+    EXPECT_TRUE(normalsOnly.hasNormals);
+    EXPECT_THAT(normalsOnly.normals, ElementsAre(0, 0, 1, 0, 0, 1, 0, 0, 1));
+    const auto bare = ObjReader::parseObjText(std::string(square) + "f 1 2 3\n");
+    EXPECT_FALSE(bare.hasNormals);
+    EXPECT_THAT(bare.normals, ElementsAre(0, 1, 0, 0, 1, 0, 0, 1, 0));
+    for (const auto* mesh : {&normalsOnly, &bare}) {
+        EXPECT_FALSE(mesh->hasTexcoords);
+        EXPECT_THAT(mesh->texcoords, ElementsAre(0, 0, 0, 0, 0, 0));
+    }
 }
 
 TEST(ObjReaderLines, MalformedValuesAndUnknownKeywordsNeverStopTheParse) {
@@ -179,23 +177,18 @@ TEST(ObjReaderFiles, MaterialLibraryEdgeCases) {
     writeFile(folder / "b.JPEG", testing::testImage("bronze.jpg"));
     writeFile(folder / "outside.png", "secret");
     std::filesystem::create_directory(folder / "inner");
-    const auto textures = ObjReader::parseMtlText(
+    const std::string library =
         "map_Kd a.png\n"  // no material yet
         "newmtl  first one \nmap_Kd missing.png\nmap_Kd a.png\n"
         "newmtl second\nmap_Kd a.png\nmap_Kd b.JPEG\n"  // the later one wins
-        "newmtl third\nmap_Kd missing.png\n"
-        "newmtl escape\nmap_Kd ../outside.png\n"
-        "newmtl absolute\nmap_Kd " +
-            (folder / "a.png").string() +
-            "\n"
-            "newmtl folder\nmap_Kd .\n",
+        "newmtl third\nmap_Kd missing.png\n";
+    const auto textures = ObjReader::parseMtlText(
+        library + "newmtl escape\nmap_Kd ../outside.png\nnewmtl absolute\nmap_Kd " +
+            (folder / "a.png").string() + "\nnewmtl folder\nmap_Kd .\n",
         folder / "inner");
     EXPECT_TRUE(textures.empty()) << "nothing may be read from outside inner/";
 
-    const auto inside = ObjReader::parseMtlText(
-        "map_Kd a.png\nnewmtl  first one \nmap_Kd missing.png\nmap_Kd a.png\n"
-        "newmtl second\nmap_Kd a.png\nmap_Kd b.JPEG\nnewmtl third\nmap_Kd missing.png\n",
-        folder.path());
+    const auto inside = ObjReader::parseMtlText(library, folder.path());
     ASSERT_EQ(inside.size(), 2u);
     EXPECT_EQ(inside.at("first one").mime, "image/png");
     EXPECT_EQ(inside.at("second").mime, "image/jpeg");

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <thread>
 
 #include "link/discovery/avahi_session.h"
@@ -18,6 +18,7 @@ namespace pelorin::link {
 namespace {
 
 using namespace testing;
+using pelorin::testing::runCommand;
 using Results = std::vector<DiscoveredStudio>;
 
 // A service name that no earlier run left behind.
@@ -51,27 +52,17 @@ struct BrowsedService {
 // earlier test's) can wait for ever: the time limit turns that into a failed expectation.
 std::vector<BrowsedService> avahiBrowse() {
     std::vector<BrowsedService> services;
-    FILE* pipe = ::popen("timeout -s INT 20 avahi-browse -rpt _pelorin._tcp 2>/dev/null", "r");
-    if (!pipe) return services;
-    char line[4096];
-    while (std::fgets(line, sizeof line, pipe)) {
+    std::istringstream lines(
+        runCommand("timeout -s INT 20 avahi-browse -rpt _pelorin._tcp 2>/dev/null").output);
+    for (std::string line; std::getline(lines, line);) {
         std::vector<std::string> fields;
-        std::string field;
-        for (const char* c = line; *c && *c != '\n'; ++c) {
-            if (*c == ';') {
-                fields.push_back(field);
-                field.clear();
-            } else {
-                field += *c;
-            }
-        }
-        fields.push_back(field);
+        std::istringstream split(line);
+        for (std::string field; std::getline(split, field, ';');) fields.push_back(field);
         // =;interface;protocol;name;type;domain;host;address;port;txt
-        if (fields.size() == 10 && fields[0] == "=") {
+        if (line.ends_with(';')) fields.emplace_back();
+        if (fields.size() == 10 && fields[0] == "=")
             services.push_back({unescape(fields[3]), fields[8], fields[9]});
-        }
     }
-    ::pclose(pipe);
     return services;
 }
 
@@ -87,21 +78,9 @@ class LinkAvahiTest : public ::testing::Test {
         GTEST_SKIP() << "no DNS-SD daemon: " << session.error();
     }
 
-    void TearDown() override {
-        std::lock_guard lock(mutex);
-        connections.clear();
-    }
-
     std::shared_ptr<LinkServer> startServer(const std::string& name) {
         auto server = LinkServer::create(runtime, name, std::nullopt, identity).value();
-        server->onConnection = [this](std::shared_ptr<LinkConnection> connection) {
-            connection->start();
-            std::lock_guard lock(mutex);
-            connections.push_back(std::move(connection));
-        };
-        server->onStateChange = [this](const LinkServer::State& state) {
-            serverStates.push(state);
-        };
+        logs.push_back(watch(*server));
         server->start();
         return server;
     }
@@ -126,13 +105,12 @@ class LinkAvahiTest : public ::testing::Test {
         return out;
     }
 
-    Mailbox<LinkServer::State> serverStates;
     Mailbox<Results> results;
     Mailbox<LinkBrowser::State> browserStates;
-    std::mutex mutex;
-    std::vector<std::shared_ptr<LinkConnection>> connections;
     LinkRuntime runtime;
     SecureLink::Identity identity = newIdentity();
+    // Before the runtime goes, with the connections they hold.
+    std::vector<std::shared_ptr<ServerLog>> logs;
 };
 
 TEST_F(LinkAvahiTest, AdvertisedServersAreBrowsedSortedWithTheirPortsAndNoTxt) {
@@ -213,8 +191,7 @@ TEST_F(LinkAvahiTest, ThePairingHostIsTheDaemonsNameAndResolvesHere) {
     EXPECT_TRUE(host.ends_with(".local")) << host;
     auto server = startServer(unique("host"));
     registeredName(*server);
-    const auto resolved =
-        pelorin::testing::runCommand("timeout 20 avahi-resolve -4 -n '" + host + "' 2>&1");
+    const auto resolved = runCommand("timeout 20 avahi-resolve -4 -n '" + host + "' 2>&1");
     const auto tab = resolved.output.find('\t');
     ASSERT_NE(tab, std::string::npos) << resolved.output;
     std::string address = resolved.output.substr(tab + 1);

@@ -4,8 +4,6 @@
 
 #include <sys/stat.h>
 
-#include <fstream>
-
 #include "common/uuid.h"
 #include "tests/support/scratch_folder.h"
 
@@ -83,18 +81,14 @@ TEST(Handshake, ClientHelloMustBeExact) {
     const Identity identity = newIdentity();
     const auto ephemeral = *crypto::P256Key::generate();
     const auto hello = ClientHandshake::init()->helloBytes();
-    Bytes bytes(hello.begin(), hello.end());
-    EXPECT_EQ(respond(identity, Bytes(bytes.begin(), bytes.end() - 1), ephemeral).error(),
-              SecureError::badHandshake);
-    Bytes longer = bytes;
+    const Bytes bytes(hello.begin(), hello.end());
+    Bytes shorter(bytes.begin(), bytes.end() - 1), longer = bytes, wrongTag = bytes,
+                                                   offCurve = bytes;
     longer.push_back(0);
-    EXPECT_EQ(respond(identity, longer, ephemeral).error(), SecureError::badHandshake);
-    Bytes wrongTag = bytes;
     wrongTag[3] = '2';
-    EXPECT_EQ(respond(identity, wrongTag, ephemeral).error(), SecureError::badHandshake);
-    Bytes offCurve = bytes;
     offCurve[40] ^= 1;
-    EXPECT_EQ(respond(identity, offCurve, ephemeral).error(), SecureError::badHandshake);
+    for (const Bytes& bad : {shorter, longer, wrongTag, offCurve})
+        EXPECT_EQ(respond(identity, bad, ephemeral).error(), SecureError::badHandshake);
 }
 
 TEST(Handshake, ServerHelloIsChecked) {
@@ -162,9 +156,11 @@ TEST(Records, ASpentCounterFailsInsteadOfReusingANonce) {
 
 class IdentityFile : public ::testing::Test {
   protected:
-    Bytes contents() {
-        std::ifstream in(file(), std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
+    Bytes contents() const { return pelorin::testing::readBytes(file()); }
+    unsigned mode() const {
+        struct stat info {};
+        EXPECT_EQ(stat(file().c_str(), &info), 0);
+        return info.st_mode & 0777;
     }
     std::filesystem::path file() const { return folder_ / "nested" / "link-identity.key"; }
     pelorin::testing::ScratchFolder scratch_;
@@ -176,9 +172,7 @@ TEST_F(IdentityFile, CreatedOnceThenKept) {
     ASSERT_TRUE(first) << first.error();
     const Bytes stored = contents();
     EXPECT_EQ(stored.size(), 32u);
-    struct stat info {};
-    ASSERT_EQ(stat(file().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(mode(), 0600u);
     for (int i = 0; i < 3; ++i) {
         auto again = Identity::loadOrCreate(file());
         ASSERT_TRUE(again);
@@ -188,29 +182,21 @@ TEST_F(IdentityFile, CreatedOnceThenKept) {
 }
 
 TEST_F(IdentityFile, InvalidContentsAreReplaced) {
-    std::filesystem::create_directories(file().parent_path());
     for (const Bytes& junk : {Bytes(31, 7), Bytes(33, 7), Bytes(32, 0), Bytes(32, 0xFF)}) {
-        {
-            std::ofstream out(file(), std::ios::binary | std::ios::trunc);
-            out.write(reinterpret_cast<const char*>(junk.data()),
-                      static_cast<std::streamsize>(junk.size()));
-        }
+        pelorin::testing::writeFile(file(), junk);
         std::filesystem::permissions(file(), std::filesystem::perms::all);
         auto identity = Identity::loadOrCreate(file());
         ASSERT_TRUE(identity);
         const Bytes stored = contents();
         EXPECT_EQ(stored.size(), 32u);
         EXPECT_NE(stored, junk);
-        struct stat info {};
-        ASSERT_EQ(stat(file().c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        EXPECT_EQ(mode(), 0600u);
         EXPECT_EQ(Identity::loadOrCreate(file())->fingerprint(), identity->fingerprint());
     }
 }
 
 TEST_F(IdentityFile, UnwritableLocationFails) {
-    std::filesystem::create_directories(folder_);
-    std::ofstream(folder_ / "nested") << "a file where a folder should be";
+    pelorin::testing::writeFile(folder_ / "nested", "a file where a folder should be");
     auto identity = Identity::loadOrCreate(file());
     ASSERT_FALSE(identity);
     EXPECT_FALSE(identity.error().empty());

@@ -79,9 +79,6 @@ TEST_F(LinkConnectionTest, FramesSentBeforeTheHandshakeArriveInOrderAfterReady) 
     ASSERT_TRUE(server->remoteEndpoint());
     EXPECT_EQ(server->endpointDescription(),
               "127.0.0.1:" + std::to_string(server->remoteEndpoint()->port()));
-    EXPECT_EQ(client->queueLabel().rfind("pelorinlink.connection.", 0), 0u);
-    EXPECT_EQ(client->queueLabel().size(), 31u);
-    EXPECT_NE(client->queueLabel(), server->queueLabel());
 
     client->cancel();
     ASSERT_TRUE(serverLog->waitForFinal());
@@ -136,7 +133,6 @@ TEST_F(LinkConnectionTest, FingerprintPinning) {
             EXPECT_EQ(held->error, LinkConnection::SendError(SecureError::badHandshake));
             EXPECT_EQ(sendAndWait(*client, msg::Ping{}),
                       LinkConnection::SendError(SecureError::badHandshake));
-            EXPECT_EQ(description(LinkConnection::SendError(SecureError::badHandshake)), setupText);
             // The desktop sees the phone go away.
             ASSERT_TRUE(serverLog->waitForFinal());
             EXPECT_EQ(serverLog->states().back(), State::closed());

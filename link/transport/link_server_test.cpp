@@ -20,29 +20,6 @@ namespace {
 using namespace testing;
 using ServerState = LinkServer::State;
 
-// Records a server's states and hands out its connections, started and recorded.
-struct ServerLog {
-    Mailbox<ServerState> states;
-    Mailbox<std::shared_ptr<ConnectionLog>> connections;
-    std::mutex mutex;
-    std::vector<std::shared_ptr<LinkConnection>> kept;
-};
-
-std::shared_ptr<ServerLog> watch(LinkServer& server, bool acceptConnections = true) {
-    auto log = std::make_shared<ServerLog>();
-    server.onStateChange = [log](const ServerState& state) { log->states.push(state); };
-    if (acceptConnections) {
-        server.onConnection = [log](std::shared_ptr<LinkConnection> connection) {
-            auto connectionLog = record(*connection);
-            connection->start();
-            std::lock_guard lock(log->mutex);
-            log->kept.push_back(std::move(connection));
-            log->connections.push(connectionLog);
-        };
-    }
-    return log;
-}
-
 class LinkServerTest : public ::testing::Test {
   protected:
     LinkRuntime runtime;

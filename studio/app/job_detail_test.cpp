@@ -244,6 +244,7 @@ TEST(JobDetailTest, AnExportReplacesWhatIsThereAndAFailedOneLeavesTheJobAlone) {
     EXPECT_TRUE(studio.showsText("Could not export Statue.usdz"));
     EXPECT_TRUE(studio.showsText("Not a directory"));
     EXPECT_EQ(*studio.store().job(job.id), before);
+    EXPECT_TRUE(fs::exists(StudioJob::outputFolder(studio.jobsRoot(), job.id) / "model.usdz"));
     EXPECT_EQ(finished.count(), 2);
     studio.click(studio.button("OK"));
     ASSERT_TRUE(waitUntil([&] { return !studio.shows("exportAlert"); }));

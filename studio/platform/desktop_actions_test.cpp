@@ -107,20 +107,6 @@ TEST_F(DesktopActionsTest, OpenUsesTheDefaultApplicationOnlyWhenTheTypeHasOne) {
     EXPECT_EQ(opener_.opened, QList<QUrl>{url(item())});
 }
 
-TEST_F(DesktopActionsTest, ACopyReplacesWhatIsThereAndAFailureSaysWhy) {
-    const auto target = folder_ / "Exports" / "Statue OBJ";
-    pelorin::testing::writeFile(target / "stale.mtl", std::string("old"));
-    EXPECT_EQ(copyReplacing(folder_ / "Statue OBJ", target), std::nullopt);
-    EXPECT_TRUE(fs::exists(target / "model.glb"));
-    EXPECT_FALSE(fs::exists(target / "stale.mtl"));
-
-    const auto below = item() / "model.glb";  // below a file: cannot be made
-    const auto failure = copyReplacing(item(), below);
-    ASSERT_TRUE(failure);
-    EXPECT_EQ(*failure, "Not a directory");
-    EXPECT_TRUE(fs::exists(item()));
-}
-
 }  // namespace
 }  // namespace pelorin::studio
 

@@ -41,44 +41,32 @@ std::vector<Frame> ConnectionLog::frames() const {
     return out;
 }
 
-bool ConnectionLog::waitForState(Kind kind, std::chrono::milliseconds timeout) const {
-    return events.waitUntil(
-        [kind](const auto& all) {
-            for (const auto& event : all) {
-                const auto* state = std::get_if<State>(&event);
-                if (state && state->kind == kind) return true;
-            }
-            return false;
-        },
-        timeout);
-}
-
-bool ConnectionLog::waitForFinal(std::chrono::milliseconds timeout) const {
-    return events.waitUntil(
-        [](const auto& all) {
-            for (const auto& event : all) {
-                const auto* state = std::get_if<State>(&event);
-                if (state && state->isFinal()) return true;
-            }
-            return false;
-        },
-        timeout);
-}
-
-bool ConnectionLog::waitForFrames(std::size_t n, std::chrono::milliseconds timeout) const {
-    return events.waitUntil(
-        [n](const auto& all) {
-            std::size_t frames = 0;
-            for (const auto& event : all) frames += std::holds_alternative<Frame>(event);
-            return frames >= n;
-        },
-        timeout);
+bool ConnectionLog::waitFor(const std::function<bool(const Event&)>& matches,
+                            std::size_t count) const {
+    return events.waitUntil([&](const auto& all) {
+        return static_cast<std::size_t>(std::count_if(all.begin(), all.end(), matches)) >= count;
+    });
 }
 
 std::shared_ptr<ConnectionLog> record(LinkConnection& connection) {
     auto log = std::make_shared<ConnectionLog>();
     connection.onStateChange = [log](const State& state) { log->events.push(state); };
     connection.onMessage = [log](Frame frame) { log->events.push(std::move(frame)); };
+    return log;
+}
+
+std::shared_ptr<ServerLog> watch(LinkServer& server, bool acceptConnections) {
+    auto log = std::make_shared<ServerLog>();
+    server.onStateChange = [log](const LinkServer::State& state) { log->states.push(state); };
+    if (acceptConnections) {
+        server.onConnection = [log](std::shared_ptr<LinkConnection> connection) {
+            auto connectionLog = record(*connection);
+            connection->start();
+            std::lock_guard lock(log->mutex);
+            log->kept.push_back(std::move(connection));
+            log->connections.push(connectionLog);
+        };
+    }
     return log;
 }
 

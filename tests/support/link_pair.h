@@ -16,6 +16,7 @@
 #include "common/bytes.h"
 #include "link/security/secure_link.h"
 #include "link/transport/link_connection.h"
+#include "link/transport/link_server.h"
 
 namespace pelorin::link {
 // Readable test failures.
@@ -46,18 +47,13 @@ class Mailbox {
         std::lock_guard lock(mutex_);
         return values_;
     }
-    std::size_t size() const {
-        std::lock_guard lock(mutex_);
-        return values_.size();
-    }
-    // True once the condition holds; false after the timeout.
-    bool waitUntil(const std::function<bool(const std::vector<T>&)>& condition,
-                   std::chrono::milliseconds timeout = patience) const {
+    // True once the condition holds; false after `patience`.
+    bool waitUntil(const std::function<bool(const std::vector<T>&)>& condition) const {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return condition(values_); });
+        return changed_.wait_for(lock, patience, [&] { return condition(values_); });
     }
-    bool waitForSize(std::size_t n, std::chrono::milliseconds timeout = patience) const {
-        return waitUntil([n](const auto& values) { return values.size() >= n; }, timeout);
+    bool waitForSize(std::size_t n) const {
+        return waitUntil([n](const auto& values) { return values.size() >= n; });
     }
 
   private:
@@ -78,13 +74,31 @@ struct ConnectionLog {
 
     std::vector<State> states() const;
     std::vector<Frame> frames() const;
-    bool waitForState(Kind kind, std::chrono::milliseconds timeout = patience) const;
-    bool waitForFinal(std::chrono::milliseconds timeout = patience) const;
-    bool waitForFrames(std::size_t n, std::chrono::milliseconds timeout = patience) const;
+    // True once `count` events match; false after `patience`.
+    bool waitFor(const std::function<bool(const Event&)>& matches, std::size_t count = 1) const;
+    bool waitForState(Kind kind) const {
+        return waitFor([kind](auto& e) { return e.index() == 0 && std::get<0>(e).kind == kind; });
+    }
+    bool waitForFinal() const {
+        return waitFor([](auto& e) { return e.index() == 0 && std::get<0>(e).isFinal(); });
+    }
+    bool waitForFrames(std::size_t n) const {
+        return waitFor([](auto& e) { return e.index() == 1; }, n);
+    }
 };
 
 // Records the connection's states and frames; the log outlives the connection.
 std::shared_ptr<ConnectionLog> record(LinkConnection& connection);
+
+// A server's states, and its connections, started and recorded.
+struct ServerLog {
+    Mailbox<LinkServer::State> states;
+    Mailbox<std::shared_ptr<ConnectionLog>> connections;
+    std::mutex mutex;
+    std::vector<std::shared_ptr<LinkConnection>> kept;
+};
+// Records the server; without `acceptConnections` arrivals have no handler.
+std::shared_ptr<ServerLog> watch(LinkServer& server, bool acceptConnections = true);
 
 // A listening socket on 127.0.0.1 whose connections the test takes by hand.
 class RawListener {

@@ -41,8 +41,13 @@ void writeFile(const fs::path& path, const Bytes& contents) {
 }
 
 Bytes readBytes(const fs::path& path) {
+    const std::string text = readText(path);
+    return Bytes(text.begin(), text.end());
+}
+
+std::string readText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace pelorin::testing

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <vector>
 #include "common/bytes.h"
@@ -30,5 +31,6 @@ void writeFile(const std::filesystem::path& path, std::string_view contents);
 void writeFile(const std::filesystem::path& path, const Bytes& contents);
 // Empty when the file cannot be read.
 Bytes readBytes(const std::filesystem::path& path);
+std::string readText(const std::filesystem::path& path);
 
 }  // namespace pelorin::testing

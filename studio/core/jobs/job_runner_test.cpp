@@ -46,6 +46,10 @@ class RunnerTest : public ::testing::Test {
         return job.id;
     }
 
+    void start(const Uuid& id) {
+        store_->queue(id, std::nullopt, true);
+        store_->startNextIfIdle();
+    }
     const StudioJob& job(const Uuid& id) { return *store_->job(id); }
     bool idle() const { return !store_->runningJobID(); }
     bool phaseIs(const Uuid& id, JobPhase phase) {
@@ -65,10 +69,7 @@ TEST_F(RunnerTest, QueuedJobsRunOneAtATimeOldestFirst) {
     const Uuid a = readyJob("A", 1), b = readyJob("B", 2), c = readyJob("C", 3);
     makeStore();
     ASSERT_EQ(store_->jobs()[0].name, "C");
-    for (const Uuid& id : {c, a, b}) {
-        store_->queue(id, std::nullopt, true);
-        store_->startNextIfIdle();
-    }
+    for (const Uuid& id : {c, a, b}) start(id);
     // Only one runs; the others wait in the queue.
     EXPECT_EQ(store_->runningJobID(), c);
     ASSERT_TRUE(waitUntil([&] {
@@ -87,8 +88,7 @@ TEST_F(RunnerTest, AFinishedRunRecordsItsOutputs) {
     const Uuid id = readyJob("Statue", 1);
     makeStore();
     pelorin::testing::writeFile(StudioJob::checkpointFolder(root_, id) / "state", "x");
-    store_->queue(id, std::nullopt, true);
-    store_->startNextIfIdle();
+    start(id);
     EXPECT_EQ(job(id).stage, "Starting");
     EXPECT_EQ(job(id).phase, JobPhase::processing);
     ASSERT_TRUE(waitUntil([&] { return phaseIs(id, JobPhase::finished) && idle(); }));
@@ -137,8 +137,7 @@ TEST_F(RunnerTest, FailureKeepsTheCheckpointAndShowsTheReason) {
         engine::PhotogrammetryError::Kind::insufficientStorage, 3'000'000'000, ""};
     replay_->setScript(script);
     makeStore();
-    store_->queue(id, std::nullopt, true);
-    store_->startNextIfIdle();
+    start(id);
     ASSERT_TRUE(waitUntil([&] { return phaseIs(id, JobPhase::failed) && idle(); }));
     EXPECT_EQ(
         job(id).message,
@@ -168,8 +167,7 @@ TEST_F(RunnerTest, EveryReportIsShownButTheFileIsSavedAtMostEveryTwoSeconds) {
     const Uuid id = readyJob("Slow", 1);
     replay_->setScript(slowRun(6));
     makeStore();
-    store_->queue(id, std::nullopt, true);
-    store_->startNextIfIdle();
+    start(id);
     // Each progress report and each skipped-photo report is shown: twelve in all.
     auto reported = [&] {
         std::size_t count = 0;
@@ -202,10 +200,8 @@ TEST_F(RunnerTest, StoppingTheRunningJobStartsTheNextOneAfterWindingDown) {
     const Uuid first = readyJob("First", 1), second = readyJob("Second", 2);
     replay_->setScript(slowRun(1));
     makeStore();
-    store_->queue(first, std::nullopt, true);
-    store_->startNextIfIdle();
-    store_->queue(second, std::nullopt, true);
-    store_->startNextIfIdle();
+    start(first);
+    start(second);
     EXPECT_EQ(job(second).phase, JobPhase::queued);
     replay_->setScript(ReplayScript::successfulRun(0));
     store_->stop(first);
@@ -217,8 +213,7 @@ TEST_F(RunnerTest, DeletingTheRunningJobDropsItsReportsAndItsFolder) {
     const Uuid doomed = readyJob("Doomed", 1), next = readyJob("Next", 2);
     replay_->setScript(slowRun(1));
     makeStore();
-    store_->queue(doomed, std::nullopt, true);
-    store_->startNextIfIdle();
+    start(doomed);
     store_->queue(next, std::nullopt, true);
     replay_->setScript(ReplayScript::successfulRun(0));
     store_->deleteJob(doomed);
@@ -238,8 +233,7 @@ TEST_F(RunnerTest, ANewUploadOfTheRunningCaptureRestartsIt) {
     const Uuid id = readyJob("Vase", 1);
     replay_->setScript(slowRun(1));
     makeStore();
-    store_->queue(id, std::nullopt, true);
-    store_->startNextIfIdle();
+    start(id);
     link::CaptureManifest manifest;
     manifest.id = id;
     manifest.name = "Vase again";
@@ -256,8 +250,7 @@ TEST_F(RunnerTest, DestroyingTheStoreStopsItsRun) {
     const Uuid id = readyJob("Long", 1);
     replay_->setScript(slowRun(1));
     makeStore();
-    store_->queue(id, std::nullopt, true);
-    store_->startNextIfIdle();
+    start(id);
     store_.reset();
     EXPECT_GE(replay_->record()->cancels, 1u);
     QCoreApplication::processEvents();

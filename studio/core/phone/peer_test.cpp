@@ -56,7 +56,7 @@ class PeerTest : public ::testing::Test {
         const auto* error = std::get_if<msg::Error>(&link.sent.back().message);
         return error ? error->message : "";
     }
-    void pair(Peer& peer) { peer.handle(frame(msg::Hello{hello("123456")})); }
+    void pair() { peer->handle(frame(msg::Hello{hello("123456")})); }
 
     link::CaptureManifest manifest(
         std::vector<std::pair<std::string, std::optional<std::int64_t>>> photos) {
@@ -75,12 +75,12 @@ class PeerTest : public ::testing::Test {
     pelorin::testing::ScratchFolder scratch_;
     std::shared_ptr<CodeBox> codeBox_ = std::make_shared<CodeBox>("123456");
     std::vector<Peer::Event> events_;
+    std::shared_ptr<FakeLink> link = std::make_shared<FakeLink>();
+    std::unique_ptr<Peer> peer = makePeer(link);
 };
 
 TEST_F(PeerTest, PairingWelcomesAndRaisesTheBodyLimit) {
-    auto link = std::make_shared<FakeLink>();
-    auto peer = makePeer(link);
-    pair(*peer);
+    pair();
     ASSERT_EQ(link->sent.size(), 1u);
     const auto& info = std::get<msg::Welcome>(link->sent[0].message).info;
     EXPECT_EQ(info.studioName, "Desk");
@@ -97,8 +97,6 @@ TEST_F(PeerTest, PairingWelcomesAndRaisesTheBodyLimit) {
 }
 
 TEST_F(PeerTest, VersionAndCodeRejections) {
-    auto link = std::make_shared<FakeLink>();
-    auto peer = makePeer(link);
     peer->handle(frame(msg::Hello{hello("123456", 3)}));
     EXPECT_EQ(lastRejection(*link), "Update both apps to the same version.");
     peer->handle(frame(msg::RequestStatus{{Uuid::random()}}));
@@ -124,8 +122,6 @@ TEST_F(PeerTest, VersionAndCodeRejections) {
 }
 
 TEST_F(PeerTest, PreferredFormat) {
-    auto link = std::make_shared<FakeLink>();
-    auto peer = makePeer(link);
     EXPECT_EQ(peer->preferredFormat(), "usdz");
     for (const auto& [formats, expected] :
          std::vector<std::pair<std::vector<std::string>, std::string>>{{{"glb", "usdz"}, "glb"},
@@ -140,9 +136,7 @@ TEST_F(PeerTest, PreferredFormat) {
 }
 
 TEST_F(PeerTest, PairedRequestsBecomeEventsAndPingsArePonged) {
-    auto link = std::make_shared<FakeLink>();
-    auto peer = makePeer(link);
-    pair(*peer);
+    pair();
     const Uuid id = Uuid::random();
     peer->handle(frame(msg::RequestStatus{{id}}));
     peer->handle(frame(msg::RequestModel{id}));
@@ -158,9 +152,7 @@ TEST_F(PeerTest, PairedRequestsBecomeEventsAndPingsArePonged) {
 }
 
 TEST_F(PeerTest, UploadAcceptanceWritesTheManifestAndReportsCompletePhotos) {
-    auto link = std::make_shared<FakeLink>();
-    auto peer = makePeer(link);
-    pair(*peer);
+    pair();
     const auto m = manifest({{"a.jpg", 3}, {"b.jpg", 5}, {"c.jpg", std::nullopt}});
     pelorin::testing::writeFile(images(m.id) / "a.jpg", "abc");
     pelorin::testing::writeFile(images(m.id) / "b.jpg", "ab");
@@ -182,9 +174,7 @@ TEST_F(PeerTest, UploadAcceptanceWritesTheManifestAndReportsCompletePhotos) {
 }
 
 TEST_F(PeerTest, PhotosAreCheckedAndStoredUnderTheirPlainName) {
-    auto link = std::make_shared<FakeLink>();
-    auto peer = makePeer(link);
-    pair(*peer);
+    pair();
     const auto m = manifest({{"a.jpg", 1000}, {"b.jpg", std::nullopt}});
     // Before its upload is open, a photo is unexpected.
     peer->handle(frame(msg::File{m.id, "a.jpg"}, std::vector<std::uint8_t>(1000, 1)));
@@ -217,9 +207,7 @@ TEST_F(PeerTest, PhotosAreCheckedAndStoredUnderTheirPlainName) {
 // A phone may send a name decomposed ("e" and a combining accent) that its manifest lists
 // composed; the photo is stored under the manifest's spelling, not refused.
 TEST_F(PeerTest, PhotoNamesMatchTheManifestByCanonicalEquivalence) {
-    auto link = std::make_shared<FakeLink>();
-    auto peer = makePeer(link);
-    pair(*peer);
+    pair();
     const std::string composed = "caf\u00E9.jpg", decomposed = "cafe\u0301.jpg";
     const auto m = manifest({{composed, 2}});
     peer->handle(frame(msg::BeginUpload{m}));
@@ -232,9 +220,7 @@ TEST_F(PeerTest, PhotoNamesMatchTheManifestByCanonicalEquivalence) {
 }
 
 TEST_F(PeerTest, AnUnwritableJobIsReportedToThePhone) {
-    auto link = std::make_shared<FakeLink>();
-    auto peer = makePeer(link);
-    pair(*peer);
+    pair();
     const auto m = manifest({{"a.jpg", 3}});
     // A file where the job's folder should be.
     pelorin::testing::writeFile(StudioJob::folder(scratch_.path(), m.id), "in the way");

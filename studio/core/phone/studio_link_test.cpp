@@ -105,6 +105,32 @@ class StudioLinkTest : public ::testing::Test {
         EXPECT_TRUE(waitUntil([&] { return link_->port().has_value(); }));
         return link_->port().value_or(0);
     }
+    // A phone that has paired with the current code.
+    std::unique_ptr<Phone> pairedPhone(std::uint16_t port, std::shared_future<void> gate = {},
+                                       link::LinkRuntime* runtime = nullptr) {
+        auto phone = std::make_unique<Phone>(runtime ? *runtime : runtime_, port, std::nullopt,
+                                             std::move(gate));
+        phone->connection().send(msg::Hello{hello(link_->pairingCode())});
+        EXPECT_TRUE(phone->take<msg::Welcome>());
+        return phone;
+    }
+    // Restarts the studio over a finished job whose USDZ holds `usdz` and the `others`; the job.
+    StudioJob restartWithFinishedJob(const Bytes& usdz, std::vector<StudioJob> others = {}) {
+        StudioJob finished;
+        finished.id = Uuid::random();
+        finished.name = "Done";
+        finished.phase = JobPhase::finished;
+        finished.outputs = StudioJob::Outputs{.usdzBytes = static_cast<std::int64_t>(usdz.size())};
+        const fs::path jobs = store_->jobsRoot();
+        others.push_back(finished);
+        for (const auto& job : others) EXPECT_FALSE(writeJobFile(jobs, job));
+        pelorin::testing::writeFile(StudioJob::outputFolder(jobs, finished.id) / "model.usdz",
+                                    usdz);
+        link_.reset();
+        store_ = std::make_unique<JobStore>(jobs, std::make_shared<engine::ReplayBackend>());
+        link_ = std::make_unique<StudioLink>(*store_, runtime_, preferences_);
+        return finished;
+    }
     link::Hello hello(std::string code) {
         link::Hello h;
         h.deviceID = Uuid::random();
@@ -214,32 +240,19 @@ TEST_F(StudioLinkTest, APhonePairsUploadsFollowsItsJobAndDownloadsTheModel) {
 
 TEST_F(StudioLinkTest, ModelsGoOutInMebibyteChunksInThePhonesFormat) {
     // A finished job with a USDZ of 2.5 MiB and no GLB copy, and one still processing.
-    StudioJob finished;
-    finished.id = Uuid::random();
-    finished.name = "Done";
-    finished.phase = JobPhase::finished;
-    finished.outputs = StudioJob::Outputs{.usdzBytes = 2'621'440};
-    StudioJob busy = finished;
+    Bytes usdz(2'621'440);
+    for (std::size_t i = 0; i < usdz.size(); ++i) usdz[i] = static_cast<std::uint8_t>(i * 7);
+    StudioJob busy;
     busy.id = Uuid::random();
     busy.phase = JobPhase::processing;
-    const fs::path jobs = scratch_ / "Studio" / "Jobs";
-    ASSERT_FALSE(writeJobFile(jobs, finished));
-    ASSERT_FALSE(writeJobFile(jobs, busy));
-    std::vector<std::uint8_t> usdz(2'621'440);
-    for (std::size_t i = 0; i < usdz.size(); ++i) usdz[i] = static_cast<std::uint8_t>(i * 7);
-    pelorin::testing::writeFile(StudioJob::outputFolder(jobs, finished.id) / "model.usdz", usdz);
-    link_.reset();
-    store_ = std::make_unique<JobStore>(jobs, std::make_shared<engine::ReplayBackend>());
-    link_ = std::make_unique<StudioLink>(*store_, runtime_, preferences_);
+    const StudioJob finished = restartWithFinishedJob(usdz, {busy});
     const auto port = listen();
 
-    Phone usdzPhone(runtime_, port, std::nullopt);
-    usdzPhone.connection().send(msg::Hello{hello(link_->pairingCode())});
-    ASSERT_TRUE(usdzPhone.take<msg::Welcome>());
-    usdzPhone.connection().send(msg::RequestModel{finished.id});
+    auto usdzPhone = pairedPhone(port);
+    usdzPhone->connection().send(msg::RequestModel{finished.id});
     std::vector<std::uint8_t> received;
     for (std::int64_t offset : {0, 1'048'576, 2'097'152}) {
-        auto chunk = usdzPhone.take<msg::ModelChunk>();
+        auto chunk = usdzPhone->take<msg::ModelChunk>();
         ASSERT_TRUE(chunk);
         EXPECT_EQ(std::get<msg::ModelChunk>(chunk->message),
                   (msg::ModelChunk{finished.id, offset, 2'621'440}));
@@ -247,8 +260,8 @@ TEST_F(StudioLinkTest, ModelsGoOutInMebibyteChunksInThePhonesFormat) {
         received.insert(received.end(), chunk->body.begin(), chunk->body.end());
     }
     EXPECT_EQ(received, usdz);
-    usdzPhone.connection().send(msg::RequestModel{busy.id});
-    auto notReady = usdzPhone.take<msg::Error>();
+    usdzPhone->connection().send(msg::RequestModel{busy.id});
+    auto notReady = usdzPhone->take<msg::Error>();
     ASSERT_TRUE(notReady);
     EXPECT_EQ(std::get<msg::Error>(notReady->message),
               (msg::Error{busy.id, "The model is not ready yet."}));
@@ -269,20 +282,11 @@ TEST_F(StudioLinkTest, ModelsGoOutInMebibyteChunksInThePhonesFormat) {
 // downloading than the pool has threads, a folder import still runs, and every model arrives
 // whole once the phones read again.
 TEST_F(StudioLinkTest, StalledDownloadsNeverHoldUpAnImport) {
-    StudioJob finished;
-    finished.id = Uuid::random();
-    finished.name = "Done";
-    finished.phase = JobPhase::finished;
-    const fs::path jobs = scratch_ / "Studio" / "Jobs";
-    ASSERT_FALSE(writeJobFile(jobs, finished));
-    std::vector<std::uint8_t> usdz(24 << 20);
+    Bytes usdz(24 << 20);
     for (std::size_t i = 0; i < usdz.size(); ++i) usdz[i] = static_cast<std::uint8_t>(i * 13 + 5);
-    pelorin::testing::writeFile(StudioJob::outputFolder(jobs, finished.id) / "model.usdz", usdz);
+    const StudioJob finished = restartWithFinishedJob(usdz);
     for (int i = 0; i < 12; ++i)
         pelorin::testing::writeFile(scratch_ / "Mug" / ("IMG_" + std::to_string(i) + ".jpg"), "x");
-    link_.reset();
-    store_ = std::make_unique<JobStore>(jobs, std::make_shared<engine::ReplayBackend>());
-    link_ = std::make_unique<StudioLink>(*store_, runtime_, preferences_);
     const auto port = listen();
 
     auto* pool = QThreadPool::globalInstance();
@@ -293,9 +297,7 @@ TEST_F(StudioLinkTest, StalledDownloadsNeverHoldUpAnImport) {
     link::LinkRuntime phoneRuntime(4);
     std::vector<std::unique_ptr<Phone>> phones;
     for (int i = 0; i < 3; ++i) {
-        phones.push_back(std::make_unique<Phone>(phoneRuntime, port, std::nullopt, gate));
-        phones.back()->connection().send(msg::Hello{hello(link_->pairingCode())});
-        ASSERT_TRUE(phones.back()->take<msg::Welcome>());
+        phones.push_back(pairedPhone(port, gate, &phoneRuntime));
         phones.back()->connection().send(msg::RequestModel{finished.id});
     }
 
@@ -319,9 +321,8 @@ TEST_F(StudioLinkTest, StalledDownloadsNeverHoldUpAnImport) {
 TEST_F(StudioLinkTest, LargeFramesOnlyAfterPairingAndStatusesOnlyToPairedPhones) {
     const auto port = listen();
     Phone stranger(runtime_, port, std::nullopt);
-    Phone paired(runtime_, port, std::nullopt);
-    paired.connection().send(msg::Hello{hello(link_->pairingCode())});
-    ASSERT_TRUE(paired.take<msg::Welcome>());
+    auto pairedOne = pairedPhone(port);
+    Phone& paired = *pairedOne;
 
     // A megabyte goes through once paired (the peer answers it) ...
     const Uuid capture = Uuid::random();
@@ -351,9 +352,7 @@ TEST_F(StudioLinkTest, LargeFramesOnlyAfterPairingAndStatusesOnlyToPairedPhones)
 TEST_F(StudioLinkTest, SilentPhonesAndInterruptedUploads) {
     link_->setSweep(std::chrono::milliseconds(50), std::chrono::milliseconds(300));
     const auto port = listen();
-    auto phone = std::make_unique<Phone>(runtime_, port, std::nullopt);
-    phone->connection().send(msg::Hello{hello(link_->pairingCode())});
-    ASSERT_TRUE(phone->take<msg::Welcome>());
+    auto phone = pairedPhone(port);
     link::CaptureManifest manifest;
     manifest.id = Uuid::random();
     manifest.images.push_back(link::ImageRecord{.fileName = "a.jpg"});
@@ -372,13 +371,11 @@ TEST_F(StudioLinkTest, SilentPhonesAndInterruptedUploads) {
 TEST_F(StudioLinkTest, ANewCodeDisconnectsEveryPhone) {
     const auto port = listen();
     const std::string old = link_->pairingCode();
-    Phone phone(runtime_, port, std::nullopt);
-    phone.connection().send(msg::Hello{hello(old)});
-    ASSERT_TRUE(phone.take<msg::Welcome>());
+    auto phone = pairedPhone(port);
     link_->newPairingCode();
     EXPECT_NE(link_->pairingCode(), old);
     EXPECT_EQ(preferences_.value("pairingCode").toString().toStdString(), link_->pairingCode());
-    EXPECT_TRUE(waitUntil([&] { return phone.state().isFinal(); }));
+    EXPECT_TRUE(waitUntil([&] { return phone->state().isFinal(); }));
     EXPECT_TRUE(waitUntil([&] { return link_->devices().empty(); }));
 }
 

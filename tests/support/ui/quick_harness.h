@@ -35,10 +35,6 @@ void saveScreenshot(const QImage& image, const QString& name);
 // True when the colour is within `tolerance` of `expected` on each channel.
 bool near(QRgb actual, const QColor& expected, int tolerance);
 
-}  // namespace pelorin::studio::testing
-
-namespace pelorin::studio::testing {
-
 // The text of the QR code in the picture, read by an independent reader (zbarimg); empty when
 // it finds none. The picture is put on a white margin first, as a printed code would have.
 QString readQRCode(const QImage& image);

@@ -100,20 +100,28 @@ void StudioWindow::start(std::optional<fs::path> sampleFolder, bool supported) {
 
 namespace {
 
-QQuickItem* drawnItem(QQuickItem* under, const QString& name) {
-    if (under->objectName() == name) return under;
-    for (QQuickItem* child : under->childItems())
-        if (QQuickItem* found = drawnItem(child, name)) return found;
-    return nullptr;
+// Visits `at` and every visible item under it, depth first, until `visit` returns true.
+bool walkVisible(QQuickItem* at, const std::function<bool(QQuickItem*)>& visit) {
+    if (!at->isVisible()) return false;
+    if (visit(at)) return true;
+    for (QQuickItem* child : at->childItems())
+        if (walkVisible(child, visit)) return true;
+    return false;
 }
 
 }  // namespace
 
 QQuickItem* StudioWindow::item(const char* objectName) const {
     // Declared items are the window's QObject children; those a view made for its model are
-    // found in the drawn tree.
+    // found in the drawn tree (hidden ones too).
     if (auto* found = window_->findChild<QQuickItem*>(objectName)) return found;
-    return drawnItem(window_->contentItem(), objectName);
+    std::function<QQuickItem*(QQuickItem*)> find = [&](QQuickItem* at) -> QQuickItem* {
+        if (at->objectName() == objectName) return at;
+        for (QQuickItem* child : at->childItems())
+            if (QQuickItem* found = find(child)) return found;
+        return nullptr;
+    };
+    return find(window_->contentItem());
 }
 
 QObject* StudioWindow::popup(const char* objectName) const {
@@ -127,20 +135,11 @@ bool StudioWindow::shows(const char* objectName) const {
     return found && found->property("visible").toBool();
 }
 
-namespace {
-
-void walkVisible(QQuickItem* at, const std::function<void(QQuickItem*)>& visit) {
-    if (!at->isVisible()) return;
-    visit(at);
-    for (QQuickItem* child : at->childItems()) walkVisible(child, visit);
-}
-
-}  // namespace
-
 QList<QQuickItem*> StudioWindow::drawn(const char* objectName) const {
     QList<QQuickItem*> found;
     walkVisible(window_->contentItem(), [&](QQuickItem* item) {
         if (item->objectName() == objectName) found.append(item);
+        return false;
     });
     return found;
 }
@@ -149,40 +148,29 @@ QStringList StudioWindow::menuEntries() const {
     QStringList found;
     walkVisible(window_->contentItem(), [&](QQuickItem* item) {
         if (item->inherits("QQuickMenuItem")) found.append(item->property("text").toString());
+        return false;
     });
     return found;
 }
 
 QQuickItem* StudioWindow::button(const QString& text) const {
     QQuickItem* found = nullptr;
-    std::function<void(QQuickItem*)> walk = [&](QQuickItem* at) {
-        if (found || !at->isVisible()) return;
-        if (at->inherits("QQuickAbstractButton") && at->property("text").toString() == text) {
+    walkVisible(window_->contentItem(), [&](QQuickItem* at) {
+        if (at->inherits("QQuickAbstractButton") && at->property("text").toString() == text)
             found = at;
-            return;
-        }
-        for (QQuickItem* child : at->childItems()) walk(child);
-    };
-    walk(window_->contentItem());
+        return found != nullptr;
+    });
     return found;
 }
 
-namespace {
-
-void collectTexts(QQuickItem* item, QStringList& out) {
-    if (!item->isVisible()) return;
-    if (item->inherits("QQuickText") || item->inherits("QQuickTextEdit")) {
-        const QString text = item->property("text").toString();
-        if (!text.isEmpty()) out.append(text);
-    }
-    for (QQuickItem* child : item->childItems()) collectTexts(child, out);
-}
-
-}  // namespace
-
 QStringList StudioWindow::texts(QQuickItem* under) const {
     QStringList out;
-    collectTexts(under ? under : window_->contentItem(), out);
+    walkVisible(under ? under : window_->contentItem(), [&](QQuickItem* item) {
+        const QString text = item->property("text").toString();
+        if ((item->inherits("QQuickText") || item->inherits("QQuickTextEdit")) && !text.isEmpty())
+            out.append(text);
+        return false;
+    });
     return out;
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "common/files/file_reader.h"
+#include "common/files/folder_listing.h"
 #include "tests/support/scratch_folder.h"
 
 namespace pelorin::common {
@@ -12,10 +13,6 @@ namespace {
 namespace fs = std::filesystem;
 using pelorin::testing::ScratchFolder;
 
-Bytes copyOf(std::string_view text) {
-    return Bytes(text.begin(), text.end());
-}
-
 std::size_t entryCount(const fs::path& folder) {
     return static_cast<std::size_t>(
         std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
@@ -23,13 +20,13 @@ std::size_t entryCount(const fs::path& folder) {
 
 TEST(AtomicFile, CreatesAndReplacesWithoutLeavingTemporaryFiles) {
     ScratchFolder folder;
-    ASSERT_TRUE(writeFileAtomically(folder / "f.bin", copyOf("first, longer content")));
-    ASSERT_TRUE(writeFileAtomically(folder / "f.bin", copyOf("second")));
-    EXPECT_EQ(testing::readBytes(folder / "f.bin"), copyOf("second"));
+    ASSERT_TRUE(writeFileAtomically(folder / "f.bin", bytesOf("first, longer content")));
+    ASSERT_TRUE(writeFileAtomically(folder / "f.bin", bytesOf("second")));
+    EXPECT_EQ(testing::readText(folder / "f.bin"), "second");
     EXPECT_EQ(entryCount(folder.path()), 1u);
     EXPECT_EQ(fs::status(folder / "f.bin").permissions(), defaultFilePermissions);
 
-    ASSERT_TRUE(writeFileAtomically(folder / "key", copyOf("k"),
+    ASSERT_TRUE(writeFileAtomically(folder / "key", bytesOf("k"),
                                     fs::perms::owner_read | fs::perms::owner_write));
     EXPECT_EQ(fs::status(folder / "key").permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
@@ -39,15 +36,14 @@ TEST(AtomicFile, CreatesAndReplacesWithoutLeavingTemporaryFiles) {
 
 TEST(AtomicFile, PiecesAreWrittenInOrder) {
     ScratchFolder folder;
-    const Bytes first = copyOf("one,"), second = copyOf("two");
-    const std::span<const std::uint8_t> pieces[] = {first, {}, second};
+    const std::span<const std::uint8_t> pieces[] = {bytesOf("one,"), {}, bytesOf("two")};
     ASSERT_TRUE(writeFileAtomically(folder / "f", pieces));
-    EXPECT_EQ(testing::readBytes(folder / "f"), copyOf("one,two"));
+    EXPECT_EQ(testing::readText(folder / "f"), "one,two");
 }
 
 TEST(AtomicFile, FailureKeepsTheOldFileAndReportsTheSystemsReason) {
     ScratchFolder folder;
-    auto missing = writeFileAtomically(folder / "no" / "f.bin", copyOf("x"));
+    auto missing = writeFileAtomically(folder / "no" / "f.bin", bytesOf("x"));
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().operation, FileError::Operation::write);
     EXPECT_EQ(missing.error().description(), "Could not write the file: No such file or directory");
@@ -55,9 +51,9 @@ TEST(AtomicFile, FailureKeepsTheOldFileAndReportsTheSystemsReason) {
     // A folder cannot be replaced by a file: the rename fails after the data was written.
     fs::create_directory(folder / "taken");
     testing::writeFile(folder / "taken" / "inside", "old");
-    auto overFolder = writeFileAtomically(folder / "taken", copyOf("new"));
+    auto overFolder = writeFileAtomically(folder / "taken", bytesOf("new"));
     ASSERT_FALSE(overFolder);
-    EXPECT_EQ(testing::readBytes(folder / "taken" / "inside"), copyOf("old"));
+    EXPECT_EQ(testing::readText(folder / "taken" / "inside"), "old");
     EXPECT_EQ(entryCount(folder.path()), 1u) << "the temporary file must be removed";
 }
 
@@ -78,6 +74,28 @@ TEST(FileReader, ReadsRegularFilesWithinTheLimitOnly) {
     ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
     EXPECT_FALSE(readFile(folder / "fifo", 100));
     EXPECT_FALSE(readFile("/dev/zero", 1u << 30));
+}
+
+// The range-for form of a listing throws when reading fails part-way; on a worker thread that
+// ended the program. A failure part-way must come back as the listing's error instead.
+TEST(FolderListing, AFailurePartWayIsTheListingsError) {
+    testing::ScratchFolder folder;
+    testing::writeFile(folder / "a.jpg", "a");
+    int calls = 0;
+    const auto listed =
+        collectEntries([&](std::error_code& error) -> std::optional<fs::directory_entry> {
+            if (++calls <= 2) return fs::directory_entry(folder / "a.jpg");
+            error = std::make_error_code(std::errc::io_error);
+            return std::nullopt;
+        });
+    ASSERT_FALSE(listed);
+    EXPECT_EQ(listed.error(), std::make_error_code(std::errc::io_error).message());
+
+    EXPECT_FALSE(listFolderEntries(folder / "missing"));
+    const auto real = listFolderEntries(folder.path());
+    ASSERT_TRUE(real) << real.error();
+    ASSERT_EQ(real->size(), 1u);
+    EXPECT_EQ(real->front().path().filename(), "a.jpg");
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "link/records/capture_records.h"
+#include "tests/support/scratch_folder.h"
+
 namespace pelorin::link {
 namespace {
 
@@ -149,6 +152,67 @@ TEST(HostileInput, NeverThrowsAndExplains) {
         R"({"fileName":"a","capturedAt":0,"hasDepth":false,"bytes":9223372036854775808})"));
     EXPECT_FALSE(decoder.decode<ImageRecord>(
         R"({"fileName":"a","capturedAt":0,"hasDepth":false,"bytes":1.5})"));
+}
+
+CaptureManifest manifestNamed(std::vector<std::string> names) {
+    CaptureManifest manifest;
+    manifest.id = Uuid::random();
+    for (auto& name : names) manifest.images.push_back(ImageRecord{.fileName = std::move(name)});
+    return manifest;
+}
+
+std::vector<std::string> numberedNames(int count) {
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) names.push_back("IMG_" + std::to_string(i) + ".HEIC");
+    return names;
+}
+
+TEST(ManifestValidation, CountsThenDuplicatesThenNames) {
+    const std::string badName =
+        "A photo in this capture has a name Studio cannot store. Take the capture again.";
+    const std::string duplicateName =
+        "Two photos in this capture have the same name. Take the capture again.";
+    const std::vector<std::pair<std::vector<std::string>, std::optional<std::string>>> cases = {
+        {{}, "This capture has no photos."},
+        {numberedNames(2001), "This capture has too many photos (2001, at most 2000)."},
+        {numberedNames(2000), std::nullopt},
+        // Duplicates are reported before bad names.
+        {{"capture.json", "capture.json"}, duplicateName},
+        {{"a.jpg", "b.jpg", "a.jpg"}, duplicateName},
+        // "é" precomposed (U+00E9) and decomposed (e + U+0301); letter case is no equivalence.
+        {{"caf\xC3\xA9.jpg", "cafe\xCC\x81.jpg"}, duplicateName},
+        {{"a.jpg", "A.jpg"}, std::nullopt},
+        {{"Capture.JSON", "IMG_0001.JPG", "my photo 2.heic", "\xE5\x86\x99\xE7\x9C\x9F.jpg",
+          "\xD1\x84\xD0\xBE\xD1\x82\xD0\xBE.png"},
+         std::nullopt},
+    };
+    for (const auto& [names, expected] : cases) {
+        SCOPED_TRACE(names.empty() ? "" : names.back());
+        EXPECT_EQ(manifestNamed(names).validationMessage(), expected);
+    }
+    for (const char* name :
+         {"", ".hidden.jpg", "a/b.jpg", "a\\b.jpg", "capture.json", "a:b.jpg", "a?.jpg",
+          "tab\there.jpg", "a<b.jpg", "a>b.jpg", "a\"b.jpg", "a|b.jpg", "a*b.jpg", "nl\n.jpg"}) {
+        EXPECT_EQ(manifestNamed({"ok.jpg", name}).validationMessage(), badName) << name;
+    }
+}
+
+TEST(MissingFiles, SizesAreComparedExactlyAndWithoutOneOnlyEmptyOrAbsentFilesAreMissing) {
+    pelorin::testing::ScratchFolder folder;
+    for (const auto& [name, size] : {std::pair{"exact.jpg", 100},
+                                     {"longer.jpg", 101},
+                                     {"shorter.jpg", 99},
+                                     {"empty.jpg", 0},
+                                     {"full.jpg", 5}})
+        pelorin::testing::writeFile(folder / name, std::string(size, 'x'));
+    auto sized = manifestNamed({"exact.jpg", "longer.jpg", "shorter.jpg", "absent.jpg"});
+    for (auto& image : sized.images) image.bytes = 100;
+    EXPECT_EQ(sized.missingFiles(folder.path()),
+              (std::vector<std::string>{"longer.jpg", "shorter.jpg", "absent.jpg"}));
+
+    std::filesystem::create_directory(folder / "folder.jpg");
+    EXPECT_EQ(manifestNamed({"empty.jpg", "full.jpg", "folder.jpg"}).missingFiles(folder.path()),
+              (std::vector<std::string>{"empty.jpg", "folder.jpg"}));
 }
 
 }  // namespace
