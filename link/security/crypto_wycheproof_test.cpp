@@ -58,7 +58,9 @@ TEST(Wycheproof, EcdsaP256Sha256Der) {
             auto key = P256Key::fromPublicKey(hex(group["publicKey"]["uncompressed"]));
             ASSERT_TRUE(key) << where;
             const bool verified = verifyDer(*key, hex(test["msg"]), hex(test["sig"]));
-            if (result != "acceptable") EXPECT_EQ(verified, result == "valid") << where;
+            if (result != "acceptable") {
+                EXPECT_EQ(verified, result == "valid") << where;
+            }
         });
     EXPECT_GT(checked, 400);
 }
@@ -76,7 +78,9 @@ TEST(Wycheproof, EcdhP256RawPoints) {
                 ASSERT_TRUE(shared) << where;
                 EXPECT_EQ(Bytes(shared->begin(), shared->end()), hex(test["shared"])) << where;
             }
-            if (result == "invalid") EXPECT_FALSE(shared) << where;
+            if (result == "invalid") {
+                EXPECT_FALSE(shared) << where;
+            }
         });
     EXPECT_GT(checked, 300);
 }
@@ -99,7 +103,9 @@ TEST(Wycheproof, Aes256GcmWithoutAdditionalData) {
             ASSERT_TRUE(opened) << where;
             EXPECT_EQ(*opened, message) << where;
         }
-        if (result == "invalid") EXPECT_FALSE(opened && *opened == message) << where;
+        if (result == "invalid") {
+            EXPECT_FALSE(opened && *opened == message) << where;
+        }
     });
     EXPECT_GT(used, 10);
 }
@@ -114,7 +120,9 @@ TEST(Wycheproof, HkdfSha256) {
                 ASSERT_TRUE(okm) << where;
                 EXPECT_EQ(*okm, hex(test["okm"])) << where;
             }
-            if (result == "invalid") EXPECT_FALSE(okm) << where;
+            if (result == "invalid") {
+                EXPECT_FALSE(okm) << where;
+            }
         });
     EXPECT_GT(checked, 50);
 }

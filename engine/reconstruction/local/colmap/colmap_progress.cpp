@@ -42,8 +42,8 @@ std::optional<double> colmapLineFraction(std::string_view line, int imageCount) 
         const auto row = takeNumber(line);
         if (!take(line, "/")) return std::nullopt;
         const auto rows = takeNumber(line);
-        // A list of pairs is matched in blocks of one level.
-        if (take(line, "]")) return row && *row >= 1 ? ratio(*row - 1, rows) : std::nullopt;
+        // A list of pairs is matched in blocks of one level; each line follows its block.
+        if (take(line, "]")) return ratio(row, rows);
         if (!take(line, ", ")) return std::nullopt;
         const auto column = takeNumber(line);
         if (!take(line, "/")) return std::nullopt;

@@ -9,6 +9,7 @@ TEST(ColmapProgressTest, ReadsEachCommandsProgressLine) {
     EXPECT_DOUBLE_EQ(*colmapLineFraction("Matching image [9/10] in 0.099s", 0), 0.9);
     EXPECT_DOUBLE_EQ(*colmapLineFraction("Matching block [1/2, 2/2] in 3.1s", 0), 0.5);
     EXPECT_DOUBLE_EQ(*colmapLineFraction("Matching block [2/2, 2/2]", 0), 1.0);
+    EXPECT_DOUBLE_EQ(*colmapLineFraction("Matching block [1/4] in 0.5s", 0), 0.25);
     EXPECT_DOUBLE_EQ(*colmapLineFraction("Registering image #5 (18)", 72), 0.25);
     EXPECT_DOUBLE_EQ(*colmapLineFraction("  Processed file [1/1]", 0), 1.0);
 }
