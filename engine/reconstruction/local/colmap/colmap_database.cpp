@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <numeric>
+#include <optional>
 
 namespace pelorin::engine::local {
 
@@ -41,6 +42,31 @@ const void* blobOf(sqlite3_stmt* statement, int column, int rows, int cols, std:
     return rows == 0 ? "" : data;
 }
 
+pelorin::Unexpected<std::string> writeFailure(sqlite3* db) {
+    return pelorin::unexpected(std::string("the feature database cannot be written: ") +
+                               sqlite3_errmsg(db));
+}
+
+// Runs `update` on every entry in one transaction. `update` returns how many rows it changed,
+// or nothing when a write failed, which undoes them all.
+template <typename Entries, typename Update>
+pelorin::Expected<int, std::string> updateEach(sqlite3* db, const Entries& entries,
+                                               const Update& update) {
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    int changed = 0;
+    for (const auto& entry : entries) {
+        const std::optional<int> done = update(entry);
+        if (!done) {
+            auto failure = writeFailure(db);
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            return failure;
+        }
+        changed += *done;
+    }
+    if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) return writeFailure(db);
+    return changed;
+}
+
 }  // namespace
 
 pelorin::Expected<int, std::string> setPositionPriors(
@@ -54,23 +80,14 @@ pelorin::Expected<int, std::string> setPositionPriors(
     if (!statement)
         return pelorin::unexpected(std::string("the feature database has no image priors: ") +
                                    sqlite3_errmsg(db.get()));
-    sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr);
-    int updated = 0;
-    for (const auto& [name, position] : positions) {
+    return updateEach(db.get(), positions, [&](const auto& entry) -> std::optional<int> {
+        const auto& [name, position] = entry;
         sqlite3_reset(statement.get());
         for (int i = 0; i < 3; ++i) sqlite3_bind_double(statement.get(), i + 1, position[i]);
         sqlite3_bind_text(statement.get(), 4, name.c_str(), -1, SQLITE_TRANSIENT);
-        if (sqlite3_step(statement.get()) != SQLITE_DONE) {
-            sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-            return pelorin::unexpected(std::string("the feature database cannot be written: ") +
-                                       sqlite3_errmsg(db.get()));
-        }
-        updated += sqlite3_changes(db.get());
-    }
-    if (sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return pelorin::unexpected(std::string("the feature database cannot be written: ") +
-                                   sqlite3_errmsg(db.get()));
-    return updated;
+        if (sqlite3_step(statement.get()) != SQLITE_DONE) return std::nullopt;
+        return sqlite3_changes(db.get());
+    });
 }
 
 pelorin::Expected<int, std::string> setFocalLengths(const std::filesystem::path& database,
@@ -86,15 +103,14 @@ pelorin::Expected<int, std::string> setFocalLengths(const std::filesystem::path&
     if (!read || !write)
         return pelorin::unexpected(std::string("the feature database has no cameras: ") +
                                    sqlite3_errmsg(db.get()));
-    sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr);
-    int set = 0;
-    for (const auto& [name, focal] : focals) {
+    return updateEach(db.get(), focals, [&](const auto& entry) -> std::optional<int> {
+        const auto& [name, focal] = entry;
         sqlite3_reset(read.get());
         sqlite3_bind_text(read.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
-        if (sqlite3_step(read.get()) != SQLITE_ROW) continue;
+        if (sqlite3_step(read.get()) != SQLITE_ROW) return 0;
         const auto count = std::size_t(sqlite3_column_bytes(read.get(), 1)) / sizeof(double);
+        if (count == 0) return 0;
         std::vector<double> params(count);
-        if (count == 0) continue;
         std::memcpy(params.data(), sqlite3_column_blob(read.get(), 1), count * sizeof(double));
         params[0] = focal;  // every model this backend asks for starts with the focal length
         const auto camera = sqlite3_column_int64(read.get(), 0);
@@ -102,17 +118,9 @@ pelorin::Expected<int, std::string> setFocalLengths(const std::filesystem::path&
         sqlite3_bind_blob(write.get(), 1, params.data(), int(count * sizeof(double)),
                           SQLITE_TRANSIENT);
         sqlite3_bind_int64(write.get(), 2, camera);
-        if (sqlite3_step(write.get()) != SQLITE_DONE) {
-            sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-            return pelorin::unexpected(std::string("the feature database cannot be written: ") +
-                                       sqlite3_errmsg(db.get()));
-        }
-        ++set;
-    }
-    if (sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return pelorin::unexpected(std::string("the feature database cannot be written: ") +
-                                   sqlite3_errmsg(db.get()));
-    return set;
+        if (sqlite3_step(write.get()) != SQLITE_DONE) return std::nullopt;
+        return 1;
+    });
 }
 
 pelorin::Expected<std::vector<PhotoFeatures>, std::string> readLargestFeatures(

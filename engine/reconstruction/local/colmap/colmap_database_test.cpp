@@ -1,0 +1,111 @@
+#include "engine/reconstruction/local/colmap/colmap_database.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+
+#include "tests/support/scratch_folder.h"
+
+namespace pelorin::engine::local {
+namespace {
+
+// A database in COLMAP's own schema with two photos on cameras of their own.
+class ColmapDatabaseTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const std::string command =
+            "colmap database_creator --database_path '" + file.string() + "' > /dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        const double params[4] = {100, 32, 24, 0};
+        for (int camera = 1; camera <= 2; ++camera) {
+            sqlite3_stmt* insert = nullptr;
+            sqlite3_prepare_v2(db, "INSERT INTO cameras VALUES (?1, 2, 64, 48, ?2, 0)", -1, &insert,
+                               nullptr);
+            sqlite3_bind_int(insert, 1, camera);
+            sqlite3_bind_blob(insert, 2, params, sizeof params, SQLITE_TRANSIENT);
+            ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
+            sqlite3_finalize(insert);
+        }
+        run("INSERT INTO images (image_id, name, camera_id) VALUES (1, 'b.jpg', 1), (2, 'a.jpg', "
+            "2)");
+    }
+    void TearDown() override { sqlite3_close(db); }
+
+    void run(const std::string& sql) {
+        ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    }
+    void putFeatures(int image, const std::vector<float>& keypoints, int cols,
+                     const std::vector<std::uint8_t>& descriptors) {
+        for (const char* table : {"keypoints", "descriptors"}) {
+            const bool points = table[0] == 'k';
+            sqlite3_stmt* insert = nullptr;
+            sqlite3_prepare_v2(
+                db, (std::string("INSERT INTO ") + table + " VALUES (?1, ?2, ?3, ?4)").c_str(), -1,
+                &insert, nullptr);
+            sqlite3_bind_int(insert, 1, image);
+            sqlite3_bind_int(insert, 2, int(keypoints.size()) / cols);
+            sqlite3_bind_int(insert, 3, points ? cols : 128);
+            if (points)
+                sqlite3_bind_blob(insert, 4, keypoints.data(), int(keypoints.size() * 4),
+                                  SQLITE_TRANSIENT);
+            else
+                sqlite3_bind_blob(insert, 4, descriptors.data(), int(descriptors.size()),
+                                  SQLITE_TRANSIENT);
+            ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
+            sqlite3_finalize(insert);
+        }
+    }
+
+    pelorin::testing::ScratchFolder folder;
+    std::filesystem::path file = folder / "database.db";
+    sqlite3* db = nullptr;
+};
+
+TEST_F(ColmapDatabaseTest, FocalLengthsAndPositionsReachTheNamedPhotosOnly) {
+    ASSERT_EQ(setFocalLengths(file, {{"a.jpg", 250}, {"absent.jpg", 9}}).value(), 1);
+    ASSERT_EQ(setPositionPriors(file, {{"b.jpg", Vec3{1, 2, 3}}}).value(), 1);
+    sqlite3_stmt* query = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT images.name, params, prior_focal_length, prior_tx, prior_tz FROM "
+                       "images JOIN cameras ON cameras.camera_id = images.camera_id ORDER BY name",
+                       -1, &query, nullptr);
+    std::vector<std::tuple<std::string, double, int, double, double>> rows;
+    while (sqlite3_step(query) == SQLITE_ROW) {
+        const auto* params = static_cast<const double*>(sqlite3_column_blob(query, 1));
+        rows.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(query, 0)), params[0],
+                          sqlite3_column_int(query, 2), sqlite3_column_double(query, 3),
+                          sqlite3_column_double(query, 4));
+    }
+    sqlite3_finalize(query);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], std::make_tuple("a.jpg", 250.0, 1, 0.0, 0.0));
+    EXPECT_EQ(rows[1], std::make_tuple("b.jpg", 100.0, 0, 1.0, 3.0));
+}
+
+TEST_F(ColmapDatabaseTest, TheLargestFeaturesComeFirstAndAMalformedRecordIsRefused) {
+    // Photo 'b.jpg': three keypoints x, y, scale, orientation; the second is the largest.
+    std::vector<std::uint8_t> descriptors(3 * 128);
+    for (int row = 0; row < 3; ++row) descriptors[row * 128] = std::uint8_t(10 + row);
+    putFeatures(1, {1, 1, 2, 0, 5, 5, 9, 0, 7, 7, 4, 0}, 4, descriptors);
+    // Photo 'a.jpg': an affine shape whose determinant is the squared scale.
+    putFeatures(2, {3, 4, 2, 0, 0, 2}, 6, std::vector<std::uint8_t>(128, 1));
+    const auto photos = readLargestFeatures(file, 2);
+    ASSERT_TRUE(photos) << photos.error();
+    ASSERT_EQ(photos->size(), 2u);
+    EXPECT_EQ((*photos)[0].name, "a.jpg");
+    EXPECT_EQ((*photos)[0].points, (std::vector<cv::Point2f>{{3, 4}}));
+    const auto& b = (*photos)[1];
+    EXPECT_EQ(b.points, (std::vector<cv::Point2f>{{5, 5}, {7, 7}}));
+    EXPECT_EQ(b.descriptors.at<std::uint8_t>(0, 0), 11);
+    EXPECT_EQ(b.descriptors.at<std::uint8_t>(1, 0), 12);
+
+    // A record claiming more keypoints than its bytes hold.
+    run("UPDATE keypoints SET rows = 1000 WHERE image_id = 1");
+    EXPECT_EQ(readLargestFeatures(file, 2).error(),
+              "the feature database holds a malformed record for b.jpg");
+}
+
+}  // namespace
+}  // namespace pelorin::engine::local
