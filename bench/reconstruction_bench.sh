@@ -19,20 +19,8 @@ start=$(seconds)
 ours=$(echo "$(seconds) - $start" | bc)
 cat "$work/ours.txt"
 
-mkdir -p "$work/colmap/images" "$work/colmap/sparse"
-cp "$photos"/*.jpg "$work/colmap/images/"
-cd "$work/colmap"
-start=$(seconds)
-colmap feature_extractor --database_path db.db --image_path images \
-    --SiftExtraction.use_gpu 0 > log.txt 2>&1
-extracted=$(seconds)
-colmap sequential_matcher --database_path db.db --SiftMatching.use_gpu 0 >> log.txt 2>&1
-matched=$(seconds)
-colmap mapper --database_path db.db --image_path images --output_path sparse >> log.txt 2>&1
-mapped=$(seconds)
-baseline=$(echo "$mapped - $start" | bc)
-echo "baseline: COLMAP defaults, sparse model only: $baseline s" \
-    "(extraction $(echo "$extracted - $start" | bc) s," \
-    "matching $(echo "$matched - $extracted" | bc) s, mapping $(echo "$mapped - $matched" | bc) s)"
+line=$(bench/colmap_baseline.sh "$photos" sequential_matcher)
+baseline=$(echo "$line" | sed -n 's/.*only: \([0-9.]*\) s.*/\1/p')
+echo "baseline: $line"
 echo "ours, whole model at $detail detail: $ours s"
 echo "ratio ours / baseline: $(echo "scale=3; $ours / $baseline" | bc)"
