@@ -142,19 +142,17 @@ double fractionOf(ExifData* data, ExifIfd ifd, ExifTag tag) {
 std::optional<ExifFields> readExif(const std::filesystem::path& photo) {
     std::string extension = photo.extension().string();
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    ExifPointer data(nullptr, exif_data_unref);
-    if (extension == ".heic" || extension == ".heif") {
-        const auto block = heifExif(photo);
-        if (!block.empty())
-            data.reset(exif_data_new_from_data(block.data(), unsigned(block.size())));
-    } else {
-        auto file = common::readFile(photo, std::uint64_t(1) << 32);
-        if (!file) return std::nullopt;
-        // The Exif block sits at the front of a JPEG; the rest need not be looked at.
-        const auto bytes = file->bytes();
-        data.reset(exif_data_new_from_data(bytes.data(),
-                                           unsigned(std::min<std::size_t>(bytes.size(), 1 << 20))));
-    }
+    if (extension == ".heic" || extension == ".heif") return parseExif(heifExif(photo));
+    auto file = common::readFile(photo, std::uint64_t(1) << 32);
+    if (!file) return std::nullopt;
+    // The Exif block sits at the front of a JPEG; the rest need not be looked at.
+    return parseExif(file->bytes().first(std::min<std::size_t>(file->bytes().size(), 1 << 20)));
+}
+
+std::optional<ExifFields> parseExif(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) return std::nullopt;
+    ExifPointer data(exif_data_new_from_data(bytes.data(), unsigned(bytes.size())),
+                     exif_data_unref);
     if (!data || (!data->ifd[EXIF_IFD_0]->count && !data->ifd[EXIF_IFD_EXIF]->count))
         return std::nullopt;
     ExifFields fields;

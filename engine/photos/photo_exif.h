@@ -30,6 +30,9 @@ struct ExifFields {
 // empty. Nothing when the file has no readable Exif.
 std::optional<ExifFields> readExif(const std::filesystem::path& photo);
 
+// The same from bytes: a JPEG's first bytes, or "Exif\0\0" and the TIFF data after it.
+std::optional<ExifFields> parseExif(std::span<const std::uint8_t> bytes);
+
 // An APP1 "Exif" segment, marker included, little-endian TIFF inside.
 std::vector<std::uint8_t> makeExifSegment(const ExifFields& fields);
 

@@ -2,31 +2,13 @@
 #include <numbers>
 
 #include <gtest/gtest.h>
-#include <libexif/exif-data.h>
-#include <opencv2/imgcodecs.hpp>
 
-#include "engine/photos/photo_exif.h"
 #include "link/records/record_coding.h"
 #include "tools/sample-set/sample_capture.h"
 
 using namespace pelorin;
 
 namespace {
-
-std::string exifText(ExifData* data, ExifIfd ifd, ExifTag tag) {
-    ExifEntry* entry = exif_content_get_entry(data->ifd[ifd], tag);
-    if (!entry) return "<missing>";
-    char value[256];
-    exif_entry_get_value(entry, value, sizeof value);
-    return value;
-}
-
-std::vector<std::uint8_t> smallJpeg() {
-    cv::Mat image(48, 64, CV_8UC3, cv::Scalar(40, 90, 160));
-    std::vector<std::uint8_t> jpeg;
-    cv::imencode(".jpg", image, jpeg);
-    return jpeg;
-}
 
 // A camera on a ring around the origin looking at it, column by column.
 evaluation::TruthView ringView(const std::string& name, double azimuth) {
@@ -47,39 +29,6 @@ double angleDegrees(const std::array<double, 3>& a, const std::array<double, 3>&
 }
 
 }  // namespace
-
-TEST(SampleExifTest, AnIndependentReaderFindsTheLensAndTheImageStillDecodes) {
-    engine::ExifFields fields{"Google", "Pixel 8", "2026:11:14 09:30:00", 35.0, 35, 64, 48};
-    auto photo = engine::withExif(smallJpeg(), engine::makeExifSegment(fields));
-    ASSERT_TRUE(photo);
-    ExifData* data = exif_data_new_from_data(photo->data(), static_cast<unsigned>(photo->size()));
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(exifText(data, EXIF_IFD_0, EXIF_TAG_MAKE), "Google");
-    EXPECT_EQ(exifText(data, EXIF_IFD_0, EXIF_TAG_MODEL), "Pixel 8");
-    EXPECT_EQ(exifText(data, EXIF_IFD_EXIF, EXIF_TAG_DATE_TIME_ORIGINAL), "2026:11:14 09:30:00");
-    EXPECT_EQ(exifText(data, EXIF_IFD_EXIF, EXIF_TAG_FOCAL_LENGTH), "35.0 mm");
-    EXPECT_EQ(exifText(data, EXIF_IFD_EXIF, EXIF_TAG_FOCAL_LENGTH_IN_35MM_FILM), "35");
-    EXPECT_EQ(exifText(data, EXIF_IFD_EXIF, EXIF_TAG_PIXEL_X_DIMENSION), "64");
-    exif_data_unref(data);
-
-    // Exactly one application segment, ours, right after the start of the image.
-    EXPECT_EQ((*photo)[2], 0xFF);
-    EXPECT_EQ((*photo)[3], 0xE1);
-    const std::size_t length = ((*photo)[4] << 8) | (*photo)[5];
-    EXPECT_FALSE((*photo)[4 + length] == 0xFF && ((*photo)[5 + length] & 0xF0) == 0xE0);
-    const cv::Mat decoded = cv::imdecode(*photo, cv::IMREAD_COLOR);
-    EXPECT_EQ(decoded.cols, 64);
-    EXPECT_EQ(decoded.rows, 48);
-}
-
-TEST(SampleExifTest, RefusesWhatIsNotAJpegOrRunsPastItsEnd) {
-    const auto segment = engine::makeExifSegment({});
-    EXPECT_EQ(engine::withExif(std::vector<std::uint8_t>{0x89, 'P', 'N', 'G'}, segment).error(),
-              "not a JPEG image");
-    // An APP0 segment announcing more bytes than there are.
-    const std::vector<std::uint8_t> cut = {0xFF, 0xD8, 0xFF, 0xE0, 0x40, 0x00, 'J', 'F'};
-    EXPECT_EQ(engine::withExif(cut, segment).error(), "a JPEG segment runs past the end");
-}
 
 TEST(SampleManifestTest, ReadsBackValidWithPhoneLikeNoiseOnTheTruth) {
     evaluation::TruthCameras truth;
