@@ -73,7 +73,8 @@ std::size_t writeLikelyPairs(const StepContext& context, const SparseOptions& op
     context.checkStop();
     auto pairOptions = options.pairs;
     pairOptions.threads = options.threads;
-    const auto pairs = selectPairs(*photos, options.ordered, pairOptions);
+    const auto pairs = selectPairs(*photos, options.ordered, pairOptions, context.stop());
+    context.checkStop();
     std::string list;
     for (const auto& [i, j] : pairs) list += (*photos)[i].name + " " + (*photos)[j].name + "\n";
     context.write("pairs.txt", list);

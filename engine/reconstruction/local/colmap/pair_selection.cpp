@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <numeric>
 #include <set>
 #include <thread>
@@ -91,7 +92,8 @@ struct Groups {
 }  // namespace
 
 std::vector<std::pair<int, int>> selectPairs(const std::vector<PhotoFeatures>& photos, bool ordered,
-                                             const PairSelectionOptions& options) {
+                                             const PairSelectionOptions& options,
+                                             std::stop_token stop) {
     const int n = int(photos.size());
     std::vector<Prepared> features;
     for (const auto& photo : photos) features.push_back(prepared(photo, options.featuresPerPhoto));
@@ -101,7 +103,8 @@ std::vector<std::pair<int, int>> selectPairs(const std::vector<PhotoFeatures>& p
     std::vector<int> score(all.size(), 0);
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
-        for (std::size_t k; (k = next++) < all.size();) {
+        // Hundreds of photos take a while: a stop is heard between pairs.
+        for (std::size_t k; (k = next++) < all.size() && !stop.stop_requested();) {
             const auto [i, j] = all[k];
             score[k] = agreeingMatches(photos[i], features[i], photos[j], features[j], options);
         }
@@ -111,6 +114,7 @@ std::vector<std::pair<int, int>> selectPairs(const std::vector<PhotoFeatures>& p
         for (unsigned t = 1; t < std::max(1u, options.threads); ++t) workers.emplace_back(work);
         work();
     }
+    if (stop.stop_requested()) return {};
 
     std::set<std::pair<int, int>> kept;
     const auto keep = [&](int i, int j) { kept.emplace(std::min(i, j), std::max(i, j)); };

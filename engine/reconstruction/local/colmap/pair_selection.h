@@ -1,5 +1,6 @@
 #pragma once
 
+#include <stop_token>
 #include <utility>
 #include <vector>
 
@@ -28,8 +29,10 @@ struct PairSelectionOptions {
 // geometry, then keeps the pairs worth matching in full: each photo's best partners, the
 // links that join every group of photos that can be joined (so the rings of a capture link
 // up), and, when the photos were taken in `ordered` sequence, each photo's best partner before
-// and after it. Pairs are (i, j) with i < j, indices into `photos`, sorted.
+// and after it. Pairs are (i, j) with i < j, indices into `photos`, sorted; none once `stop`
+// is requested.
 std::vector<std::pair<int, int>> selectPairs(const std::vector<PhotoFeatures>& photos, bool ordered,
-                                             const PairSelectionOptions& options = {});
+                                             const PairSelectionOptions& options = {},
+                                             std::stop_token stop = {});
 
 }  // namespace pelorin::engine::local
