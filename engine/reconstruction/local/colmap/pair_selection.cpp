@@ -20,7 +20,9 @@ struct Prepared {
 
 Prepared prepared(const PhotoFeatures& photo, int count) {
     Prepared result;
-    const int rows = std::min(count, photo.descriptors.rows);
+    const int rows = std::min({count, photo.descriptors.rows, int(photo.points.size())});
+    // A photo without features has no partners.
+    if (rows <= 0 || photo.descriptors.cols != 128) return result;
     photo.descriptors.rowRange(0, rows).convertTo(result.descriptors, CV_32F);
     cv::reduce(result.descriptors.mul(result.descriptors), result.squaredNorms, 1, cv::REDUCE_SUM);
     return result;
