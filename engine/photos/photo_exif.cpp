@@ -164,7 +164,8 @@ std::optional<ExifFields> parseExif(std::span<const std::uint8_t> bytes) {
         std::uint16_t(numberOf(data.get(), EXIF_IFD_EXIF, EXIF_TAG_FOCAL_LENGTH_IN_35MM_FILM));
     fields.width = numberOf(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_X_DIMENSION);
     fields.height = numberOf(data.get(), EXIF_IFD_EXIF, EXIF_TAG_PIXEL_Y_DIMENSION);
-    fields.orientation = std::uint16_t(numberOf(data.get(), EXIF_IFD_0, EXIF_TAG_ORIENTATION));
+    if (const auto orientation = numberOf(data.get(), EXIF_IFD_0, EXIF_TAG_ORIENTATION))
+        fields.orientation = std::uint16_t(orientation);
     return fields;
 }
 

@@ -18,7 +18,8 @@ struct ExifFields {
     std::string model;
     std::string dateTimeOriginal;  // "YYYY:MM:DD HH:MM:SS"
     double focalLengthMillimetres = 0;
-    std::uint16_t focalLength35mm = 0;  // the same lens on a 36 mm wide sensor
+    // The 35 mm equivalent: the same field of view across a 36 x 24 mm frame's diagonal.
+    std::uint16_t focalLength35mm = 0;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     // How the stored pixels must be turned to stand upright (1: as stored, 6: a quarter turn

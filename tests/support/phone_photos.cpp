@@ -75,9 +75,11 @@ PhonePhotos makePhonePhotos(const fs::path& from, const fs::path& to) {
         exif->width = std::uint32_t(image.cols);
         exif->height = std::uint32_t(image.rows);
         if (i % 3 == 2) {
-            if (!writeHeic(to / (stem + ".heic"), image, engine::makeExifSegment(*exif)))
+            // Named as a second copy is on a desktop: with a space.
+            const std::string name = stem + " 2.heic";
+            if (!writeHeic(to / name, image, engine::makeExifSegment(*exif)))
                 throw std::runtime_error("this libheif cannot encode HEIC");
-            made.heic.push_back(stem + ".heic");
+            made.heic.push_back(name);
             continue;
         }
         if (i % 3 == 0) {

@@ -11,8 +11,9 @@ namespace pelorin::testing {
 // A folder of photos as they come straight from phones, made from a folder of landscape JPEGs
 // that carry Exif (the lens in 35 mm terms): no capture.json; every third photo stored sideways
 // with the Exif orientation that stands it up; every third from the second cropped to portrait,
-// its 35 mm focal length made to match the crop; every third from the third saved as HEIC. The
-// rest are re-encoded as they are. Returns the new file names of each kind.
+// its 35 mm focal length made to match the crop; every third from the third saved as HEIC under
+// a name with a space. The rest are re-encoded as they are. Returns the new file names of each
+// kind.
 struct PhonePhotos {
     std::vector<std::string> sideways, portrait, heic;
 };

@@ -25,7 +25,7 @@ namespace {
 constexpr int normalFeatures = 4000;
 constexpr int highSensitivityFeatures = 8000;
 // A checkpoint made by another version of the steps is not reused.
-constexpr int checkpointVersion = 1;
+constexpr int checkpointVersion = 2;
 
 std::string settingsOf(const PhotogrammetryConfiguration& configuration, RequestDetail detail) {
     return nlohmann::json{

@@ -1,6 +1,7 @@
 #include "engine/reconstruction/local/sparse_step.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <map>
 #include <set>
@@ -19,16 +20,21 @@ void extractFeatures(const StepContext& context, const ColmapTool& colmap,
                      const PreparedImages& prepared, const SparseOptions& options) {
     std::error_code ignored;
     fs::remove(context / "database.db", ignored);
-    bool oneSize = true, anyMask = false;
+    // One camera for all when every photo has the same size and lens (a phone's several
+    // lenses give photos of one size); else one each.
+    bool oneCamera = true, anyMask = false;
+    const auto& first = prepared.images[0];
     for (const auto& image : prepared.images) {
-        oneSize = oneSize && image.width == prepared.images[0].width &&
-                  image.height == prepared.images[0].height;
+        oneCamera = oneCamera && image.width == first.width && image.height == first.height &&
+                    image.focalPixels.has_value() == first.focalPixels.has_value() &&
+                    (!first.focalPixels || std::abs(*image.focalPixels - *first.focalPixels) <=
+                                               options.sameLens * *first.focalPixels);
         anyMask = anyMask || image.masked;
     }
     std::vector<std::string> arguments = {
         "feature_extractor", "--database_path", "database.db", "--image_path", "images",
         "--ImageReader.camera_model", "SIMPLE_RADIAL", "--ImageReader.single_camera",
-        oneSize ? "1" : "0", "--SiftExtraction.use_gpu", "0",
+        oneCamera ? "1" : "0", "--SiftExtraction.use_gpu", "0",
         // No up-sampled octave: several times faster, and plenty of features remain.
         "--SiftExtraction.first_octave", "0", "--SiftExtraction.max_num_features",
         std::to_string(options.maxFeatures), "--SiftExtraction.num_threads",
@@ -73,7 +79,8 @@ std::size_t writeLikelyPairs(const StepContext& context, const SparseOptions& op
     context.checkStop();
     auto pairOptions = options.pairs;
     pairOptions.threads = options.threads;
-    const auto pairs = selectPairs(*photos, options.ordered, pairOptions, context.stop());
+    const auto pairs = withLonePhotosMatchedInFull(
+        selectPairs(*photos, options.ordered, pairOptions, context.stop()), int(photos->size()));
     context.checkStop();
     std::string list;
     for (const auto& [i, j] : pairs) list += (*photos)[i].name + " " + (*photos)[j].name + "\n";

@@ -17,6 +17,9 @@ struct SparseOptions {
     bool ordered = true;
     // Without the phone's positions: which pairs are worth matching in full.
     PairSelectionOptions pairs;
+    // Photos of one size share a camera when their known focal lengths differ by at most this
+    // share.
+    double sameLens = 0.01;
     // Spatial matching from the phone's positions: each photo's nearest photos.
     int spatialNeighbours = 10;
     // A model that holds fewer than this share of the photos is no model of the object.

@@ -33,9 +33,10 @@ cv::Mat toMat(const PixelBuffer& buffer) {
 std::string workingName(const PhotogrammetrySample& sample, std::size_t index) {
     std::string stem = sample.sourceFile ? sample.sourceFile->stem().string()
                                          : "photo_" + std::to_string(sample.id);
-    // COLMAP names images by their file names: keep them unique and plain.
+    // COLMAP names images by their file names, and its pair lists split at spaces: keep them
+    // unique and plain.
     for (char& c : stem)
-        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 32) c = '_';
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) <= 32) c = '_';
     // Zero-padded so that name order, which sequential matching follows, is capture order.
     char number[16];
     std::snprintf(number, sizeof number, "%05zu_", index + 1);
@@ -109,7 +110,8 @@ pelorin::Expected<PreparedImages, PhotogrammetryError> prepareImages(
         if (!record.focalPixels && sample->sourceFile) {
             // The lens as the photo's Exif gives it, in 35 mm terms: relative to the diagonal.
             const auto exif = readExif(*sample->sourceFile);
-            if (exif && exif->focalLength35mm > 0)
+            if (exif && exif->focalLength35mm >= options.leastFocal35mm &&
+                exif->focalLength35mm <= options.mostFocal35mm)
                 record.focalPixels = exif->focalLength35mm / options.fullFrameDiagonal *
                                      std::hypot(working.cols, working.rows);
         }

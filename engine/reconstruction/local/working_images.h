@@ -45,6 +45,9 @@ struct PrepareOptions {
     // Millimetres across a 36 x 24 mm frame's diagonal, which an Exif 35 mm focal length is
     // relative to.
     double fullFrameDiagonal = 43.27;
+    // Exif 35 mm focal lengths outside these are damage, not lenses, and are not used.
+    int leastFocal35mm = 8;
+    int mostFocal35mm = 1200;
 };
 
 struct PrepareEvents {

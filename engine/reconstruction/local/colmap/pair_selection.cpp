@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <limits>
 #include <numeric>
 #include <set>
@@ -104,11 +105,18 @@ std::vector<std::pair<int, int>> selectPairs(const std::vector<PhotoFeatures>& p
         for (int j = i + 1; j < n; ++j) all.emplace_back(i, j);
     std::vector<int> score(all.size(), 0);
     std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::exception_ptr failure;
     const auto work = [&] {
         // Hundreds of photos take a while: a stop is heard between pairs.
-        for (std::size_t k; (k = next++) < all.size() && !stop.stop_requested();) {
-            const auto [i, j] = all[k];
-            score[k] = agreeingMatches(photos[i], features[i], photos[j], features[j], options);
+        try {
+            for (std::size_t k; (k = next++) < all.size() && !stop.stop_requested() && !failed;) {
+                const auto [i, j] = all[k];
+                score[k] = agreeingMatches(photos[i], features[i], photos[j], features[j], options);
+            }
+        } catch (...) {
+            // Handed to the caller's thread once the workers have ended.
+            if (!failed.exchange(true)) failure = std::current_exception();
         }
     };
     {
@@ -116,6 +124,7 @@ std::vector<std::pair<int, int>> selectPairs(const std::vector<PhotoFeatures>& p
         for (unsigned t = 1; t < std::max(1u, options.threads); ++t) workers.emplace_back(work);
         work();
     }
+    if (failure) std::rethrow_exception(failure);
     if (stop.stop_requested()) return {};
 
     std::set<std::pair<int, int>> kept;
@@ -154,6 +163,19 @@ std::vector<std::pair<int, int>> selectPairs(const std::vector<PhotoFeatures>& p
         if (groups.join(all[k].first, all[k].second)) keep(all[k].first, all[k].second);
     }
     return {kept.begin(), kept.end()};
+}
+
+std::vector<std::pair<int, int>> withLonePhotosMatchedInFull(std::vector<std::pair<int, int>> pairs,
+                                                             int photos) {
+    std::vector<bool> placed(photos, false);
+    for (const auto& [i, j] : pairs) placed[i] = placed[j] = true;
+    std::set<std::pair<int, int>> all(pairs.begin(), pairs.end());
+    for (int i = 0; i < photos; ++i) {
+        if (placed[i]) continue;
+        for (int j = 0; j < photos; ++j)
+            if (j != i) all.emplace(std::min(i, j), std::max(i, j));
+    }
+    return {all.begin(), all.end()};
 }
 
 }  // namespace pelorin::engine::local

@@ -35,4 +35,9 @@ std::vector<std::pair<int, int>> selectPairs(const std::vector<PhotoFeatures>& p
                                              const PairSelectionOptions& options = {},
                                              std::stop_token stop = {});
 
+// The pairs, and every pair of a photo that has none with each other photo: the cheap pass may
+// miss a weakly textured photo, and full matching still places it when it can be placed.
+std::vector<std::pair<int, int>> withLonePhotosMatchedInFull(std::vector<std::pair<int, int>> pairs,
+                                                             int photos);
+
 }  // namespace pelorin::engine::local

@@ -128,6 +128,9 @@ TEST(PairSelection, TwoRingsLinkAndPhotosOfSomethingElseOrOfNothingGetNoPartners
     EXPECT_TRUE(std::any_of(pairs.begin(), pairs.end(),
                             [](auto p) { return p.first < 12 && p.second >= 12; }));
     EXPECT_FALSE(std::any_of(pairs.begin(), pairs.end(), [](auto p) { return p.second >= 24; }));
+    // Before full matching, each is paired with every other photo, in case the pass missed it.
+    const auto full = withLonePhotosMatchedInFull(pairs, 26);
+    EXPECT_EQ(full.size(), pairs.size() + 24 + 24 + 1);
 }
 
 }  // namespace
