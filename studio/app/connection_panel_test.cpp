@@ -146,6 +146,9 @@ TEST(ConnectionPanelTest, CtrlCommaOpensSettingsWithTheCodeAndFingerprintAndCtrl
               link::SecureLink::displayFingerprint(*studio.link().fingerprint()));
     studio.link().newPairingCode();
     EXPECT_EQ(code->property("text").toString().toStdString(), studio.link().pairingCode());
+    auto* version = settings->findChild<QQuickItem*>("settingsVersion");
+    ASSERT_TRUE(version);
+    EXPECT_EQ(version->property("text").toString(), QStringLiteral(PELORIN_VERSION));
     testing::saveScreenshot(testing::grab(*settings), "window-settings");
     settings->close();
 

@@ -172,7 +172,8 @@ QString StudioShell::fingerprint() const {
 }
 
 QString StudioShell::version() const {
-    return QCoreApplication::applicationVersion();
+    // The build's own number: the settings and About show it however the process was started.
+    return QStringLiteral(PELORIN_VERSION);
 }
 
 void StudioShell::contentShown() {

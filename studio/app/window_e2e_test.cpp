@@ -40,14 +40,20 @@ void click(const QPoint& at) {
         {"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click", "1"});
 }
 
-// The window process prints what --no-window prints, and its QR code, read off the screen,
-// is exactly the pairing link it printed.
-TEST(WindowProcessTest, PrintsTheStartLinesAndShowsThePrintedLinkAsItsQRCode) {
-    pelorin::testing::ScratchFolder home;
+// A studio of its own in `home`, with the replay backend.
+QProcessEnvironment studioEnvironment(const pelorin::testing::ScratchFolder& home) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("PELORIN_STUDIO_HOME", QString::fromStdString(home.path().string()));
     environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
     environment.insert("PELORIN_PHOTOGRAMMETRY", "replay");
+    return environment;
+}
+
+// The window process prints what --no-window prints, and its QR code, read off the screen,
+// is exactly the pairing link it printed.
+TEST(WindowProcessTest, PrintsTheStartLinesAndShowsThePrintedLinkAsItsQRCode) {
+    pelorin::testing::ScratchFolder home;
+    const QProcessEnvironment environment = studioEnvironment(home);
 
     QProcess headless;
     headless.setProcessEnvironment(environment);
@@ -134,10 +140,7 @@ TEST(WindowProcessTest, PrintsTheStartLinesAndShowsThePrintedLinkAsItsQRCode) {
 // Photos", Space, wait for the job, click it in the list, and look at the preview.
 TEST(WindowProcessTest, TheSamplePhotosBecomeAModelOnScreen) {
     pelorin::testing::ScratchFolder home;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("PELORIN_STUDIO_HOME", QString::fromStdString(home.path().string()));
-    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
-    environment.insert("PELORIN_PHOTOGRAMMETRY", "replay");
+    const QProcessEnvironment environment = studioEnvironment(home);
     QProcess window;
     window.setProcessEnvironment(environment);
     window.start(PELORIN_STUDIO_EXECUTABLE, {});

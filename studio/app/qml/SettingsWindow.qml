@@ -137,6 +137,7 @@ ApplicationWindow {
                         font.pixelSize: Theme.bodySize
                     }
                     Text {
+                        objectName: "settingsVersion"
                         Layout.fillWidth: true
                         text: Studio.version
                         color: Theme.textPrimary
@@ -161,6 +162,9 @@ ApplicationWindow {
                         Layout.fillWidth: true
                         text: "Privacy Policy"
                         padding: 4
+                        // Its label lines up with the other labels; the hover shade reaches past.
+                        leftPadding: 0
+                        leftInset: -4
                         Accessible.name: text
                         background: Rectangle {
                             radius: 6
@@ -189,6 +193,8 @@ ApplicationWindow {
                         font.pixelSize: Theme.bodySize
                     }
                     LinkButton {
+                        // The button's own margin would push the link past the other values.
+                        Layout.leftMargin: -4
                         text: window.supportUrl
                         Accessible.name: "Support"
                         onClicked: Qt.openUrlExternally(window.supportUrl)
