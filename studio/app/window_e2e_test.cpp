@@ -49,6 +49,19 @@ QProcessEnvironment studioEnvironment(const pelorin::testing::ScratchFolder& hom
     return environment;
 }
 
+// Starts the studio with its window; true once it has printed its start lines, pairing link
+// included, into `printed`.
+bool startWindow(QProcess& window, const QProcessEnvironment& environment, QString& printed) {
+    window.setProcessEnvironment(environment);
+    window.start(PELORIN_STUDIO_EXECUTABLE, {});
+    return waitUntil(
+        [&] {
+            printed += QString::fromUtf8(window.readAllStandardOutput());
+            return printed.contains("pairing link: ") && printed.endsWith('\n');
+        },
+        30000);
+}
+
 // The window process prints what --no-window prints, and its QR code, read off the screen,
 // is exactly the pairing link it printed.
 TEST(WindowProcessTest, PrintsTheStartLinesAndShowsThePrintedLinkAsItsQRCode) {
@@ -66,15 +79,8 @@ TEST(WindowProcessTest, PrintsTheStartLinesAndShowsThePrintedLinkAsItsQRCode) {
     const QStringList plain = QString::fromUtf8(headless.readAllStandardOutput()).split('\n');
 
     QProcess window;
-    window.setProcessEnvironment(environment);
-    window.start(PELORIN_STUDIO_EXECUTABLE, {});
     QString printed;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            printed += QString::fromUtf8(window.readAllStandardOutput());
-            return printed.contains("pairing link: ") && printed.endsWith('\n');
-        },
-        30000));
+    ASSERT_TRUE(startWindow(window, environment, printed));
     const QStringList lines = printed.split('\n');
     // The same studio (same folder, identity and code) says the same, up to the port.
     for (const char* start :
@@ -142,15 +148,8 @@ TEST(WindowProcessTest, TheSamplePhotosBecomeAModelOnScreen) {
     pelorin::testing::ScratchFolder home;
     const QProcessEnvironment environment = studioEnvironment(home);
     QProcess window;
-    window.setProcessEnvironment(environment);
-    window.start(PELORIN_STUDIO_EXECUTABLE, {});
     QString printed;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            printed += QString::fromUtf8(window.readAllStandardOutput());
-            return printed.contains("pairing link: ");
-        },
-        30000));
+    ASSERT_TRUE(startWindow(window, environment, printed));
     const QString id =
         xdotool({"search", "--sync", "--name", "^Pelorin Studio$"}).section('\n', 0, 0);
     ASSERT_FALSE(id.isEmpty());
