@@ -194,7 +194,7 @@ TEST(EvaluateCli, BadArgumentsAndBadTruthGiveAReason) {
         const char* reason;
     };
     const std::vector<Case> usageErrors = {
-        {{"--model", model}, "--model needs --truth"},
+        {{"--model", model, "photos"}, "give a model or photos"},
         {{"--model", model, "--truth", truth.string(), "--hold-out", "2"}, "needs photos"},
         {{"photos", "--hold-out", "0", "--truth", truth.string()}, "--hold-out needs a number"},
         {{"photos", "--hold-out", "two", "--truth", truth.string()}, "--hold-out needs a number"},

@@ -4,8 +4,11 @@
 //
 //   pelorin-evaluate <photo-folder> [--truth <folder>] [--detail preview|reduced|medium|full]
 //                    [--hold-out N] [--rigid] [--json <file>]
-//   pelorin-evaluate --model <obj-folder|model.usdz|model.glb|ply> --truth <folder> [--rigid]
+//   pelorin-evaluate --model <obj-folder|model.usdz|model.glb|ply> [--truth <folder>] [--rigid]
 //                    [--json <file>]
+//
+// Every model's own surface is described too: the share no photo saw, the largest plane and
+// the small pieces.
 //
 // With --hold-out, N photos spread over the set are kept out of the reconstruction; the model is
 // rendered from their true cameras and compared with them (PSNR inside the true object's
@@ -29,6 +32,7 @@
 #include "evaluation/model_file.h"
 #include "evaluation/model_score.h"
 #include "evaluation/process_memory.h"
+#include "evaluation/surface_figures.h"
 #include "evaluation/truth_cameras.h"
 #include "evaluation/view_quality.h"
 #include "link/records/manifest_file.h"
@@ -66,8 +70,8 @@ int usage(const std::string& problem = {}) {
         stderr,
         "usage: pelorin-evaluate <photo-folder> [--truth <folder>] [--detail "
         "preview|reduced|medium|full] [--hold-out N] [--rigid] [--ordered] [--json <file>]\n"
-        "       pelorin-evaluate --model <obj-folder|model.usdz|model.glb|ply> --truth "
-        "<folder> [--rigid] [--json <file>]\n");
+        "       pelorin-evaluate --model <obj-folder|model.usdz|model.glb|ply> [--truth "
+        "<folder>] [--rigid] [--json <file>]\n");
     return 2;
 }
 
@@ -127,7 +131,6 @@ pelorin::Expected<Options, std::string> parseArguments(int argc, char** argv) {
         }
     }
     if (options.model) {
-        if (!options.truth) return pelorin::unexpected(std::string("--model needs --truth"));
         if (options.photos) return pelorin::unexpected(std::string("give a model or photos"));
         if (options.holdOut) return pelorin::unexpected(std::string("--hold-out needs photos"));
     } else if (!options.photos) {
@@ -220,6 +223,18 @@ evaluation::ModelScore score(const evaluation::Mesh& model, const Truth& truth, 
     report["alignmentScale"] = result.similarityScale;
     report["tiltDegrees"] = evaluation::tiltDegrees(result.alignment);
     return result;
+}
+
+// The figures of the model's own surface, which need no truth.
+pelorin::Expected<std::monostate, std::string> describeSurface(const fs::path& modelPath,
+                                                               json& report) {
+    auto model = evaluation::loadTexturedModel(modelPath);
+    if (!model) return pelorin::unexpected(model.error());
+    const auto figures = evaluation::surfaceFigures(*model);
+    report["surface"]["unseenPercent"] = 100 * figures.unseen;
+    report["surface"]["largestPlanePercent"] = 100 * figures.largestPlane;
+    report["surface"]["smallPartsPercent"] = 100 * figures.smallParts;
+    return std::monostate{};
 }
 
 // Renders the model from each held-out photo's true camera and compares.
@@ -320,8 +335,10 @@ int evaluatePhotos(const Options& options, const std::optional<Truth>& truth, js
     report["photos"] = photoCount;
     report["photosRegistered"] = photoCount - result->skippedImages;
     if (!held.empty()) report["photosHeldOut"] = held.size();
+    if (!result->objFolder) return truth ? failure("the run made no OBJ model to score") : 0;
+    if (auto described = describeSurface(*result->objFolder, report); !described)
+        return failure(described.error());
     if (!truth) return 0;
-    if (!result->objFolder) return failure("the run made no OBJ model to score");
     const auto model = evaluation::loadMesh(*result->objFolder);
     if (!model) return failure(model.error());
     const auto scored = score(*model, *truth, options.fit,
@@ -356,9 +373,13 @@ int main(int argc, char** argv) {
     }
     json report = json::object();
     if (options->model) {
-        auto model = evaluation::loadMesh(*options->model);
-        if (!model) return failure(model.error());
-        score(*model, *truth, options->fit, std::nullopt, report);
+        if (auto described = describeSurface(*options->model, report); !described)
+            return failure(described.error());
+        if (truth) {
+            auto model = evaluation::loadMesh(*options->model);
+            if (!model) return failure(model.error());
+            score(*model, *truth, options->fit, std::nullopt, report);
+        }
     } else if (const int status = evaluatePhotos(*options, truth, report); status != 0) {
         return status;
     }

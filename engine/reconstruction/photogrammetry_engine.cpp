@@ -279,6 +279,10 @@ EngineError mapError(const AttemptError& error) {
                     common::Formatters::bytes(std::max<std::int64_t>(service->bytes, 0)).value() +
                     " more free disk space to build this model. Free up "
                     "some space and press Try Again.");
+            case PhotogrammetryError::Kind::insufficientMemory:
+                return EngineError::failed(
+                    "This computer ran out of memory while building this model. Close other "
+                    "applications or choose a lower detail level, and press Try Again.");
             case PhotogrammetryError::Kind::other:
                 break;
         }

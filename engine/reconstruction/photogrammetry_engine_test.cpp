@@ -197,6 +197,19 @@ TEST_F(EngineTest, NoSpaceAndTooFewPhotosAreNotRetried) {
     EXPECT_TRUE(notes().empty());
 }
 
+// Simpler settings may need less memory, so the ladder goes on; the last word names memory.
+TEST_F(EngineTest, RunningOutOfMemoryEndsWithTheMemorySentenceAfterTheLadder) {
+    placeholderPhotos(10);
+    replay_->setScript(failing({PhotogrammetryError::Kind::insufficientMemory, 0, "bad alloc"}));
+    auto result = run();
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind, EngineError::Kind::failed);
+    EXPECT_EQ(result.error().description(),
+              "This computer ran out of memory while building this model. Close other "
+              "applications or choose a lower detail level, and press Try Again.");
+    EXPECT_EQ(requests().size(), 2u);
+}
+
 TEST_F(EngineTest, ObjRuleForPhoneMakes) {
     placeholderPhotos(10);
     inputs_.options.exportOBJ = false;

@@ -82,7 +82,14 @@ struct PointCloudResult {
 using RequestResult = std::variant<ModelFileResult, PointCloudResult>;
 
 struct PhotogrammetryError {
-    enum class Kind { invalidImages, invalidOutput, insufficientStorage, other };
+    // insufficientMemory is ours: the local backend ran out of memory.
+    enum class Kind {
+        invalidImages,
+        invalidOutput,
+        insufficientStorage,
+        insufficientMemory,
+        other
+    };
 
     Kind kind = Kind::other;
     // insufficientStorage only: how many more bytes the service needs.

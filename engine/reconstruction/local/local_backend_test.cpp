@@ -2,12 +2,17 @@
 
 #include <signal.h>
 
+#include <algorithm>
+#include <atomic>
 #include <fstream>
+#include <new>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "engine/reconstruction/local/parallel_for.h"
 #include "tests/support/process_state.h"
 #include "tests/support/scratch_folder.h"
 
@@ -160,4 +165,67 @@ TEST(LocalBackendTest, CancelStopsColmapQuicklyAndTheNextRunResumesAfterStructur
     EXPECT_GT(fs::file_size(usdz), 100000u);
     for (const char* name : {"model.obj", "model.mtl", "model.png"})
         EXPECT_TRUE(fs::is_regular_file(obj / name)) << name;
+}
+
+// A fault in any step's workers, an exception or running out of memory, fails that run with
+// its kind; the next run of the same job resumes where the checkpoint ends. The faults come in
+// pipeline order, so the chain costs about one build.
+TEST(LocalBackendTest, AFaultInAnyStepsWorkersFailsTheRunAndTheNextRunResumes) {
+    pelorin::testing::ScratchFolder folder;
+    LoggedColmap colmap(folder.path());
+    LocalBackend backend(ColmapTool{colmap.script.string()});
+    ASSERT_TRUE(backend.isSupported());
+    // Without capture.json, as a dropped folder: the likely-pairs pass runs.
+    const fs::path photos = folder / "photos";
+    fs::create_directories(photos);
+    for (const auto& entry : fs::directory_iterator(reducedSet))
+        if (entry.path().extension() == ".jpg")
+            fs::copy_file(entry.path(), photos / entry.path().filename());
+    const fs::path checkpoint = folder / "Checkpoint";
+    const std::vector<PhotogrammetryRequest> requests = {
+        PhotogrammetryRequest::modelFile(folder / "out" / "model.usdz", RequestDetail::preview)};
+    fs::create_directories(folder / "out");
+
+    struct Fault {
+        const char* loop;
+        bool memory;
+    };
+    const std::vector<Fault> faults = {
+        {"pairs", false},          {"pairs", true},         {"depth maps", false},
+        {"depth maps", true},      {"fusion", false},       {"fusion", true},
+        {"texture views", false},  {"texture views", true}, {"texture blending", false},
+        {"texture blending", true}};
+    for (const auto& fault : faults) {
+        std::atomic<bool> injected{false};
+        setParallelFault([&](std::string_view loop, std::size_t) {
+            if (loop != fault.loop) return;
+            injected = true;
+            if (fault.memory) throw std::bad_alloc();
+            throw std::runtime_error("injected into " + std::string(loop));
+        });
+        const auto outcome = run(backend, photos, checkpoint, requests);
+        setParallelFault({});
+        EXPECT_TRUE(injected) << fault.loop;
+        ASSERT_TRUE(outcome.complete) << fault.loop;
+        const PhotogrammetryError* error = nullptr;
+        for (const auto& e : outcome.events)
+            if (const auto* failed = std::get_if<events::RequestError>(&e)) error = &failed->error;
+        ASSERT_NE(error, nullptr) << fault.loop;
+        EXPECT_EQ(error->kind, fault.memory ? PhotogrammetryError::Kind::insufficientMemory
+                                            : PhotogrammetryError::Kind::other)
+            << fault.loop;
+        if (!fault.memory)
+            EXPECT_EQ(error->description, "injected into " + std::string(fault.loop));
+    }
+    const auto last = run(backend, photos, checkpoint, requests);
+    ASSERT_TRUE(last.complete);
+    for (const auto& e : last.events)
+        if (const auto* failed = std::get_if<events::RequestError>(&e))
+            ADD_FAILURE() << failed->error.description;
+    EXPECT_GT(fs::file_size(folder / "out" / "model.usdz"), 100000u);
+    // Every step that had finished was taken from the checkpoint, never made again.
+    const auto commands = colmap.commands();
+    for (const char* command :
+         {"feature_extractor", "mapper", "image_undistorter", "poisson_mesher"})
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), command), 1) << command;
 }

@@ -71,7 +71,7 @@ ObjectRegion objectRegion(const SparseModel& model,
         const auto& bounds = *manifest->objectBounds;
         const Vec3 centre = {bounds.centre[0], bounds.centre[1], bounds.centre[2]};
         return {centre, bounds.radius * options.boundsMargin,
-                bounds.height * 0.5 * options.boundsMargin};
+                bounds.height * 0.5 * options.boundsMargin, true};
     }
     // The least-squares point nearest to every viewing axis.
     cv::Matx33d a = cv::Matx33d::zeros();

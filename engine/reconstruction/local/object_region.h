@@ -18,6 +18,8 @@ struct ObjectRegion {
     double radius = 0;
     // Half the cylinder's height; negative for a ball.
     double halfHeight = -1;
+    // The phone's bounds, tight around the object; otherwise found from the photos.
+    bool bounded = false;
 
     bool contains(const Vec3& p) const {
         if (halfHeight < 0) return norm(p - centre) <= radius;

@@ -6,11 +6,16 @@
 
 #include <random>
 
+#include <opencv2/imgcodecs.hpp>
+
 #include "engine/reconstruction/local/checkpoint.h"
+#include "engine/reconstruction/local/detail_plan.h"
 #include "engine/reconstruction/local/object_region.h"
 #include "engine/reconstruction/local/output_step.h"
 #include "engine/reconstruction/local/run_progress.h"
 #include "engine/reconstruction/local/stereo/depth_map_file.h"
+#include "engine/reconstruction/local/stereo/depth_step.h"
+#include "engine/reconstruction/local/stereo/fusion_step.h"
 #include "engine/reconstruction/local/surface/support_plane.h"
 #include "tests/support/scratch_folder.h"
 
@@ -162,4 +167,66 @@ TEST(OutputStep, AnOBJFolderReplacesWhatIsThereAndAPointCloudComesFromTheFusedCl
     // There is no fused cloud: the point cloud fails on its own, the model still arrives.
     EXPECT_EQ(completed, 1);
     EXPECT_EQ(failed, 1);
+}
+
+// Portrait and landscape photos whose scaled sizes do not divide, one of them a pixel off its
+// camera as the undistorter may leave it: at every detail level each view's depth map has its
+// own image's size and the region never reaches outside it.
+TEST(DepthStep, ImageSizesAreTheImagesOwnAtEveryDetail) {
+    struct Photo {
+        cv::Size camera, image;
+    };
+    const std::vector<Photo> photos = {{{901, 1601}, {901, 1601}},
+                                       {{1003, 751}, {1003, 751}},
+                                       {{901, 1601}, {900, 1600}},
+                                       {{1601, 901}, {1601, 901}}};
+    for (const auto detail : {RequestDetail::preview, RequestDetail::reduced, RequestDetail::medium,
+                              RequestDetail::full}) {
+        pelorin::testing::ScratchFolder folder;
+        Checkpoint checkpoint(folder / "Checkpoint");
+        ASSERT_TRUE(checkpoint.open("{}"));
+        RunProgress progress({}, [](PhotogrammetryEvent) {});
+        StepContext context(
+            checkpoint, progress, [](PhotogrammetryEvent) {}, {}, 2);
+        fs::create_directories(checkpoint / "dense" / "images");
+        SparseModel model;
+        std::mt19937 random(1);
+        for (std::size_t i = 0; i < photos.size(); ++i) {
+            RegisteredView view;
+            view.id = int(i + 1);
+            view.name = "photo" + std::to_string(i) + ".jpg";
+            const auto& [camera, image] = photos[i];
+            view.camera = {camera.width,       camera.height,      1.2 * camera.width,
+                           1.2 * camera.width, camera.width / 2.0, camera.height / 2.0};
+            view.centre = {0.4 * double(i) - 0.6, 0, -5};
+            model.views.push_back(view);
+            cv::Mat noise(image, CV_8UC3);
+            cv::randu(noise, 0, 255);
+            ASSERT_TRUE(cv::imwrite((checkpoint / "dense" / "images" / view.name).string(), noise));
+        }
+        std::vector<ViewNeighbours> neighbours(photos.size());
+        for (std::size_t i = 0; i < photos.size(); ++i) {
+            for (std::size_t j = 0; j < photos.size(); ++j)
+                if (j != i) neighbours[i].neighbours.push_back(j);
+            neighbours[i].nearest = 4;
+            neighbours[i].farthest = 6;
+        }
+        const DetailPlan plan = planFor(detail);
+        const ObjectRegion everywhere{{0, 0, 0}, 100, -1};
+        ASSERT_NO_THROW(runDepthStep(context, model, neighbours, everywhere,
+                                     {.denseSide = plan.denseSide, .planes = 8, .threads = 2}))
+            << detailName(detail);
+        for (const auto& view : model.views) {
+            const auto map = loadDepthMap(depthFile(context, view));
+            ASSERT_TRUE(map) << view.name;
+            EXPECT_EQ(map->size(), denseColour(context, view, plan.denseSide).size()) << view.name;
+        }
+        // Fusion reads the maps back at their own size; noise may leave too few points, which
+        // is a failure of the step, not a fault.
+        try {
+            runFusionStep(context, model, neighbours, everywhere,
+                          {.denseSide = plan.denseSide, .removeSupport = false});
+        } catch (const StepFailure&) {
+        }
+    }
 }

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include <nlohmann/json.hpp>
+#include <opencv2/core.hpp>
 
 #include "common/files/file_reader.h"
 #include "engine/reconstruction/local/align_step.h"
@@ -25,7 +26,7 @@ namespace {
 constexpr int normalFeatures = 4000;
 constexpr int highSensitivityFeatures = 8000;
 // A checkpoint made by another version of the steps is not reused.
-constexpr int checkpointVersion = 2;
+constexpr int checkpointVersion = 3;
 
 std::string settingsOf(const PhotogrammetryConfiguration& configuration, RequestDetail detail) {
     return nlohmann::json{
@@ -85,6 +86,23 @@ void runSteps(StepContext& context, Checkpoint& checkpoint, const SampleSource& 
     runOutputStep(context, requests);
 }
 
+PhotogrammetryError errorOf(const std::exception_ptr& thrown) {
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const std::bad_alloc& error) {
+        return {PhotogrammetryError::Kind::insufficientMemory, 0, error.what()};
+    } catch (const cv::Exception& error) {
+        // OpenCV reports a failed allocation as an exception of its own.
+        if (error.code == cv::Error::StsNoMem)
+            return {PhotogrammetryError::Kind::insufficientMemory, 0, error.what()};
+        return PhotogrammetryError::other(error.what());
+    } catch (const std::exception& error) {
+        return PhotogrammetryError::other(error.what());
+    } catch (...) {
+        return PhotogrammetryError::other("an unknown exception");
+    }
+}
+
 }  // namespace
 
 void runReconstruction(const SampleSource& samples,
@@ -96,20 +114,21 @@ void runReconstruction(const SampleSource& samples,
     RunProgress progress(requests, emit);
     StepContext context(checkpoint, progress, emit, std::move(stop),
                         std::max(1u, std::thread::hardware_concurrency()));
+    const auto fail = [&](const PhotogrammetryError& error) {
+        for (const auto& request : requests) emit(events::RequestError{request, error});
+        emit(events::ProcessingComplete{});
+    };
     try {
         runSteps(context, checkpoint, samples, configuration, requests, colmap);
         emit(events::ProcessingComplete{});
     } catch (const StepCancelled&) {
         emit(events::ProcessingCancelled{});
     } catch (const StepFailure& failure) {
-        for (const auto& request : requests) emit(events::RequestError{request, failure.error});
-        emit(events::ProcessingComplete{});
-    } catch (const std::exception& error) {
-        // OpenCV, JSON and file-system code may throw; on this thread that must end the run as
-        // a failure, never the program.
-        for (const auto& request : requests)
-            emit(events::RequestError{request, PhotogrammetryError::other(error.what())});
-        emit(events::ProcessingComplete{});
+        fail(failure.error);
+    } catch (...) {
+        // OpenCV, JSON and file-system code may throw, here or in a step's workers; on this
+        // thread that must end the run as a failure, never the program.
+        fail(errorOf(std::current_exception()));
     }
 }
 

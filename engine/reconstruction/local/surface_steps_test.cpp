@@ -1,4 +1,7 @@
+#include <algorithm>
+#include <functional>
 #include <map>
+#include <optional>
 #include <stop_token>
 
 #include <opencv2/imgproc.hpp>
@@ -6,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/formats/obj_reader.h"
+#include "engine/reconstruction/local/surface/background_planes.h"
 #include "engine/reconstruction/local/surface/mesh_decimation.h"
 #include "engine/reconstruction/local/surface/surface_mesh.h"
 #include "engine/reconstruction/local/texture/texture_baking.h"
@@ -47,11 +51,11 @@ std::map<std::pair<std::uint32_t, std::uint32_t>, int> edgeUses(const SurfaceMes
     return uses;
 }
 
-// A camera at `position` looking at the origin, 200x200 pixels.
-RegisteredView lookingAtOrigin(const Vec3& position) {
+// A camera at `position` looking at `target`, 200x200 pixels.
+RegisteredView lookingAt(const Vec3& position, const Vec3& target = {}) {
     RegisteredView view;
     view.camera = {200, 200, 150, 150, 100, 100};
-    const Vec3 forward = normalized(-1.0 * position);
+    const Vec3 forward = normalized(target - position);
     const Vec3 helper = std::abs(forward[1]) < 0.9 ? Vec3{0, 1, 0} : Vec3{1, 0, 0};
     const Vec3 right = normalized(cross(helper, forward));
     const Vec3 down = cross(forward, right);
@@ -59,6 +63,100 @@ RegisteredView lookingAtOrigin(const Vec3& position) {
                      down[2],  forward[0], forward[1], forward[2]};
     view.centre = position;
     return view;
+}
+
+// A scene of boxes and balls that pinhole cameras see: what each pixel's ray meets first,
+// with the surface's normal turned to the camera, as fusion gives it.
+struct Box {
+    Vec3 low, high;
+};
+struct Ball {
+    Vec3 centre;
+    double radius;
+};
+struct Scene {
+    std::vector<Box> boxes;
+    std::vector<Ball> balls;
+
+    std::optional<DensePoint> hit(const Vec3& from, const Vec3& direction) const {
+        double nearest = 1e300;
+        Vec3 normal{};
+        for (const auto& box : boxes) {
+            double enter = 0, leave = 1e300;
+            int axis = -1;
+            for (int a = 0; a < 3; ++a) {
+                if (std::abs(direction[a]) < 1e-12) {
+                    if (from[a] < box.low[a] || from[a] > box.high[a]) enter = 1e300;
+                    continue;
+                }
+                double t0 = (box.low[a] - from[a]) / direction[a];
+                double t1 = (box.high[a] - from[a]) / direction[a];
+                if (t0 > t1) std::swap(t0, t1);
+                if (t0 > enter) enter = t0, axis = a;
+                leave = std::min(leave, t1);
+            }
+            if (axis >= 0 && enter <= leave && enter < nearest) {
+                nearest = enter;
+                normal = {};
+                normal[axis] = direction[axis] > 0 ? -1 : 1;
+            }
+        }
+        for (const auto& ball : balls) {
+            const Vec3 offset = from - ball.centre;
+            const double b = dot(offset, direction);
+            const double disc = b * b - dot(offset, offset) + ball.radius * ball.radius;
+            if (disc < 0) continue;
+            const double t = -b - std::sqrt(disc);
+            if (t > 0 && t < nearest) {
+                nearest = t;
+                normal = normalized(from + t * direction - ball.centre);
+            }
+        }
+        if (nearest >= 1e300) return std::nullopt;
+        return DensePoint{from + nearest * direction, normal, {128, 128, 128}};
+    }
+
+    // What the cameras see, `side` rays across each photo.
+    std::vector<DensePoint> seenBy(const std::vector<RegisteredView>& views, int side = 120) const {
+        std::vector<DensePoint> points;
+        for (const auto& view : views) {
+            for (int y = 0; y < side; ++y) {
+                for (int x = 0; x < side; ++x) {
+                    const auto& c = view.camera;
+                    const Vec3 inCamera = {((x + 0.5) * c.width / side - c.cx) / c.fx,
+                                           ((y + 0.5) * c.height / side - c.cy) / c.fy, 1};
+                    const Vec3 direction = normalized(transposed(view.rotation) * inCamera);
+                    if (auto point = hit(view.centre, direction)) points.push_back(*point);
+                }
+            }
+        }
+        return points;
+    }
+};
+
+std::vector<Vec3> centres(const std::vector<RegisteredView>& views) {
+    std::vector<Vec3> result;
+    for (const auto& view : views) result.push_back(view.centre);
+    return result;
+}
+
+// Cameras on an arc of `degrees` around the vertical through `target`, `distance` away and
+// `height` above it, the arc's middle along +z.
+std::vector<RegisteredView> arc(const Vec3& target, double distance, double height, double degrees,
+                                int count, double middle = 0) {
+    std::vector<RegisteredView> views;
+    for (int i = 0; i < count; ++i) {
+        const double a = (middle + degrees * (double(i) / (count - 1) - 0.5)) * M_PI / 180;
+        views.push_back(lookingAt(
+            target + Vec3{distance * std::sin(a), height, distance * std::cos(a)}, target));
+    }
+    return views;
+}
+
+std::size_t countWhere(const std::vector<DensePoint>& points,
+                       const std::function<bool(const Vec3&)>& where) {
+    return std::size_t(std::count_if(points.begin(), points.end(),
+                                     [&](const DensePoint& p) { return where(p.position); }));
 }
 
 }  // namespace
@@ -130,7 +228,7 @@ TEST(TextureBakingTest, EachSideTakesThePhotoThatFacesItAndTheObjReadsBack) {
                                                               {{0, 0, -4}, {0, 255, 255}}};
     std::vector<TextureView> views;
     for (const auto& [position, colour] : cameras)
-        views.push_back({lookingAtOrigin(position), cv::Mat(200, 200, CV_8UC3, colour)});
+        views.push_back({lookingAt(position), cv::Mat(200, 200, CV_8UC3, colour)});
     BakeOptions options;
     options.atlasSize = 512;
     const BakedModel baked = bakeTexture(ball, views, options);
@@ -175,4 +273,149 @@ TEST(TextureBakingTest, EachSideTakesThePhotoThatFacesItAndTheObjReadsBack) {
     const BakedModel stopped = bakeTexture(ball, views, options, source.get_token());
     EXPECT_TRUE(stopped.atlas.empty());
     EXPECT_FALSE(writeObjFolder(stopped, folder.path() / "stopped"));
+}
+
+// Each scene: what must go, what must stay, and how much of what must stay may be lost.
+TEST(BackgroundRemovalTest, PlanesBehindAndUnderTheObjectGoAndTheObjectStays) {
+    struct Case {
+        const char* name;
+        Scene scene;
+        std::vector<RegisteredView> views;
+        std::function<bool(const Vec3&)> object;      // points that must stay
+        std::function<bool(const Vec3&)> background;  // points that must go
+        int planes;                                   // planes removed
+    };
+    const auto onBall = [](const Ball& ball) {
+        return [ball](const Vec3& p) { return norm(p - ball.centre) < ball.radius + 0.01; };
+    };
+    const Ball mounted{{0, 0, -0.35}, 0.5};
+    const Box wall{{-2, -2, -1.02}, {2, 2, -1}};
+    // A rod reaching out of the object along the wall, 0.14 in front of it.
+    const Box rod{{0.2, -0.03, -0.88}, {1.5, 0.03, -0.84}};
+    const Ball onTable{{0, -0.05, 0}, 0.4};
+    const std::vector<Case> cases = {
+        {"an object in front of a wall",
+         {{wall}, {mounted}},
+         arc({0, 0, -0.35}, 3, 0.5, 100, 12),
+         onBall(mounted),
+         [](const Vec3& p) { return p[2] < -0.95; },
+         1},
+        {"an object on a table in a room corner",
+         {{{{-3, -1.5, -3}, {3, -1.48, 3}},
+           {{-3, -1.5, -3}, {-2.98, 2, 3}},
+           {{-3, -1.5, -3}, {3, 2, -2.98}},
+           {{-1.2, -0.5, -1.2}, {1.2, -0.45, 1.2}}},
+          {onTable}},
+         arc({0, 0, 0}, 2.5, 1.2, 80, 12, 45),
+         onBall(onTable),
+         // The table's top, the floor and the walls; its thin edges may stay.
+         [](const Vec3& p) {
+             const bool top =
+                 std::abs(p[1] + 0.45) < 0.005 && std::abs(p[0]) < 1.19 && std::abs(p[2]) < 1.19;
+             return top || p[1] < -1.4 || p[0] < -2.9 || p[2] < -2.9;
+         },
+         4},
+        {"an object with a thin part near the wall",
+         {{wall, rod}, {mounted}},
+         arc({0, 0, -0.35}, 3, 0.5, 100, 12),
+         [&](const Vec3& p) {
+             return onBall(mounted)(p) ||
+                    (p[0] > 0.6 && std::abs(p[1]) < 0.04 && p[2] > -0.9 && p[2] < -0.83);
+         },
+         [](const Vec3& p) { return p[2] < -0.95; },
+         1},
+    };
+    for (const auto& c : cases) {
+        std::vector<DensePoint> points = c.scene.seenBy(c.views);
+        const std::size_t object = countWhere(points, c.object);
+        ASSERT_GT(object, 1000u) << c.name;
+        ASSERT_GT(countWhere(points, c.background), 1000u) << c.name;
+        EXPECT_EQ(removeBackground(points, centres(c.views)), c.planes) << c.name;
+        EXPECT_GE(countWhere(points, c.object), std::size_t(0.97 * double(object))) << c.name;
+        EXPECT_LE(countWhere(points, c.background), std::size_t(0.002 * double(points.size())))
+            << c.name;
+    }
+}
+
+TEST(BackgroundRemovalTest, ANearlyPlanarReliefIsTheCaptureAndStaysWhole) {
+    Scene relief;
+    relief.boxes = {{{-2, -2, -1.02}, {2, 2, -1}}};
+    for (double x : {-1.2, 0.0, 1.2})
+        for (double y : {-1.0, 0.3})
+            relief.balls.push_back({{x, y, -1.25}, 0.35});  // standing 0.1 out of the wall
+    const auto views = arc({0, 0, -1}, 3, 0.3, 60, 8);
+    std::vector<DensePoint> points = relief.seenBy(views);
+    const std::size_t before = points.size();
+    EXPECT_EQ(removeBackground(points, centres(views)), 0);
+    EXPECT_GE(points.size(), std::size_t(0.995 * double(before)));
+}
+
+// Faces wound away from the photos, as a surface seen from one side may come: the photos
+// still texture what they see, on an open relief as on a closed object.
+TEST(TextureBakingTest, WhatThePhotosSeeIsTexturedOnOpenAndClosedSurfaces) {
+    SurfaceMesh relief;
+    const int n = 40;
+    for (int y = 0; y <= n; ++y)
+        for (int x = 0; x <= n; ++x) {
+            const double u = 2.0 * x / n - 1, v = 2.0 * y / n - 1;
+            relief.vertices.push_back({u, v, 0.1 * std::sin(3 * u) * std::cos(2 * v)});
+        }
+    for (std::uint32_t y = 0; y < n; ++y)
+        for (std::uint32_t x = 0; x < n; ++x) {
+            const std::uint32_t a = y * (n + 1) + x, b = a + 1, c = a + n + 1, d = c + 1;
+            relief.triangles.push_back({a, d, b});  // facing -z, away from the cameras
+            relief.triangles.push_back({a, c, d});
+        }
+    SurfaceMesh inverted = sphere(3);
+    for (auto& t : inverted.triangles) std::swap(t[1], t[2]);
+    std::vector<RegisteredView> front, around;
+    for (double x : {-1.5, 0.0, 1.5}) front.push_back(lookingAt({x, 0.5, 4}));
+    for (const Vec3& p :
+         std::vector<Vec3>{{4, 0, 0}, {-4, 0, 0}, {0, 0, 4}, {0, 0, -4}, {0, 4, 0.1}, {0, -4, 0.1}})
+        around.push_back(lookingAt(p));
+    struct Case {
+        SurfaceMesh mesh;
+        std::vector<RegisteredView> cameras;
+        bool open;
+    };
+    const std::vector<Case> cases = {
+        {relief, front, true}, {sphere(3), around, false}, {inverted, around, false}};
+    for (const auto& [mesh, cameras, open] : cases) {
+        std::vector<TextureView> views;
+        for (const auto& camera : cameras)
+            views.push_back({camera, cv::Mat(200, 200, CV_8UC3, cv::Scalar(20, 200, 90))});
+        BakeOptions options;
+        options.atlasSize = 1024;
+        const BakedModel baked = bakeTexture(mesh, views, options);
+        // Seen: some photo has the face in its frame, squarely enough, nothing in between.
+        double seen = 0, textured = 0;
+        for (std::size_t f = 0; f < mesh.triangles.size(); ++f) {
+            const auto& t = baked.mesh.triangles[f];
+            const Vec3 a = baked.mesh.vertices[t[0]], b = baked.mesh.vertices[t[1]],
+                       c = baked.mesh.vertices[t[2]];
+            const Vec3 middle = (1.0 / 3) * (a + b + c);
+            const Vec3 normal = cross(b - a, c - a);
+            bool visible = false;
+            for (const auto& camera : cameras) {
+                const Vec3 p = camera.project(middle);
+                const Vec3 toCamera = normalized(camera.centre - middle);
+                if (p[2] > 0 && p[0] > 2 && p[1] > 2 && p[0] < 198 && p[1] < 198 &&
+                    std::abs(dot(normalized(normal), toCamera)) > 0.3 &&
+                    (open || dot(normalized(middle), toCamera) > 0.3))
+                    visible = true;
+            }
+            if (!visible) continue;
+            const double area = 0.5 * norm(normal);
+            seen += area;
+            const auto& uv = baked.texcoords[f];
+            const float u = (uv[0][0] + uv[1][0] + uv[2][0]) / 3,
+                        v = (uv[0][1] + uv[1][1] + uv[2][1]) / 3;
+            const auto texel = baked.atlas.at<cv::Vec3b>(int((1 - v) * 1024), int(u * 1024));
+            if (texel == cv::Vec3b(20, 200, 90)) textured += area;
+            // Turned towards the photos that see it, so that a renderer shows its front.
+            EXPECT_GT(open ? dot(normal, cameras[1].centre - middle) : dot(normal, middle), 0) << f;
+        }
+        ASSERT_GT(seen, 0);
+        EXPECT_GE(textured / seen, 0.95) << mesh.triangles.size();
+    }
 }

@@ -303,6 +303,8 @@ PhotogrammetryError errorFrom(const json& value) {
         error.kind = PhotogrammetryError::Kind::invalidOutput;
     } else if (kind == "insufficientStorage") {
         error.kind = PhotogrammetryError::Kind::insufficientStorage;
+    } else if (kind == "insufficientMemory") {
+        error.kind = PhotogrammetryError::Kind::insufficientMemory;
     } else if (kind != "other") {
         throw std::runtime_error("unknown error kind \"" + kind + "\"");
     }

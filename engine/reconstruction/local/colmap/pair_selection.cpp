@@ -1,14 +1,13 @@
 #include "engine/reconstruction/local/colmap/pair_selection.h"
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
 #include <limits>
 #include <numeric>
 #include <set>
-#include <thread>
 
 #include <opencv2/calib3d.hpp>
+
+#include "engine/reconstruction/local/parallel_for.h"
 
 namespace pelorin::engine::local {
 
@@ -104,27 +103,14 @@ std::vector<std::pair<int, int>> selectPairs(const std::vector<PhotoFeatures>& p
     for (int i = 0; i < n; ++i)
         for (int j = i + 1; j < n; ++j) all.emplace_back(i, j);
     std::vector<int> score(all.size(), 0);
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> failed{false};
-    std::exception_ptr failure;
-    const auto work = [&] {
-        // Hundreds of photos take a while: a stop is heard between pairs.
-        try {
-            for (std::size_t k; (k = next++) < all.size() && !stop.stop_requested() && !failed;) {
-                const auto [i, j] = all[k];
-                score[k] = agreeingMatches(photos[i], features[i], photos[j], features[j], options);
-            }
-        } catch (...) {
-            // Handed to the caller's thread once the workers have ended.
-            if (!failed.exchange(true)) failure = std::current_exception();
-        }
-    };
-    {
-        std::vector<std::jthread> workers;
-        for (unsigned t = 1; t < std::max(1u, options.threads); ++t) workers.emplace_back(work);
-        work();
-    }
-    if (failure) std::rethrow_exception(failure);
+    // Hundreds of photos take a while: a stop is heard between pairs.
+    parallelFor(
+        "pairs", all.size(), options.threads,
+        [&](std::size_t k, unsigned) {
+            const auto [i, j] = all[k];
+            score[k] = agreeingMatches(photos[i], features[i], photos[j], features[j], options);
+        },
+        stop);
     if (stop.stop_requested()) return {};
 
     std::set<std::pair<int, int>> kept;

@@ -49,14 +49,16 @@ WindowStats windowStats(const cv::Mat& image, int window) {
 
 }  // namespace
 
-RegisteredView scaledView(const RegisteredView& view, double scale) {
+RegisteredView viewAtSize(const RegisteredView& view, cv::Size size) {
     RegisteredView scaled = view;
-    scaled.camera.width = static_cast<int>(std::lround(view.camera.width * scale));
-    scaled.camera.height = static_cast<int>(std::lround(view.camera.height * scale));
-    scaled.camera.fx *= scale;
-    scaled.camera.fy *= scale;
-    scaled.camera.cx *= scale;
-    scaled.camera.cy *= scale;
+    const double sx = double(size.width) / view.camera.width;
+    const double sy = double(size.height) / view.camera.height;
+    scaled.camera.width = size.width;
+    scaled.camera.height = size.height;
+    scaled.camera.fx *= sx;
+    scaled.camera.fy *= sy;
+    scaled.camera.cx *= sx;
+    scaled.camera.cy *= sy;
     return scaled;
 }
 

@@ -41,7 +41,8 @@ struct DepthMap {
 DepthMap computeDepthMap(const StereoView& reference, const std::vector<StereoView>& neighbours,
                          double nearest, double farthest, const StereoOptions& options = {});
 
-// The same view's camera for an image `scale` times the size (pixel corners stay aligned).
-RegisteredView scaledView(const RegisteredView& view, double scale);
+// The same view's camera for its image resized to `size` (pixel corners stay aligned). Each
+// axis scales by its own ratio: rounding gives a scaled image's two sides different ones.
+RegisteredView viewAtSize(const RegisteredView& view, cv::Size size);
 
 }  // namespace pelorin::engine::local

@@ -1,10 +1,10 @@
 #include "engine/reconstruction/local/stereo/depth_fusion.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <thread>
 #include <unordered_map>
+
+#include "engine/reconstruction/local/parallel_for.h"
 
 namespace pelorin::engine::local {
 
@@ -138,16 +138,9 @@ std::vector<DensePoint> fuseDepthMaps(const std::vector<DepthMap>& maps,
     if (cell <= 0) return {};
     const unsigned threads = std::max(1u, options.threads);
     std::vector<Cells> partial(threads);
-    std::atomic<std::size_t> next{0};
-    {
-        std::vector<std::jthread> workers;
-        for (unsigned t = 0; t < threads; ++t) {
-            workers.emplace_back([&, t] {
-                for (std::size_t i; (i = next++) < maps.size();)
-                    fuseView(i, maps, colours, neighbours, options, cell, partial[t]);
-            });
-        }
-    }
+    parallelFor("fusion", maps.size(), threads, [&](std::size_t i, unsigned worker) {
+        fuseView(i, maps, colours, neighbours, options, cell, partial[worker]);
+    });
     Cells& cells = partial[0];
     for (unsigned t = 1; t < threads; ++t) {
         for (auto& [key, value] : partial[t]) cells[key].add(value);

@@ -1,15 +1,14 @@
 #include "engine/reconstruction/local/stereo/depth_step.h"
 
 #include <algorithm>
-#include <atomic>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "engine/reconstruction/local/parallel_for.h"
 #include "engine/reconstruction/local/stereo/dense_stereo.h"
 #include "engine/reconstruction/local/stereo/depth_map_file.h"
 
@@ -24,10 +23,6 @@ constexpr std::size_t depthOutlierFraction = 100;
 // Fewer points than this tell too little to narrow a range.
 constexpr std::size_t leastPointsForRange = 20;
 
-double denseScale(const RegisteredView& view, int denseSide) {
-    return std::min(1.0, denseSide / double(std::max(view.camera.width, view.camera.height)));
-}
-
 StereoView stereoView(const StepContext& context, const RegisteredView& view,
                       const DepthOptions& options, bool masked) {
     StereoView stereo;
@@ -35,7 +30,7 @@ StereoView stereoView(const StepContext& context, const RegisteredView& view,
     if (colour.empty())
         StepContext::fail(
             PhotogrammetryError::other("an undistorted photo is missing: " + view.name));
-    stereo.view = scaledView(view, double(colour.cols) / view.camera.width);
+    stereo.view = viewAtSize(view, colour.size());
     cv::Mat grey;
     cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
     grey.convertTo(stereo.grey, CV_32F);
@@ -52,8 +47,9 @@ StereoView stereoView(const StepContext& context, const RegisteredView& view,
 DepthMap depthInRegion(const StereoView& reference, const std::vector<StereoView>& others,
                        const ViewNeighbours& range, const StereoOptions& options,
                        const ObjectRegion& region) {
-    const auto& camera = reference.view.camera;
-    double x0 = camera.width, y0 = camera.height, x1 = 0, y1 = 0;
+    // The image's own size bounds the region: its camera may have been rounded differently.
+    const cv::Rect image(0, 0, reference.grey.cols, reference.grey.rows);
+    double x0 = image.width, y0 = image.height, x1 = 0, y1 = 0;
     bool whole = false;
     for (const auto& point : region.outline()) {
         const Vec3 pixel = reference.view.project(point);
@@ -65,7 +61,7 @@ DepthMap depthInRegion(const StereoView& reference, const std::vector<StereoView
         y0 = std::min(y0, pixel[1]), y1 = std::max(y1, pixel[1]);
     }
     const int margin = options.window;
-    cv::Rect roi(0, 0, camera.width, camera.height);
+    cv::Rect roi = image;
     if (!whole) {
         roi &= cv::Rect(int(x0) - margin, int(y0) - margin, int(x1 - x0) + 2 * margin,
                         int(y1 - y0) + 2 * margin);
@@ -112,9 +108,13 @@ cv::Mat denseColour(const StepContext& context, const RegisteredView& view, int 
     cv::Mat image =
         cv::imread((context / "dense" / "images" / view.name).string(), cv::IMREAD_COLOR);
     if (image.empty()) return image;
-    const double scale = denseScale(view, denseSide);
+    // Scaled from the image's own size, to a size given whole so that each axis maps exactly.
+    const double scale = std::min(1.0, denseSide / double(std::max(image.cols, image.rows)));
+    const cv::Size size(std::max(1, int(std::lround(image.cols * scale))),
+                        std::max(1, int(std::lround(image.rows * scale))));
+    if (size == image.size()) return image;
     cv::Mat small;
-    cv::resize(image, small, {}, scale, scale, cv::INTER_AREA);
+    cv::resize(image, small, size, 0, 0, cv::INTER_AREA);
     return small;
 }
 
@@ -136,41 +136,34 @@ void runDepthStep(const StepContext& context, const SparseModel& model,
         views[i] = stereoView(context, model.views[i], options,
                               options.maskedViews.count(model.views[i].name) > 0);
     }
-    std::atomic<std::size_t> next{0}, finished{0};
+    std::size_t finished = 0;
     std::mutex lock;
-    std::optional<std::string> failedWrite;
     const int openCvThreads = cv::getNumThreads();
     cv::setNumThreads(1);  // the views run side by side instead
-    {
-        std::vector<std::jthread> workers;
-        for (unsigned t = 0; t < options.threads; ++t) {
-            workers.emplace_back([&] {
-                for (std::size_t i; (i = next++) < count;) {
-                    if (context.stop().stop_requested()) return;
-                    const fs::path file = depthFile(context, model.views[i]);
-                    if (!fs::exists(file)) {
-                        std::vector<StereoView> others;
-                        for (std::size_t n : neighbours[i].neighbours) others.push_back(views[n]);
-                        StereoOptions stereo;
-                        stereo.planes = options.planes;
-                        const auto map =
-                            depthInRegion(views[i], others, neighbours[i], stereo, region);
-                        auto saved = saveDepthMap(map.depth, file);
-                        if (!saved) {
-                            std::lock_guard guard(lock);
-                            failedWrite = saved.error().description();
-                            return;
-                        }
-                    }
-                    std::lock_guard guard(lock);
-                    context.progress(Step::denseStereo, double(++finished) / count);
+    try {
+        parallelFor(
+            "depth maps", count, options.threads,
+            [&](std::size_t i, unsigned) {
+                const fs::path file = depthFile(context, model.views[i]);
+                if (!fs::exists(file)) {
+                    std::vector<StereoView> others;
+                    for (std::size_t n : neighbours[i].neighbours) others.push_back(views[n]);
+                    StereoOptions stereo;
+                    stereo.planes = options.planes;
+                    const auto map = depthInRegion(views[i], others, neighbours[i], stereo, region);
+                    auto saved = saveDepthMap(map.depth, file);
+                    if (!saved) context.failWriting(saved.error().description());
                 }
-            });
-        }
+                std::lock_guard guard(lock);
+                context.progress(Step::denseStereo, double(++finished) / count);
+            },
+            context.stop());
+    } catch (...) {
+        cv::setNumThreads(openCvThreads);
+        throw;
     }
     cv::setNumThreads(openCvThreads);
     context.checkStop();
-    if (failedWrite) context.failWriting(*failedWrite);
     context.finish(Step::denseStereo);
 }
 

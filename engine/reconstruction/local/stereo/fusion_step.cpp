@@ -4,6 +4,7 @@
 #include "engine/reconstruction/local/stereo/depth_fusion.h"
 #include "engine/reconstruction/local/stereo/depth_map_file.h"
 #include "engine/reconstruction/local/stereo/depth_step.h"
+#include "engine/reconstruction/local/surface/background_planes.h"
 #include "engine/reconstruction/local/surface/support_plane.h"
 #include "engine/reconstruction/local/surface/surface_mesh.h"
 
@@ -23,7 +24,7 @@ void runFusionStep(const StepContext& context, const SparseModel& model,
         auto depth = loadDepthMap(depthFile(context, view));
         if (!depth || colour.empty())
             StepContext::fail(PhotogrammetryError::other("a depth map is missing"));
-        maps.push_back({scaledView(view, double(depth->cols) / view.camera.width), *depth});
+        maps.push_back({viewAtSize(view, depth->size()), *depth});
         colours.push_back(colour);
         context.progress(Step::fusion, 0.5 * (i + 1) / model.views.size());
     }
@@ -36,6 +37,12 @@ void runFusionStep(const StepContext& context, const SparseModel& model,
         if (const auto support = supportHeight(points)) {
             std::erase_if(points, [&](const DensePoint& p) { return p.position[1] < *support; });
             context.write("support.txt", std::to_string(*support) + "\n");
+        }
+        // The phone's bounds leave no background; without them, walls and tables remain.
+        if (!region.bounded) {
+            std::vector<Vec3> cameras;
+            for (const auto& view : model.views) cameras.push_back(view.centre);
+            removeBackground(points, cameras);
         }
     }
     if (points.size() < options.leastPoints)

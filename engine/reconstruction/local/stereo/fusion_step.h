@@ -14,7 +14,8 @@ struct FusionStepOptions {
     int denseSide = 800;
     // Edge of the cells points merge in, in multiples of the typical pixel footprint.
     double cellInPixels = 1.5;
-    // Removes the support the object stands on (recorded as "support.txt" for the surface).
+    // Removes the support the object stands on (recorded as "support.txt" for the surface) and,
+    // where the region was found from the photos, the planes behind and under the object.
     bool removeSupport = true;
     // Fewer points than this make no surface.
     std::size_t leastPoints = 1000;

@@ -11,6 +11,7 @@
 
 #include "common/bytes.h"
 #include "common/files/atomic_file.h"
+#include "engine/reconstruction/local/parallel_for.h"
 
 namespace pelorin::engine::local {
 
@@ -63,6 +64,58 @@ cv::Mat depthImage(const SurfaceMesh& mesh, const RegisteredView& view, double s
         }
     }
     return depth;
+}
+
+// The pixels each face covers in the view (area over depth squared, times how squarely it is
+// seen), negative when the view sees the face's back; 0 where it is hidden, outside the photo
+// or seen edge-on.
+std::vector<float> viewScores(const SurfaceMesh& mesh, const RegisteredView& view) {
+    const double scale =
+        std::min(1.0, occlusionSide / double(std::max(view.camera.width, view.camera.height)));
+    const cv::Mat depth = depthImage(mesh, view, scale);
+    std::vector<float> scores(mesh.triangles.size(), 0);
+    for (std::size_t f = 0; f < mesh.triangles.size(); ++f) {
+        const auto& t = mesh.triangles[f];
+        const Vec3 normal = faceNormal(mesh, t);
+        const Vec3 c = centroid(mesh, t);
+        const double facing = dot(normalized(normal), normalized(view.centre - c));
+        if (std::abs(facing) < 0.15) continue;
+        const Vec3 p = view.project(c);
+        if (p[2] <= 0 || p[0] < 2 || p[1] < 2 || p[0] > view.camera.width - 2 ||
+            p[1] > view.camera.height - 2)
+            continue;
+        const int x = std::clamp(int(p[0] * scale), 0, depth.cols - 1);
+        const int y = std::clamp(int(p[1] * scale), 0, depth.rows - 1);
+        if (p[2] > depth.at<float>(y, x) * 1.01 + 1e-6) continue;
+        const double pixels =
+            0.5 * norm(normal) * facing * view.camera.fx * view.camera.fy / (p[2] * p[2]);
+        scores[f] = static_cast<float>(pixels);
+    }
+    return scores;
+}
+
+// The photos are the one thing known to lie outside the surface: each face is turned to face
+// the views that see it, so that an open surface (a facade, a relief) is seen as well as a
+// closed one. A face no view sees turns with the majority, which keeps the winding of a
+// consistent mesh consistent.
+void orientTowardsViews(SurfaceMesh& mesh, std::vector<std::vector<float>>& scores) {
+    const std::size_t faceCount = mesh.triangles.size();
+    std::vector<double> sum(faceCount, 0);
+    double total = 0;
+    for (const auto& view : scores) {
+        for (std::size_t f = 0; f < faceCount; ++f) {
+            sum[f] += view[f];
+            total += view[f];
+        }
+    }
+    for (std::size_t f = 0; f < faceCount; ++f) {
+        if (sum[f] > 0 || (sum[f] == 0 && total >= 0)) continue;
+        std::swap(mesh.triangles[f][1], mesh.triangles[f][2]);
+        for (auto& view : scores) view[f] = -view[f];
+    }
+    // Views that still see a face's back add nothing to it.
+    for (auto& view : scores)
+        for (auto& score : view) score = std::max(score, 0.0f);
 }
 
 // Edge-neighbours of each triangle.
@@ -126,69 +179,76 @@ cv::Vec3f sampleBilinear(const cv::Mat& image, double x, double y) {
 
 // Each texel of a face becomes the weighted mean of the photos that see the face best: their
 // noise and small misalignments average out where a single photo would show them.
-void blendViews(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
-                const std::vector<std::vector<float>>& scores, BakedModel& baked, int count) {
-    if (count < 2) return;
+void blendFace(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
+               const std::vector<std::vector<float>>& scores, BakedModel& baked, int count,
+               std::size_t f) {
     const int atlas = baked.atlas.cols;
     std::vector<std::pair<float, int>> ranked;
-    for (std::size_t f = 0; f < mesh.triangles.size(); ++f) {
-        ranked.clear();
-        for (std::size_t v = 0; v < views.size(); ++v)
-            if (scores[v][f] > 0) ranked.emplace_back(scores[v][f], int(v));
-        if (ranked.size() < 2) continue;
-        const std::size_t used = std::min<std::size_t>(count, ranked.size());
-        std::partial_sort(ranked.begin(), ranked.begin() + used, ranked.end(), std::greater<>());
-        // Views much worse than the best would only blur it.
-        std::size_t kept = 1;
-        while (kept < used && ranked[kept].first >= 0.5f * ranked[0].first) ++kept;
-        if (kept < 2) continue;
-        const auto& t = mesh.triangles[f];
-        cv::Point2d corner[3];
-        for (int c = 0; c < 3; ++c)
-            corner[c] = {baked.texcoords[f][c][0] * atlas, (1 - baked.texcoords[f][c][1]) * atlas};
-        const double area = (corner[1].x - corner[0].x) * (corner[2].y - corner[0].y) -
-                            (corner[2].x - corner[0].x) * (corner[1].y - corner[0].y);
-        if (std::abs(area) < 1e-9) continue;
-        const int x0 =
-            std::max(0, int(std::floor(std::min({corner[0].x, corner[1].x, corner[2].x}))));
-        const int x1 =
-            std::min(atlas - 1, int(std::ceil(std::max({corner[0].x, corner[1].x, corner[2].x}))));
-        const int y0 =
-            std::max(0, int(std::floor(std::min({corner[0].y, corner[1].y, corner[2].y}))));
-        const int y1 =
-            std::min(atlas - 1, int(std::ceil(std::max({corner[0].y, corner[1].y, corner[2].y}))));
-        for (int y = y0; y <= y1; ++y) {
-            for (int x = x0; x <= x1; ++x) {
-                const double px = x + 0.5, py = y + 0.5;
-                const double w0 = ((corner[1].x - px) * (corner[2].y - py) -
-                                   (corner[2].x - px) * (corner[1].y - py)) /
-                                  area;
-                const double w1 = ((corner[2].x - px) * (corner[0].y - py) -
-                                   (corner[0].x - px) * (corner[2].y - py)) /
-                                  area;
-                const double w2 = 1 - w0 - w1;
-                // A texel's centre a little outside still shows on the edge when filtered.
-                if (w0 < -0.1 || w1 < -0.1 || w2 < -0.1) continue;
-                const Vec3 point =
-                    w0 * mesh.vertices[t[0]] + w1 * mesh.vertices[t[1]] + w2 * mesh.vertices[t[2]];
-                cv::Vec3f sum(0, 0, 0);
-                double weights = 0;
-                for (std::size_t k = 0; k < kept; ++k) {
-                    const auto& view = views[ranked[k].second];
-                    const Vec3 p = view.view.project(point);
-                    if (p[2] <= 0) continue;
-                    sum += sampleBilinear(view.image, p[0], p[1]) * ranked[k].first;
-                    weights += ranked[k].first;
-                }
-                if (weights <= 0) continue;
-                const cv::Vec3f mean = sum / float(weights);
-                baked.atlas.at<cv::Vec3b>(y, x) =
-                    cv::Vec3b(cv::saturate_cast<std::uint8_t>(mean[0]),
-                              cv::saturate_cast<std::uint8_t>(mean[1]),
-                              cv::saturate_cast<std::uint8_t>(mean[2]));
+    for (std::size_t v = 0; v < views.size(); ++v)
+        if (scores[v][f] > 0) ranked.emplace_back(scores[v][f], int(v));
+    if (ranked.size() < 2) return;
+    const std::size_t used = std::min<std::size_t>(count, ranked.size());
+    std::partial_sort(ranked.begin(), ranked.begin() + used, ranked.end(), std::greater<>());
+    // Views much worse than the best would only blur it.
+    std::size_t kept = 1;
+    while (kept < used && ranked[kept].first >= 0.5f * ranked[0].first) ++kept;
+    if (kept < 2) return;
+    const auto& t = mesh.triangles[f];
+    cv::Point2d corner[3];
+    for (int c = 0; c < 3; ++c)
+        corner[c] = {baked.texcoords[f][c][0] * atlas, (1 - baked.texcoords[f][c][1]) * atlas};
+    const double area = (corner[1].x - corner[0].x) * (corner[2].y - corner[0].y) -
+                        (corner[2].x - corner[0].x) * (corner[1].y - corner[0].y);
+    if (std::abs(area) < 1e-9) return;
+    const int x0 = std::max(0, int(std::floor(std::min({corner[0].x, corner[1].x, corner[2].x}))));
+    const int x1 =
+        std::min(atlas - 1, int(std::ceil(std::max({corner[0].x, corner[1].x, corner[2].x}))));
+    const int y0 = std::max(0, int(std::floor(std::min({corner[0].y, corner[1].y, corner[2].y}))));
+    const int y1 =
+        std::min(atlas - 1, int(std::ceil(std::max({corner[0].y, corner[1].y, corner[2].y}))));
+    for (int y = y0; y <= y1; ++y) {
+        for (int x = x0; x <= x1; ++x) {
+            const double px = x + 0.5, py = y + 0.5;
+            const double w0 = ((corner[1].x - px) * (corner[2].y - py) -
+                               (corner[2].x - px) * (corner[1].y - py)) /
+                              area;
+            const double w1 = ((corner[2].x - px) * (corner[0].y - py) -
+                               (corner[0].x - px) * (corner[2].y - py)) /
+                              area;
+            const double w2 = 1 - w0 - w1;
+            // A texel's centre a little outside still shows on the edge when filtered.
+            if (w0 < -0.1 || w1 < -0.1 || w2 < -0.1) continue;
+            const Vec3 point =
+                w0 * mesh.vertices[t[0]] + w1 * mesh.vertices[t[1]] + w2 * mesh.vertices[t[2]];
+            cv::Vec3f sum(0, 0, 0);
+            double weights = 0;
+            for (std::size_t k = 0; k < kept; ++k) {
+                const auto& view = views[ranked[k].second];
+                const Vec3 p = view.view.project(point);
+                if (p[2] <= 0) continue;
+                sum += sampleBilinear(view.image, p[0], p[1]) * ranked[k].first;
+                weights += ranked[k].first;
             }
+            if (weights <= 0) continue;
+            const cv::Vec3f mean = sum / float(weights);
+            baked.atlas.at<cv::Vec3b>(y, x) = cv::Vec3b(cv::saturate_cast<std::uint8_t>(mean[0]),
+                                                        cv::saturate_cast<std::uint8_t>(mean[1]),
+                                                        cv::saturate_cast<std::uint8_t>(mean[2]));
         }
     }
+}
+
+// Charts lie apart in the atlas, so each worker blends whole charts.
+void blendViews(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
+                const std::vector<std::vector<float>>& scores, const std::vector<Chart>& charts,
+                BakedModel& baked, int count, unsigned threads, const std::stop_token& stop) {
+    if (count < 2) return;
+    parallelFor(
+        "texture blending", charts.size(), threads,
+        [&](std::size_t c, unsigned) {
+            for (auto f : charts[c].faces) blendFace(mesh, views, scores, baked, count, f);
+        },
+        stop);
 }
 
 }  // namespace
@@ -199,47 +259,21 @@ BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>&
     result.mesh = input;
     SurfaceMesh& mesh = result.mesh;
     const std::size_t faceCount = mesh.triangles.size();
-    // Faces are made to face outwards, so that "seen from the front" means something.
-    Vec3 middle{};
-    for (const auto& v : mesh.vertices) middle = middle + v;
-    if (!mesh.vertices.empty()) middle = (1.0 / mesh.vertices.size()) * middle;
-    double outward = 0;
-    for (const auto& t : mesh.triangles)
-        outward += dot(faceNormal(mesh, t), centroid(mesh, t) - middle);
-    if (outward < 0)
-        for (auto& t : mesh.triangles) std::swap(t[1], t[2]);
+    // How well each view sees each face, from either side.
+    std::vector<std::vector<float>> scores(views.size());
+    parallelFor(
+        "texture views", views.size(), options.threads,
+        [&](std::size_t v, unsigned) { scores[v] = viewScores(mesh, views[v].view); }, stop);
+    if (stop.stop_requested()) return result;
+    orientTowardsViews(mesh, scores);
 
-    // Each face's best view: the most pixels, seen from the front, not hidden.
+    // Each face's best view: the most pixels, not hidden.
     std::vector<int> label(faceCount, -1);
     std::vector<double> best(faceCount, 0);
-    std::vector<std::vector<float>> scores(views.size());
     for (std::size_t v = 0; v < views.size(); ++v) {
-        if (stop.stop_requested()) return result;
-        const auto& view = views[v].view;
-        const double scale =
-            std::min(1.0, occlusionSide / double(std::max(view.camera.width, view.camera.height)));
-        const cv::Mat depth = depthImage(mesh, view, scale);
-        scores[v].assign(faceCount, 0);
         for (std::size_t f = 0; f < faceCount; ++f) {
-            const auto& t = mesh.triangles[f];
-            const Vec3 normal = faceNormal(mesh, t);
-            const Vec3 c = centroid(mesh, t);
-            const Vec3 toCamera = view.centre - c;
-            const double facing = dot(normalized(normal), normalized(toCamera));
-            if (facing < 0.15) continue;
-            const Vec3 p = view.project(c);
-            if (p[2] <= 0 || p[0] < 2 || p[1] < 2 || p[0] > view.camera.width - 2 ||
-                p[1] > view.camera.height - 2)
-                continue;
-            const int x = std::clamp(int(p[0] * scale), 0, depth.cols - 1);
-            const int y = std::clamp(int(p[1] * scale), 0, depth.rows - 1);
-            if (p[2] > depth.at<float>(y, x) * 1.01 + 1e-6) continue;
-            // Pixels the face covers: area over depth squared, times how squarely it is seen.
-            const double pixels =
-                0.5 * norm(normal) * facing * view.camera.fx * view.camera.fy / (p[2] * p[2]);
-            scores[v][f] = static_cast<float>(pixels);
-            if (pixels > best[f]) {
-                best[f] = pixels;
+            if (scores[v][f] > best[f]) {
+                best[f] = scores[v][f];
                 label[f] = static_cast<int>(v);
             }
         }
@@ -345,7 +379,8 @@ BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>&
         }
     }
     if (stop.stop_requested()) return result;
-    blendViews(mesh, views, scores, result, options.blendedViews);
+    blendViews(mesh, views, scores, charts, result, options.blendedViews, options.threads, stop);
+    if (stop.stop_requested()) return result;
     // Faces no photo sees take the grey corner of the atlas.
     for (auto f : unseen)
         for (int c = 0; c < 3; ++c) result.texcoords[f][c] = {2.0f / atlas, 1 - 2.0f / atlas};

@@ -35,9 +35,12 @@ struct BakeOptions {
     // Photos averaged into each texel (those that see its face at least half as well as the
     // best one); 1 copies the best photo alone.
     int blendedViews = 3;
+    // Threads to use.
+    unsigned threads = 2;
 };
 
-// Picks for each triangle the photo that sees it best (near, head-on, not hidden), gathers
+// Turns each triangle to face the photos that see it, picks for each the photo that sees it
+// best (near, head-on, not hidden, from either side), gathers
 // neighbouring triangles with the same photo into charts, packs the charts into one atlas,
 // copies their pixels from the photos and blends in the next best photos inside the faces.
 // Once `stop` is requested it returns early with an unfinished model, for the caller to throw

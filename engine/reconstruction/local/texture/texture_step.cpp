@@ -36,12 +36,16 @@ void runTextureStep(const StepContext& context, const SparseModel& model,
         cv::Mat image =
             cv::imread((context / "dense" / "images" / view.name).string(), cv::IMREAD_COLOR);
         if (image.empty()) continue;
-        if (scale < 1) cv::resize(image, image, {}, scale, scale, cv::INTER_AREA);
-        views.push_back({scaledView(view, double(image.cols) / view.camera.width), image});
+        if (scale < 1)
+            cv::resize(image, image,
+                       {std::max(1, int(image.cols * scale)), std::max(1, int(image.rows * scale))},
+                       0, 0, cv::INTER_AREA);
+        views.push_back({viewAtSize(view, image.size()), image});
     }
     context.progress(Step::texture, 0.3);
     BakeOptions bake;
     bake.atlasSize = options.atlas;
+    bake.threads = context.threads();
     const auto baked = bakeTexture(*mesh, views, bake, context.stop());
     context.checkStop();
     std::error_code ignored;
