@@ -1,5 +1,6 @@
 #include "studio/app/job_detail.h"
 
+#include <QDir>
 #include <QLocale>
 #include <QMetaObject>
 #include <QPointer>
@@ -22,6 +23,20 @@ QString text(std::string_view value) {
 
 QVariantMap fact(const QString& label, const QString& value) {
     return {{"label", label}, {"value", value}};
+}
+
+// The job's name made into a file name that still reads as the name: "/" cannot be in one, a
+// leading "." would hide the file (or be "." or ".."), and with `suffix` it must fit the 255 bytes
+// a name may have.
+QString fileName(const QString& name, const QString& suffix) {
+    QString stem = name;
+    stem.replace(QChar('/'), QChar('-'));
+    stem.remove(QChar(0));
+    while (stem.startsWith(QChar('.'))) stem.remove(0, 1);
+    if (stem.trimmed().isEmpty()) stem = "Model";
+    const qsizetype room = 255 - suffix.toUtf8().size();
+    while (stem.toUtf8().size() > room) stem.chop(stem.back().isLowSurrogate() ? 2 : 1);
+    return stem + suffix;
 }
 
 QVariantMap exportEntry(const QString& kind, const QString& label, const QString& icon) {
@@ -226,12 +241,6 @@ QVariantList JobDetail::exports() const {
     return list;
 }
 
-QStringList JobDetail::exportKinds() const {
-    QStringList kinds;
-    for (const QVariant& entry : exports()) kinds.append(entry.toMap().value("kind").toString());
-    return kinds;
-}
-
 QStringList JobDetail::notes() const {
     QStringList list;
     if (job_)
@@ -240,7 +249,7 @@ QStringList JobDetail::notes() const {
 }
 
 QString JobDetail::objFolderName() const {
-    return job_ ? text(job_->name) + " OBJ" : QString();
+    return job_ ? fileName(name(), " OBJ") : QString();
 }
 
 void JobDetail::setEditingName(const QString& name) {
@@ -302,7 +311,11 @@ void JobDetail::open() {
 }
 
 QString JobDetail::proposedFileName(const QString& kind) const {
-    return name() + "." + kind;
+    return fileName(name(), "." + kind);
+}
+
+QUrl JobDetail::proposedFile(const QString& kind, const QUrl& folder) const {
+    return QUrl::fromLocalFile(QDir(folder.toLocalFile()).filePath(proposedFileName(kind)));
 }
 
 void JobDetail::exportTo(const QString& kind, const QUrl& destination) {

@@ -53,12 +53,8 @@ class JobDetail : public QObject {
     Q_PROPERTY(QString modelPath READ modelPath NOTIFY changed)
     // [{label, value}] in the order shown.
     Q_PROPERTY(QVariantList facts READ facts NOTIFY changed)
-    // [{kind, label, icon}]: kind "usdz", "glb", "obj" or "ply".
+    // [{kind, label, icon}], the Export menu's entries: kind "usdz", "glb", "obj" or "ply".
     Q_PROPERTY(QVariantList exports READ exports NOTIFY changed)
-    // Which of the extra formats `exports` offers, for the menu's entries.
-    Q_PROPERTY(bool offersGLB READ offersGLB NOTIFY changed)
-    Q_PROPERTY(bool offersOBJ READ offersOBJ NOTIFY changed)
-    Q_PROPERTY(bool offersPointCloud READ offersPointCloud NOTIFY changed)
     Q_PROPERTY(QStringList notes READ notes NOTIFY changed)
     Q_PROPERTY(QString objFolderName READ objFolderName NOTIFY changed)
 
@@ -113,9 +109,6 @@ class JobDetail : public QObject {
     QString modelPath() const;
     QVariantList facts() const;
     QVariantList exports() const;
-    bool offersGLB() const { return exportKinds().contains("glb"); }
-    bool offersOBJ() const { return exportKinds().contains("obj"); }
-    bool offersPointCloud() const { return exportKinds().contains("ply"); }
     QStringList notes() const;
     QString objFolderName() const;
 
@@ -149,8 +142,11 @@ class JobDetail : public QObject {
     Q_INVOKABLE void showInFolder();
     // Opens the model with the default application: the GLB when there is one, else the USDZ.
     Q_INVOKABLE void open();
-    // The name proposed in the save dialog for an export kind ("usdz", "glb", "ply").
+    // The name proposed in the save dialog for an export kind ("usdz", "glb", "ply"): the job's
+    // name as far as the file system allows it.
     Q_INVOKABLE QString proposedFileName(const QString& kind) const;
+    // That name inside `folder`, as a file location (a "#" or "?" in it stays part of the name).
+    Q_INVOKABLE QUrl proposedFile(const QString& kind, const QUrl& folder) const;
     // Copies an output to the chosen place, off the main thread, replacing what is there; the
     // copy is then shown in the file manager, or exportFailed says why it could not be made.
     // For "obj", `destination` is the chosen folder and the copy goes into it as objFolderName.
@@ -167,7 +163,6 @@ class JobDetail : public QObject {
     void openFailed(const QString& message);
 
   private:
-    QStringList exportKinds() const;
     bool is(JobPhase phase) const { return job_ && job_->phase == phase; }
     void refresh();
     void setDraft(bool ProcessingOptions::*field, bool on);

@@ -201,6 +201,112 @@ TEST(JobDetailTest, FinishedJobsListOnlyTheFactsAndExportsTheyHave) {
     }));
     QTest::qWait(300);
     saveScreenshot(studio.screenshot(), "window-finished");
+
+    // The notes come after Open and before Show in Folder and Reprocess.
+    auto top = [&](const char* name) {
+        QQuickItem* at = studio.item(name);
+        return at ? at->mapToScene(QPointF(0, 0)).y() : -1;
+    };
+    EXPECT_LT(top("open"), top("notes"));
+    EXPECT_LT(top("notes"), top("showInFolder"));
+    EXPECT_LT(top("notes"), top("reprocess"));
+
+    // Once it has the focus, the arrows turn the model and + and - zoom; a ring says so.
+    preview->forceActiveFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(preview->hasActiveFocus());
+    auto* ring = studio.item("previewFocusRing");
+    ASSERT_TRUE(ring);
+    EXPECT_TRUE(ring->isVisible());
+    const auto at = [&](const char* name) { return preview->property(name).toReal(); };
+    const qreal yaw = at("yaw"), pitch = at("pitch"), distance = at("distance");
+    QTest::keyClick(&studio.window(), Qt::Key_Right);
+    EXPECT_NEAR(at("yaw"), yaw - 15, 1e-6);
+    QTest::keyClick(&studio.window(), Qt::Key_Left);
+    QTest::keyClick(&studio.window(), Qt::Key_Left);
+    EXPECT_NEAR(at("yaw"), yaw + 15, 1e-6);
+    QTest::keyClick(&studio.window(), Qt::Key_Up);
+    EXPECT_NEAR(at("pitch"), pitch + 10, 1e-6);
+    QTest::keyClick(&studio.window(), Qt::Key_Plus);
+    EXPECT_LT(at("distance"), distance);
+    QTest::keyClick(&studio.window(), Qt::Key_Minus);
+    QTest::keyClick(&studio.window(), Qt::Key_Minus);
+    EXPECT_GT(at("distance"), distance);
+}
+
+// Entries that do not apply are not in the menu, so that the keyboard cannot reach them.
+TEST(JobDetailTest, TheExportMenuHoldsOnlyTheJobsFormatsEachWithItsSymbol) {
+    StudioWindow studio;
+    auto job = seededJob("Statue", JobPhase::finished, 72);
+    job.outputs = StudioJob::Outputs{.usdzBytes = 5000, .hasPointCloud = true};
+    studio.seed(job);
+    studio.start();
+    studio.select(job.id);
+    studio.click(studio.item("export"));
+    ASSERT_TRUE(waitUntil([&] { return studio.shows("exportMenu"); }));
+    QTest::qWait(300);
+    EXPECT_EQ(studio.menuEntries(),
+              QStringList({"USDZ (Apple, AR Quick Look)", "Point cloud PLY"}));
+    QStringList symbols;
+    for (QQuickItem* icon : studio.drawn("exportIcon"))
+        symbols.append(icon->property("symbol").toString());
+    EXPECT_EQ(symbols, QStringList({"cube.fill", "circle.grid.3x3.fill"}));
+    saveScreenshot(studio.screenshot(), "window-export-menu");
+
+    // The second entry is the point cloud, not a hidden GLB.
+    QTest::keyClick(&studio.window(), Qt::Key_Down);
+    QTest::keyClick(&studio.window(), Qt::Key_Down);
+    QTest::keyClick(&studio.window(), Qt::Key_Return);
+    auto* dialog = studio.item("detailView")->property("saveDialog").value<QObject*>();
+    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(waitUntil([&] { return dialog->property("visible").toBool(); }));
+    EXPECT_EQ(dialog->property("kind").toString(), "ply");
+    QMetaObject::invokeMethod(dialog, "reject");
+}
+
+TEST(JobDetailTest, ExportsProposeTheJobsNameAsFarAsTheFileSystemAllows) {
+    struct Case {
+        std::string name;
+        QString file;       // proposed for the USDZ, in the downloads folder
+        QString objFolder;  // made in the folder chosen for the OBJ
+    };
+    const QString longName(250, 'a');
+    const std::vector<Case> cases{
+        {"Vase #2", "Vase #2.usdz", "Vase #2 OBJ"},
+        {"Why? Because", "Why? Because.usdz", "Why? Because OBJ"},
+        {"Top/Bottom", "Top-Bottom.usdz", "Top-Bottom OBJ"},
+        {".hidden", "hidden.usdz", "hidden OBJ"},
+        {"..", "Model.usdz", "Model OBJ"},
+        // 255 bytes is all a name may have.
+        {std::string(300, 'a'), longName + ".usdz", QString(251, 'a') + " OBJ"},
+    };
+    StudioWindow studio;
+    std::vector<StudioJob> jobs;
+    for (const Case& c : cases) {
+        auto job = seededJob(c.name, JobPhase::finished, 30);
+        job.outputs = StudioJob::Outputs{.usdzBytes = 5000, .hasOBJ = true};
+        studio.seed(job);
+        jobs.push_back(job);
+    }
+    studio.start();
+    pelorin::testing::ScratchFolder target;
+    const QString downloads = studio.shell().downloadsFolder().toLocalFile();
+    auto* view = studio.item("detailView");
+    auto* dialog = view->property("saveDialog").value<QObject*>();
+    QSignalSpy finished(&detailOf(studio), &JobDetail::exportFinished);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        studio.select(jobs[i].id);
+        QMetaObject::invokeMethod(view, "chooseExport", Q_ARG(QVariant, "usdz"));
+        const QUrl proposed = dialog->property("selectedFile").toUrl();
+        EXPECT_EQ(proposed.toLocalFile(), downloads + "/" + cases[i].file);
+        QMetaObject::invokeMethod(dialog, "reject");
+
+        QMetaObject::invokeMethod(
+            view, "objFolderChosen",
+            Q_ARG(QVariant, QUrl::fromLocalFile(QString::fromStdString(target.path().string()))));
+        ASSERT_TRUE(waitUntil([&] { return finished.count() == int(i) + 1; }));
+        EXPECT_TRUE(fs::exists(target.path() / cases[i].objFolder.toStdString() / "model.obj"));
+    }
 }
 
 TEST(JobDetailTest, AnExportReplacesWhatIsThereAndAFailedOneLeavesTheJobAlone) {

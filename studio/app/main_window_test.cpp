@@ -33,6 +33,17 @@ QString idText(const Uuid& id) {
     return QString::fromStdString(id.string());
 }
 
+// Starts the studio with two ready jobs and shows the second; returns both.
+std::pair<StudioJob, StudioJob> startShowingTheSecondOfTwo(StudioWindow& studio) {
+    const auto first = seededJob("Vase", JobPhase::ready, 30);
+    const auto second = seededJob("Teapot", JobPhase::ready, 30);
+    studio.seed(first);
+    studio.seed(second);
+    studio.start();
+    studio.select(second.id);
+    return {first, second};
+}
+
 TEST(MainWindowTest, WelcomePageForAnEmptyStoreAndAfterDeletingTheShownJob) {
     {
         StudioWindow studio;
@@ -51,12 +62,7 @@ TEST(MainWindowTest, WelcomePageForAnEmptyStoreAndAfterDeletingTheShownJob) {
     }
 
     StudioWindow studio;
-    const auto kept = seededJob("Vase", JobPhase::ready, 30);
-    const auto shown = seededJob("Teapot", JobPhase::ready, 30);
-    studio.seed(kept);
-    studio.seed(shown);
-    studio.start();
-    studio.select(shown.id);
+    const auto [kept, shown] = startShowingTheSecondOfTwo(studio);
     ASSERT_TRUE(studio.shows("detailView"));
     EXPECT_FALSE(studio.shows("welcome"));
 
@@ -78,7 +84,9 @@ TEST(MainWindowTest, WelcomePageForAnEmptyStoreAndAfterDeletingTheShownJob) {
     EXPECT_TRUE(studio.shows("welcome"));
     EXPECT_FALSE(studio.shows("detailView"));
     EXPECT_TRUE(studio.shell().selection().isEmpty());
-    EXPECT_FALSE(fs::exists(StudioJob::folder(studio.jobsRoot(), shown.id)));
+    // The folder goes on the job's background writer.
+    EXPECT_TRUE(
+        waitUntil([&] { return !fs::exists(StudioJob::folder(studio.jobsRoot(), shown.id)); }));
     EXPECT_TRUE(fs::exists(StudioJob::folder(studio.jobsRoot(), kept.id)));
 }
 
@@ -162,7 +170,7 @@ TEST(MainWindowTest, TheConnectionButtonCountsPairedPhones) {
     phone->cancel();
 }
 
-TEST(MainWindowTest, ADroppedFolderBecomesAJobAndANonPhotoBecomesANotice) {
+TEST(MainWindowTest, ADroppedFolderBecomesAJobANonPhotoANoticeAndOtherItemsNothing) {
     pelorin::testing::ScratchFolder dropped;
     writePhotos(dropped.path() / "Chair", 25);
     pelorin::testing::writeFile(dropped.path() / "notes.txt", std::string("hello"));
@@ -204,13 +212,101 @@ TEST(MainWindowTest, ADroppedFolderBecomesAJobAndANonPhotoBecomesANotice) {
     studio.click(studio.button("OK"));
     ASSERT_TRUE(waitUntil([&] { return !studio.shell().hasNotice(); }));
 
-    // A chooser that hands back something that is not a file on this computer.
-    QMetaObject::invokeMethod(
-        &studio.window(), "importChosen",
-        Q_ARG(QVariant, QVariant::fromValue(QList<QUrl>{QUrl("https://example.com/photos")})));
-    ASSERT_TRUE(waitUntil([&] { return studio.shell().hasNotice(); }));
-    EXPECT_EQ(studio.shell().noticeTitle(), "Could not open that");
+    // Items that are not files on this computer are left out; with nothing left, nothing
+    // happens at all.
+    auto choose = [&](const QList<QUrl>& urls) {
+        QMetaObject::invokeMethod(&studio.window(), "importChosen",
+                                  Q_ARG(QVariant, QVariant::fromValue(urls)));
+    };
+    choose({QUrl("https://example.com/photos")});
+    QTest::qWait(300);
+    EXPECT_FALSE(studio.shell().hasNotice());
+    EXPECT_FALSE(studio.shell().isImporting());
     EXPECT_EQ(studio.store().jobs().size(), 1u);
+    writePhotos(dropped.path() / "Stool", 25);
+    choose({QUrl("https://example.com/photos"),
+            QUrl::fromLocalFile(QString::fromStdString((dropped.path() / "Stool").string()))});
+    ASSERT_TRUE(waitUntil([&] { return studio.store().jobs().size() == 2; }));
+    EXPECT_EQ(studio.store().jobs().front().name, "Stool");
+    EXPECT_FALSE(studio.shell().hasNotice());
+}
+
+TEST(MainWindowTest, TheConnectionButtonOpensAndClosesThePanel) {
+    StudioWindow studio;
+    studio.start();
+    auto* button = studio.item("connectionButton");
+    ASSERT_TRUE(button);
+    for (bool open : {true, false, true}) {
+        studio.click(button);
+        ASSERT_TRUE(waitUntil([&] { return studio.shows("connectionPopup") == open; }))
+            << (open ? "not opened" : "not closed");
+        QTest::qWait(250);  // past the popup's transition
+        EXPECT_EQ(studio.shows("connectionPopup"), open);
+    }
+    QTest::keyClick(&studio.window(), Qt::Key_Escape);
+    EXPECT_TRUE(waitUntil([&] { return !studio.shows("connectionPopup"); }));
+}
+
+// The window at its smallest and on a common laptop screen: the content keeps its minimum, and
+// the connection panel and the privacy sheet stay inside the window, the panel scrolling to its
+// last line.
+TEST(MainWindowTest, TheContentKeepsItsMinimumAndPanelsFitSmallWindows) {
+    struct Size {
+        const char* name;
+        int width, height;  // 0: the window's minimum
+    };
+    for (const Size size : {Size{"minimum", 0, 0}, Size{"laptop", 1366, 768}}) {
+        SCOPED_TRACE(size.name);
+        StudioWindow studio;
+        studio.start();
+        QQuickWindow& window = studio.window();
+        window.resize(size.width ? size.width : window.minimumWidth(),
+                      size.height ? size.height : window.minimumHeight());
+        ASSERT_TRUE(waitUntil([&] {
+            return window.height() == (size.height ? size.height : window.minimumHeight());
+        }));
+        auto* content = window.property("contentItem").value<QQuickItem*>();
+        ASSERT_TRUE(content);
+        EXPECT_GE(content->width(), 720);
+        EXPECT_GE(content->height(), 500);
+
+        studio.click(studio.item("connectionButton"));
+        ASSERT_TRUE(waitUntil([&] { return studio.shows("connectionPopup"); }));
+        QTest::qWait(300);
+        auto* scroll = studio.item("connectionScroll");
+        ASSERT_TRUE(scroll);
+        const QRectF box = scroll->mapRectToScene(QRectF(0, 0, scroll->width(), scroll->height()));
+        EXPECT_LE(box.bottom(), window.height());
+        const qreal end = scroll->property("contentHeight").toReal() - scroll->height();
+        scroll->setProperty("contentY", std::max<qreal>(0, end));
+        QTest::qWait(100);
+        QQuickItem* last = nullptr;
+        for (QQuickItem* item : studio.drawn(""))
+            if (item->property("text").toString() == "No iPhone connected") last = item;
+        ASSERT_TRUE(last);
+        const QRectF line = last->mapRectToScene(QRectF(0, 0, last->width(), last->height()));
+        EXPECT_TRUE(box.contains(line)) << "the panel's last line is out of reach";
+        saveScreenshot(studio.screenshot(), QString("window-connection-") + size.name);
+        QTest::keyClick(&window, Qt::Key_Escape);
+
+        // The privacy sheet, over this window and over the smaller settings window.
+        auto* settings = window.property("settingsWindow").value<QQuickWindow*>();
+        ASSERT_TRUE(settings);
+        settings->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(settings));
+        for (auto [over, name] : {std::pair<QQuickWindow*, const char*>{&window, "privacySheet"},
+                                  {settings, "settingsPrivacySheet"}}) {
+            auto* sheet = over->findChild<QObject*>(name);
+            ASSERT_TRUE(sheet) << name;
+            QMetaObject::invokeMethod(sheet, "open");
+            ASSERT_TRUE(waitUntil([&] { return sheet->property("opened").toBool(); }));
+            EXPECT_LE(sheet->property("height").toReal(), over->height()) << name;
+            EXPECT_LE(sheet->property("width").toReal(), over->width()) << name;
+            QMetaObject::invokeMethod(sheet, "close");
+            ASSERT_TRUE(waitUntil([&] { return !sheet->property("visible").toBool(); }));
+        }
+        settings->close();
+    }
 }
 
 // The store reports a change on every progress tick: the list must follow by id, moving and
@@ -253,6 +349,45 @@ TEST(MainWindowTest, TheListFollowsTheStoreRowByRowAndNeverResets) {
     studio.store().deleteJob(middle.id);
     EXPECT_EQ(ids(), QStringList({idText(old.id)}));
     EXPECT_EQ(resets.count(), 0);
+}
+
+// The pixels of the picture inside `item` that are drawn in `colour`.
+int pixelsOf(const QImage& picture, QQuickItem* item, const QColor& colour) {
+    const QRect box = item->mapRectToScene(QRectF(0, 0, item->width(), item->height()))
+                          .toAlignedRect()
+                          .intersected(picture.rect());
+    int count = 0;
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x)
+            count += testing::near(picture.pixel(x, y), colour, 40);
+    return count;
+}
+
+TEST(MainWindowTest, TheListOpensItsMenuWithShiftF10AndDeletesWithTheDeleteKey) {
+    StudioWindow studio;
+    const auto [kept, doomed] = startShowingTheSecondOfTwo(studio);
+    auto* list = studio.item("jobList");
+    ASSERT_TRUE(list);
+
+    list->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(&studio.window(), Qt::Key_F10, Qt::ShiftModifier);
+    QQuickItem* remove = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (remove = studio.button("Delete")) != nullptr; }));
+    QTest::qWait(250);
+    // Delete is destructive and looks it: its text is drawn in the danger colour.
+    const QColor danger = QColor::fromRgbF(1.0f, 0.36f, 0.33f);
+    EXPECT_GT(pixelsOf(studio.screenshot(), remove, danger), 15);
+    saveScreenshot(studio.screenshot(), "window-job-menu");
+    QTest::keyClick(&studio.window(), Qt::Key_Escape);
+    ASSERT_TRUE(waitUntil([&] { return studio.button("Delete") == nullptr; }));
+
+    // Delete on the selected row goes the menu's way: the selection is cleared, the job goes.
+    list->forceActiveFocus(Qt::TabFocusReason);
+    QTest::keyClick(&studio.window(), Qt::Key_Delete);
+    ASSERT_TRUE(waitUntil([&] { return studio.store().jobs().size() == 1; }));
+    EXPECT_EQ(studio.store().jobs().front().id, kept.id);
+    EXPECT_TRUE(studio.shell().selection().isEmpty());
+    EXPECT_TRUE(studio.shows("welcome"));
 }
 
 TEST(MainWindowTest, AutoOpenFinishedShowsTheNewestFinishedJobAtStart) {

@@ -109,9 +109,20 @@ QUrl StudioShell::downloadsFolder() const {
     return QUrl::fromLocalFile(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
 }
 
+bool StudioShell::listensUnadvertised() const {
+    // The listener reports its port before it advertises; a failure after that is the
+    // advertisement's, and the port still takes phones.
+    return link_.serverState().kind == StudioLink::ServerState::Kind::failed && link_.port();
+}
+
+StudioLink::ServerState::Kind StudioShell::shownServerState() const {
+    return listensUnadvertised() ? StudioLink::ServerState::Kind::listening
+                                 : link_.serverState().kind;
+}
+
 QString StudioShell::serverState() const {
     using Kind = StudioLink::ServerState::Kind;
-    switch (link_.serverState().kind) {
+    switch (shownServerState()) {
         case Kind::off:
             return "off";
         case Kind::starting:
@@ -126,7 +137,7 @@ QString StudioShell::serverState() const {
 
 QString StudioShell::serverStateText() const {
     using Kind = StudioLink::ServerState::Kind;
-    switch (link_.serverState().kind) {
+    switch (shownServerState()) {
         case Kind::off:
             return "Off";
         case Kind::starting:
@@ -137,6 +148,11 @@ QString StudioShell::serverStateText() const {
             return "Not available";
     }
     return {};
+}
+
+QString StudioShell::serverNote() const {
+    if (!listensUnadvertised()) return {};
+    return "Phones cannot find this computer by name. Scan the QR code to pair.";
 }
 
 QStringList StudioShell::devices() const {
@@ -192,14 +208,12 @@ void StudioShell::contentShown() {
     }
 }
 
-bool StudioShell::importUrls(const QList<QUrl>& urls) {
+void StudioShell::importUrls(const QList<QUrl>& urls) {
     std::vector<std::filesystem::path> items;
     for (const QUrl& url : urls) {
         if (url.isLocalFile()) items.emplace_back(url.toLocalFile().toStdString());
     }
-    if (items.empty()) return false;
-    store_.importItems(items);
-    return true;
+    if (!items.empty()) store_.importItems(items);
 }
 
 void StudioShell::trySample() {

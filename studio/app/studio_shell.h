@@ -11,13 +11,13 @@
 
 #include "common/uuid.h"
 #include "studio/app/job_list_model.h"
+#include "studio/core/phone/studio_link.h"
 
 class QSettings;
 
 namespace pelorin::studio {
 
 class JobStore;
-class StudioLink;
 
 // The main window's state over the running studio: the job list and the selection, the store's
 // notice and import indicator, and what the connection panel and the settings show of the link
@@ -39,9 +39,12 @@ class StudioShell : public QObject {
     Q_PROPERTY(QString noticeMessage READ noticeMessage NOTIFY noticeChanged)
     Q_PROPERTY(QUrl downloadsFolder READ downloadsFolder CONSTANT)
 
-    // "off", "starting", "listening" or "failed".
+    // "off", "starting", "listening" or "failed". A listener whose advertisement failed is
+    // "listening": phones reach it through the QR code.
     Q_PROPERTY(QString serverState READ serverState NOTIFY linkChanged)
     Q_PROPERTY(QString serverStateText READ serverStateText NOTIFY linkChanged)
+    // A line under the state for what it does not say; empty when there is nothing to add.
+    Q_PROPERTY(QString serverNote READ serverNote NOTIFY linkChanged)
     Q_PROPERTY(QStringList devices READ devices NOTIFY linkChanged)
     Q_PROPERTY(QString connectionLabel READ connectionLabel NOTIFY linkChanged)
     Q_PROPERTY(QString connectionIcon READ connectionIcon NOTIFY linkChanged)
@@ -75,6 +78,7 @@ class StudioShell : public QObject {
 
     QString serverState() const;
     QString serverStateText() const;
+    QString serverNote() const;
     QStringList devices() const;
     QString connectionLabel() const;
     QString connectionIcon() const;
@@ -87,8 +91,9 @@ class StudioShell : public QObject {
     // The window's content is on screen: starts the link service and applies
     // "autoOpenFinished". Only the first call does anything.
     Q_INVOKABLE void contentShown();
-    // Dropped or chosen locations; false (and nothing done) when none is a file location.
-    Q_INVOKABLE bool importUrls(const QList<QUrl>& urls);
+    // Dropped or chosen locations; those that are not files on this computer are left out, and
+    // when none is left nothing happens.
+    Q_INVOKABLE void importUrls(const QList<QUrl>& urls);
     Q_INVOKABLE void trySample();
     Q_INVOKABLE void clearNotice();
     Q_INVOKABLE void showNotice(const QString& title, const QString& message);
@@ -105,6 +110,10 @@ class StudioShell : public QObject {
 
   private:
     void jobsChanged();
+    // The state as the user meets it: see serverState.
+    StudioLink::ServerState::Kind shownServerState() const;
+    // Listening while the advertisement failed (no DNS-SD daemon, say).
+    bool listensUnadvertised() const;
 
     JobStore& store_;
     StudioLink& link_;

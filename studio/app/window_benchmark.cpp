@@ -144,6 +144,48 @@ void uploadFrom(link::LinkConnection& phone, const std::string& code, int count,
     phone.send(link::msg::EndUpload{manifest.id});
 }
 
+// The lateness of a 10 ms timer on the main thread while it runs, and when the worst came.
+class Lateness {
+  public:
+    Lateness() {
+        tick_.setTimerType(Qt::PreciseTimer);
+        tick_.setInterval(10);
+        QObject::connect(&tick_, &QTimer::timeout, [this] {
+            late_.push_back(double(clock_.nsecsElapsed()) / 1e6 - 10);
+            clock_.restart();
+            if (late_.back() > 20) worst_.emplace_back(late_.back(), since_.elapsed() / 1000.0);
+        });
+    }
+    void start() {
+        since_.start();
+        clock_.start();
+        tick_.start();
+    }
+    void stop() {
+        tick_.stop();
+        std::sort(late_.begin(), late_.end());
+        std::sort(worst_.rbegin(), worst_.rend());
+    }
+    double percentile(int p) const { return late_.empty() ? 0 : late_[late_.size() * p / 100]; }
+    double worst() const { return late_.empty() ? 0 : late_.back(); }
+    void print(const char* what) const {
+        std::printf(
+            "  %s: 10 ms timer lateness median %.1f ms, 99th percentile %.1f ms, worst %.1f ms "
+            "(%zu ticks)\n",
+            what, percentile(50), percentile(99), worst(), late_.size());
+        std::printf("    stalls over 20 ms (ms at s):");
+        for (std::size_t i = 0; i < worst_.size() && i < 8; ++i)
+            std::printf(" %.0f@%.1f", worst_[i].first, worst_[i].second);
+        std::printf(" (%zu in all)\n", worst_.size());
+    }
+
+  private:
+    QTimer tick_;
+    QElapsedTimer since_, clock_;
+    std::vector<double> late_;
+    std::vector<std::pair<double, double>> worst_;  // lateness, seconds since the start
+};
+
 void stallBenchmark(double seconds, bool shown) {
     auto service = engine::defaultPhotogrammetryService();
     pelorin::studio::testing::StudioWindow studio(service);
@@ -164,28 +206,19 @@ void stallBenchmark(double seconds, bool shown) {
     studio.start();
     if (shown) studio.select(job.id);
 
-    std::vector<double> late;
-    std::vector<std::pair<double, double>> worst;  // lateness, seconds since the start
-    QElapsedTimer since;
-    QElapsedTimer clock;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(10);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        late.push_back(double(clock.nsecsElapsed()) / 1e6 - 10);
-        clock.restart();
-        if (late.back() > 20) worst.emplace_back(late.back(), since.elapsed() / 1000.0);
-    });
-
+    // The same window and job, idle, for the baseline; then the run and the upload.
+    Lateness idle;
+    idle.start();
+    QTest::qWait(5000);
+    idle.stop();
+    Lateness busy;
     studio.store().queue(job.id, std::nullopt, true);
     studio.store().startNextIfIdle();
     link::LinkRuntime runtime;
     auto phone = link::LinkConnection::client(runtime, {"127.0.0.1", *studio.link().port()},
                                               studio.link().fingerprint());
     phone->start();
-    since.start();
-    clock.start();
-    tick.start();
+    busy.start();
     uploadFrom(*phone, studio.link().pairingCode(), 120, 400'000);
     QElapsedTimer total;
     total.start();
@@ -199,9 +232,8 @@ void stallBenchmark(double seconds, bool shown) {
             uploadedAt = total.elapsed() / 1000.0;
         }
     }
-    tick.stop();
+    busy.stop();
     const StudioJob& built = *studio.store().job(job.id);
-    std::sort(late.begin(), late.end());
     std::printf(
         "main thread during a reconstruction (%s backend) and a phone upload "
         "(120 photos of 400 kB), %.0f s, the job %s:\n",
@@ -211,15 +243,11 @@ void stallBenchmark(double seconds, bool shown) {
                 built.stage.value_or(built.message.value_or("")).c_str(),
                 uploaded ? ("complete after " + std::to_string(uploadedAt) + " s").c_str()
                          : "not complete");
-    std::printf(
-        "  10 ms timer lateness: median %.1f ms, 99th percentile %.1f ms, worst %.1f ms "
-        "(%zu ticks)\n",
-        late[late.size() / 2], late[late.size() * 99 / 100], late.back(), late.size());
-    std::sort(worst.rbegin(), worst.rend());
-    std::printf("  stalls over 20 ms (ms at s):");
-    for (std::size_t i = 0; i < worst.size() && i < 8; ++i)
-        std::printf(" %.0f@%.1f", worst[i].first, worst[i].second);
-    std::printf(" (%zu in all)\n", worst.size());
+    idle.print("idle window, 5 s (baseline)");
+    busy.print("during the run and the upload");
+    std::printf("  ratio busy / idle: 99th percentile %.1f, worst %.1f\n",
+                busy.percentile(99) / std::max(0.1, idle.percentile(99)),
+                busy.worst() / std::max(0.1, idle.worst()));
     phone->cancel();
     studio.store().stop(job.id);
 }

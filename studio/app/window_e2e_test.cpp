@@ -8,65 +8,25 @@
 
 #include <gtest/gtest.h>
 
+#include "studio/app/window_process.h"
 #include "tests/support/scratch_folder.h"
 #include "tests/support/ui/quick_harness.h"
 
 namespace pelorin::studio {
 namespace {
 
+using testing::click;
+using testing::startWindow;
+using testing::studioEnvironment;
 using testing::waitUntil;
-
-// xdotool with its output; empty when it failed.
-QString xdotool(const QStringList& arguments) {
-    QProcess tool;
-    tool.start("xdotool", arguments);
-    if (!tool.waitForFinished(20000) || tool.exitCode() != 0) return {};
-    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
-}
-
-// The window's place on the screen.
-QRect windowFrame(const QString& id) {
-    const QStringList geometry = xdotool({"getwindowgeometry", "--shell", id}).split('\n');
-    auto value = [&](const QString& key) {
-        for (const QString& line : geometry)
-            if (line.startsWith(key + "=")) return line.mid(key.size() + 1).toInt();
-        return -1;
-    };
-    return {value("X"), value("Y"), value("WIDTH"), value("HEIGHT")};
-}
-
-void click(const QPoint& at) {
-    xdotool(
-        {"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click", "1"});
-}
-
-// A studio of its own in `home`, with the replay backend.
-QProcessEnvironment studioEnvironment(const pelorin::testing::ScratchFolder& home) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("PELORIN_STUDIO_HOME", QString::fromStdString(home.path().string()));
-    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / "config").string()));
-    environment.insert("PELORIN_PHOTOGRAMMETRY", "replay");
-    return environment;
-}
-
-// Starts the studio with its window; true once it has printed its start lines, pairing link
-// included, into `printed`.
-bool startWindow(QProcess& window, const QProcessEnvironment& environment, QString& printed) {
-    window.setProcessEnvironment(environment);
-    window.start(PELORIN_STUDIO_EXECUTABLE, {});
-    return waitUntil(
-        [&] {
-            printed += QString::fromUtf8(window.readAllStandardOutput());
-            return printed.contains("pairing link: ") && printed.endsWith('\n');
-        },
-        30000);
-}
+using testing::windowFrame;
+using testing::xdotool;
 
 // The window process prints what --no-window prints, and its QR code, read off the screen,
 // is exactly the pairing link it printed.
 TEST(WindowProcessTest, PrintsTheStartLinesAndShowsThePrintedLinkAsItsQRCode) {
     pelorin::testing::ScratchFolder home;
-    const QProcessEnvironment environment = studioEnvironment(home);
+    const QProcessEnvironment environment = studioEnvironment(home.path());
 
     QProcess headless;
     headless.setProcessEnvironment(environment);
@@ -94,9 +54,7 @@ TEST(WindowProcessTest, PrintsTheStartLinesAndShowsThePrintedLinkAsItsQRCode) {
         EXPECT_FALSE(find(lines).isEmpty()) << start;
         EXPECT_EQ(find(lines), find(plain)) << start;
     }
-    QString link;
-    for (const QString& line : lines)
-        if (line.startsWith("pairing link: ")) link = line.mid(14);
+    const QString link = testing::printedLink(printed);
     ASSERT_FALSE(link.isEmpty());
 
     // The welcome page shows the code; the whole screen is read, the window being another
@@ -123,9 +81,7 @@ TEST(WindowProcessTest, PrintsTheStartLinesAndShowsThePrintedLinkAsItsQRCode) {
     ASSERT_TRUE(waitUntil(
         [&] {
             printed += QString::fromUtf8(window.readAllStandardOutput());
-            const QStringList now = printed.split('\n');
-            for (const QString& line : now)
-                if (line.startsWith("pairing link: ")) renewed = line.mid(14);
+            renewed = testing::printedLink(printed);
             return renewed != link && printed.endsWith('\n');
         },
         20000));
@@ -146,7 +102,7 @@ TEST(WindowProcessTest, PrintsTheStartLinesAndShowsThePrintedLinkAsItsQRCode) {
 // Photos", Space, wait for the job, click it in the list, and look at the preview.
 TEST(WindowProcessTest, TheSamplePhotosBecomeAModelOnScreen) {
     pelorin::testing::ScratchFolder home;
-    const QProcessEnvironment environment = studioEnvironment(home);
+    const QProcessEnvironment environment = studioEnvironment(home.path());
     QProcess window;
     QString printed;
     ASSERT_TRUE(startWindow(window, environment, printed));
@@ -156,9 +112,10 @@ TEST(WindowProcessTest, TheSamplePhotosBecomeAModelOnScreen) {
     const QRect frame = windowFrame(id);
     ASSERT_EQ(frame.size(), QSize(1180, 760));
 
-    // The first two stops of the Tab key on the welcome page: Import Photos, Try Sample Photos.
+    // The Tab key's stops on the welcome page, in reading order: the toolbar's two buttons, the
+    // card's Import Photos, then Try Sample Photos.
     xdotool({"windowfocus", "--sync", id});
-    xdotool({"key", "--delay", "150", "Tab", "Tab", "space"});
+    xdotool({"key", "--delay", "150", "Tab", "Tab", "Tab", "Tab", "space"});
     const auto jobs = home.path() / "Jobs";
     auto finished = [&] {
         std::error_code error;

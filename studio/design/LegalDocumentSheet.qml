@@ -13,8 +13,14 @@ Popup {
     modal: true
     parent: T.Overlay.overlay
     anchors.centerIn: parent
-    width: Math.max(480, Math.min(560, (parent ? parent.width : 560) - 40))
-    height: Math.max(520, Math.min(680, (parent ? parent.height : 680) - 40))
+    // Ideally 560 x 680 and at least 480 x 520, but never larger than the window that shows it
+    // (the settings window is smaller than that).
+    readonly property real room: 24
+    width: fitted(480, 560, parent ? parent.width : 560)
+    height: fitted(520, 680, parent ? parent.height : 680)
+    function fitted(least: real, ideal: real, available: real): real {
+        return Math.min(Math.max(least, Math.min(ideal, available - 40)), available - room)
+    }
     padding: 0
     closePolicy: Popup.CloseOnEscape
 

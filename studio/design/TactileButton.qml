@@ -35,5 +35,6 @@ Button {
         pressed: control.down
         tint: control.tint
         prominent: control.prominent
+        focused: control.visualFocus
     }
 }

@@ -9,6 +9,8 @@ PressMotion {
 
     property color tint: Theme.accent
     property bool prominent: false
+    // The button has the keyboard's focus.
+    property bool focused: false
 
     implicitWidth: 44
     implicitHeight: 44
@@ -53,5 +55,10 @@ PressMotion {
         color: "transparent"
         border.width: 1
         border.color: Qt.rgba(1, 1, 1, 0.14)
+    }
+
+    FocusRing {
+        objectName: "focusRing"
+        shown: key.focused
     }
 }

@@ -81,11 +81,29 @@ TEST_F(DesktopActionsTest, ShowInFolderAsksTheFileManagerElseOpensTheParentFolde
 }
 
 TEST_F(DesktopActionsTest, OpenUsesTheDefaultApplicationOnlyWhenTheTypeHasOne) {
+    // The test's own MIME types, applications and defaults, and none of the machine's: a model
+    // viewer installed here must not decide the first case.
     const auto config = folder_ / "config";
     const auto data = folder_ / "data";
+    const auto system = folder_ / "system";
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.string()));
+    qputenv("XDG_CONFIG_DIRS", QByteArray::fromStdString((folder_ / "system-config").string()));
     qputenv("XDG_DATA_HOME", QByteArray::fromStdString(data.string()));
-    qputenv("XDG_DATA_DIRS", QByteArray::fromStdString(data.string()) + ":/usr/share");
+    qputenv("XDG_DATA_DIRS", QByteArray::fromStdString(system.string()));
+    // xdg-mime asks the desktop's own tools when it recognises one; the generic lookup reads only
+    // the folders above.
+    for (const char* name :
+         {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID"})
+        qunsetenv(name);
+    pelorin::testing::writeFile(
+        system / "mime" / "packages" / "models.xml",
+        std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                    "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
+                    "  <mime-type type=\"model/gltf-binary\">\n"
+                    "    <comment>glTF model</comment>\n"
+                    "    <glob pattern=\"*.glb\"/>\n"
+                    "  </mime-type>\n"
+                    "</mime-info>\n"));
     QObject context;
     std::optional<bool> result;
     openWithDefaultApplication(item(), &context, [&](bool opened) { result = opened; });

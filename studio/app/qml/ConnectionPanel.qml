@@ -33,6 +33,16 @@ ColumnLayout {
         }
     }
 
+    Text {
+        objectName: "serverNote"
+        Layout.fillWidth: true
+        visible: text !== ""
+        text: Studio.serverNote
+        wrapMode: Text.WordWrap
+        color: Theme.textSecondary
+        font.pixelSize: Theme.captionSize
+    }
+
     Rectangle {
         Layout.fillWidth: true
         implicitHeight: 1

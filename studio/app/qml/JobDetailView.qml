@@ -38,7 +38,7 @@ Flickable {
             return
         }
         saveDialog.kind = kind
-        saveDialog.selectedFile = Studio.downloadsFolder + "/" + detail.proposedFileName(kind)
+        saveDialog.selectedFile = detail.proposedFile(kind, Studio.downloadsFolder)
         saveDialog.open()
     }
 
@@ -312,28 +312,25 @@ Flickable {
                     Menu {
                         id: exportMenu
                         objectName: "exportMenu"
-                        ExportMenuItem {
-                            kind: "usdz"
-                            text: "USDZ (Apple, AR Quick Look)"
-                            onTriggered: root.chooseExport(kind)
+                        // As wide as its longest entry.
+                        width: {
+                            let widest = 200
+                            for (let i = 0; i < count; ++i) {
+                                const entry = itemAt(i)
+                                widest = Math.max(widest, entry.implicitWidth)
+                            }
+                            return widest + leftPadding + rightPadding
                         }
-                        ExportMenuItem {
-                            kind: "glb"
-                            text: "GLB (Android, Windows, web)"
-                            offered: root.detail.offersGLB
-                            onTriggered: root.chooseExport(kind)
-                        }
-                        ExportMenuItem {
-                            kind: "obj"
-                            text: "OBJ + textures (Blender, Maya)"
-                            offered: root.detail.offersOBJ
-                            onTriggered: root.chooseExport(kind)
-                        }
-                        ExportMenuItem {
-                            kind: "ply"
-                            text: "Point cloud PLY"
-                            offered: root.detail.offersPointCloud
-                            onTriggered: root.chooseExport(kind)
+                        // Only the formats this job has: an entry that does not apply is not in
+                        // the menu at all, so the keyboard cannot reach it either.
+                        Instantiator {
+                            model: root.detail.exports
+                            delegate: ExportMenuItem {}
+                            onObjectAdded: (index, object) => {
+                                object.triggered.connect(() => root.chooseExport(object.modelData.kind))
+                                exportMenu.insertItem(index, object)
+                            }
+                            onObjectRemoved: (index, object) => exportMenu.removeItem(object)
                         }
                     }
                 }
@@ -342,18 +339,6 @@ Flickable {
                     text: "Open"
                     systemImage: "cube.transparent"
                     onClicked: root.detail.open()
-                }
-                TactileButton {
-                    text: "Show in Folder"
-                    systemImage: "folder"
-                    onClicked: root.detail.showInFolder()
-                }
-                TactileButton {
-                    objectName: "reprocess"
-                    text: "Reprocess"
-                    systemImage: "play.fill"
-                    enabled: root.detail.canStart
-                    onClicked: root.detail.start()
                 }
             }
 
@@ -373,6 +358,24 @@ Flickable {
                         tint: Theme.textSecondary
                         text: modelData
                     }
+                }
+            }
+            Flow {
+                Layout.fillWidth: true
+                spacing: Theme.small
+
+                TactileButton {
+                    objectName: "showInFolder"
+                    text: "Show in Folder"
+                    systemImage: "folder"
+                    onClicked: root.detail.showInFolder()
+                }
+                TactileButton {
+                    objectName: "reprocess"
+                    text: "Reprocess"
+                    systemImage: "play.fill"
+                    enabled: root.detail.canStart
+                    onClicked: root.detail.start()
                 }
             }
         }

@@ -28,8 +28,10 @@ Rectangle {
         visible: count > 0
         model: Studio.jobs
         clip: true
-        focus: true
         activeFocusOnTab: true
+        // The keyboard starts on the list when there is one; an empty studio starts from the top
+        // of the window.
+        Component.onCompleted: if (count > 0) forceActiveFocus()
         keyNavigationEnabled: false
         boundsBehavior: Flickable.StopAtBounds
         ScrollBar.vertical: ScrollBar {}
@@ -45,9 +47,21 @@ Rectangle {
         }
         Keys.onUpPressed: step(-1)
         Keys.onDownPressed: step(1)
-        // The context menu from the keyboard, for the selected row.
+        // The context menu from the keyboard (the Menu key or Shift+F10) for the selected row,
+        // and Delete as the menu's Delete.
         signal menuRequested(int row)
         Keys.onMenuPressed: menuRequested(currentIndex)
+        Keys.onPressed: event => {
+            if (currentIndex < 0)
+                return
+            if (event.key === Qt.Key_F10 && event.modifiers === Qt.ShiftModifier) {
+                menuRequested(currentIndex)
+                event.accepted = true
+            } else if (event.key === Qt.Key_Delete && event.modifiers === Qt.NoModifier) {
+                Studio.deleteJob(Studio.jobs.idAt(currentIndex))
+                event.accepted = true
+            }
+        }
 
         header: SectionLabel {
             leftPadding: Theme.medium
@@ -83,7 +97,7 @@ Rectangle {
                 radius: 8
                 color: row.selected ? Theme.withAlpha(Theme.accent, 0.22)
                      : row.hovered ? Theme.withAlpha(Theme.textPrimary, 0.05) : "transparent"
-                border.width: row.visualFocus ? 1 : 0
+                border.width: row.visualFocus ? 2 : 0
                 border.color: Theme.accent
             }
 
@@ -140,8 +154,26 @@ Rectangle {
                     onTriggered: Studio.showJobFolder(row.jobId)
                 }
                 MenuItem {
+                    id: deleteEntry
+                    objectName: "deleteJob"
                     text: "Delete"
                     onTriggered: Studio.deleteJob(row.jobId)
+                    // Destructive: drawn in the danger colour, and filled with it when chosen.
+                    contentItem: Text {
+                        text: deleteEntry.text
+                        font: deleteEntry.font
+                        color: deleteEntry.highlighted ? Theme.canvas : Theme.danger
+                        verticalAlignment: Text.AlignVCenter
+                    }
+                    background: Rectangle {
+                        implicitWidth: 200
+                        implicitHeight: 40
+                        x: 1
+                        y: 1
+                        width: deleteEntry.width - 2
+                        height: deleteEntry.height - 2
+                        color: deleteEntry.highlighted ? Theme.danger : "transparent"
+                    }
                 }
             }
         }

@@ -20,6 +20,13 @@ AbstractButton {
     ToolTip.text: help
     ToolTip.delay: 600
 
+    background: Item {
+        FocusRing {
+            shown: control.visualFocus
+            shapeRadius: 4
+        }
+    }
+
     contentItem: Text {
         text: control.text
         color: control.down ? Theme.withAlpha(Theme.accent, 0.7) : Theme.accent

@@ -15,8 +15,9 @@ ApplicationWindow {
     title: "Pelorin Studio"
     width: 1180
     height: 760
+    // The content, below the menu bar and the toolbar, is at least 720 x 500.
     minimumWidth: 720
-    minimumHeight: 500
+    minimumHeight: 500 + (menuBar ? menuBar.implicitHeight : 0) + (header ? header.implicitHeight : 0)
     visible: true
     color: Theme.background
     palette.window: Theme.panel
@@ -42,8 +43,7 @@ ApplicationWindow {
 
     // The accept handler of both import dialogs, and of a drop.
     function importChosen(urls) {
-        if (!Studio.importUrls(urls))
-            Studio.showNotice("Could not open that", "The chosen items are not files on this computer.")
+        Studio.importUrls(urls)
     }
     function chooseImport(from) {
         const anchor = from || importButton
@@ -116,32 +116,12 @@ ApplicationWindow {
                 Layout.fillWidth: true
             }
 
-            ToolButton {
+            ToolbarButton {
                 id: connectionButton
                 objectName: "connectionButton"
                 text: Studio.connectionLabel
-                hoverEnabled: true
-                ToolTip.visible: hovered
-                ToolTip.delay: 600
-                ToolTip.text: "Pair an iPhone"
-                Accessible.name: text
-                Accessible.description: "Pair an iPhone"
-                contentItem: Row {
-                    spacing: 6
-                    SymbolIcon {
-                        symbol: Studio.connectionIcon
-                        color: Theme.textPrimary
-                        width: 18
-                        height: 18
-                        anchors.verticalCenter: parent.verticalCenter
-                    }
-                    Text {
-                        text: connectionButton.text
-                        color: Theme.textPrimary
-                        font.pixelSize: Theme.bodySize
-                        anchors.verticalCenter: parent.verticalCenter
-                    }
-                }
+                symbol: Studio.connectionIcon
+                help: "Pair an iPhone"
                 onClicked: connectionPopup.visible ? connectionPopup.close() : connectionPopup.open()
 
                 Popup {
@@ -151,45 +131,58 @@ ApplicationWindow {
                     // Right-aligned under the button, so that it stays inside the window.
                     x: connectionButton.width - width
                     width: 340
+                    // No taller than the window below the button: the panel scrolls instead.
+                    height: Math.min(implicitHeight,
+                                     window.height - connectionButton.mapToItem(null, 0, y).y - Theme.small)
                     padding: Theme.medium
+                    // The right edge holds the scroll bar's gutter instead.
+                    rightPadding: 4
+                    // Open, it takes the keyboard: Tab reaches New Code, Escape closes it.
+                    focus: true
+                    // A press on the button is not outside: its click closes the panel.
+                    closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutsideParent
                     background: Rectangle {
                         color: Theme.panel
                         radius: Theme.small
                         border.width: 1
                         border.color: Theme.hairline
                     }
-                    ConnectionPanel {
-                        width: parent.width
+                    Flickable {
+                        id: connectionScroll
+                        objectName: "connectionScroll"
+                        anchors.fill: parent
+                        implicitWidth: connectionPanel.implicitWidth
+                        implicitHeight: connectionPanel.implicitHeight
+                        contentWidth: width
+                        contentHeight: connectionPanel.implicitHeight
+                        clip: true
+                        boundsBehavior: Flickable.StopAtBounds
+                        ScrollBar.vertical: ScrollBar {
+                            policy: connectionScroll.contentHeight > connectionScroll.height
+                                ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+                        }
+
+                        // Always clear of the gutter: a width that changed with the scroll bar
+                        // would rewrap the text and change whether it scrolls.
+                        ConnectionPanel {
+                            id: connectionPanel
+                            width: connectionScroll.width - 12
+                        }
+
+                        FocusFollower {
+                            page: connectionScroll
+                            content: connectionPanel
+                        }
                     }
                 }
             }
 
-            ToolButton {
+            ToolbarButton {
                 id: importButton
                 objectName: "importButton"
                 text: "Import Photos"
-                hoverEnabled: true
-                ToolTip.visible: hovered
-                ToolTip.delay: 600
-                ToolTip.text: "Make a model from a folder of photos"
-                Accessible.name: text
-                Accessible.description: "Make a model from a folder of photos"
-                contentItem: Row {
-                    spacing: 6
-                    SymbolIcon {
-                        symbol: "folder.badge.plus"
-                        color: Theme.textPrimary
-                        width: 18
-                        height: 18
-                        anchors.verticalCenter: parent.verticalCenter
-                    }
-                    Text {
-                        text: importButton.text
-                        color: Theme.textPrimary
-                        font.pixelSize: Theme.bodySize
-                        anchors.verticalCenter: parent.verticalCenter
-                    }
-                }
+                symbol: "folder.badge.plus"
+                help: "Make a model from a folder of photos"
                 onClicked: window.chooseImport(importButton)
             }
         }
@@ -395,6 +388,7 @@ ApplicationWindow {
 
     LegalDocumentSheet {
         id: privacy
+        objectName: "privacySheet"
         document: LegalDocuments.desktopPrivacyPolicy
     }
 

@@ -22,6 +22,17 @@ Item {
     readonly property real minDistance: 0.3
     readonly property real maxDistance: 3
 
+    // One step of the keyboard's or the wheel's zoom: `steps` > 0 comes closer.
+    function zoom(steps: real) {
+        distance = Math.max(minDistance, Math.min(maxDistance, distance * Math.pow(0.88, steps)))
+    }
+    function turn(degrees: real) {
+        spin.stop()
+        yaw += degrees
+    }
+    function tilt(degrees: real) {
+        pitch = Math.max(-85, Math.min(85, pitch + degrees))
+    }
     function resetCamera() {
         spin.stop()
         yaw = Math.atan2(0.45, 0.75) * 180 / Math.PI
@@ -43,6 +54,26 @@ Item {
             loader.cancel()
     }
     onSourceChanged: if (visible) load()
+
+    // The keyboard turns the model once the preview has the focus: the arrows orbit, + and -
+    // zoom.
+    activeFocusOnTab: loader.status === ModelPreview.Ready
+    Accessible.role: Accessible.Graphic
+    Accessible.name: "Model preview"
+    Accessible.description: "Arrow keys turn the model; plus and minus zoom."
+    Keys.onLeftPressed: turn(15)
+    Keys.onRightPressed: turn(-15)
+    Keys.onUpPressed: tilt(10)
+    Keys.onDownPressed: tilt(-10)
+    Keys.onPressed: event => {
+        if (event.key === Qt.Key_Plus || event.key === Qt.Key_Equal) {
+            zoom(1)
+            event.accepted = true
+        } else if (event.key === Qt.Key_Minus) {
+            zoom(-1)
+            event.accepted = true
+        }
+    }
     Component.onCompleted: if (visible) load()
 
     ModelPreview {
@@ -176,7 +207,7 @@ Item {
         }
         onTranslationChanged: {
             root.yaw -= (translation.x - last.x) * 0.4
-            root.pitch = Math.max(-85, Math.min(85, root.pitch + (translation.y - last.y) * 0.4))
+            root.tilt((translation.y - last.y) * 0.4)
             last = translation
         }
     }
@@ -185,11 +216,7 @@ Item {
     WheelHandler {
         enabled: loader.status === ModelPreview.Ready
         acceptedDevices: PointerDevice.Mouse | PointerDevice.TouchPad
-        onWheel: event => {
-            const steps = (event.angleDelta.y || event.pixelDelta.y / 8) / 120
-            root.distance = Math.max(root.minDistance,
-                                     Math.min(root.maxDistance, root.distance * Math.pow(0.88, steps)))
-        }
+        onWheel: event => root.zoom((event.angleDelta.y || event.pixelDelta.y / 8) / 120)
     }
 
     PinchHandler {
@@ -244,5 +271,12 @@ Item {
             color: Theme.textSecondary
             font.pixelSize: Theme.bodySize
         }
+    }
+
+    // Only the keyboard gives the preview its focus.
+    FocusRing {
+        objectName: "previewFocusRing"
+        shown: root.activeFocus
+        shapeRadius: 6
     }
 }

@@ -38,6 +38,7 @@ ApplicationWindow {
 
     LegalDocumentSheet {
         id: privacy
+        objectName: "settingsPrivacySheet"
         document: LegalDocuments.desktopPrivacyPolicy
     }
 

@@ -127,7 +127,7 @@ void JobStore::completeJob(const Uuid& id, const engine::EngineOutput& output) {
         job.finishedAt = Date::now();
         job.outputs = outputs;
     });
-    discardFolder(StudioJob::checkpointFolder(jobsRoot_, id));
+    discardFolder(id, StudioJob::checkpointFolder(jobsRoot_, id));
 }
 
 void JobStore::endJob(const Uuid& id, JobPhase phase, std::optional<std::string> message) {
@@ -143,11 +143,11 @@ void JobStore::endJob(const Uuid& id, JobPhase phase, std::optional<std::string>
 void JobStore::finishRun(const Uuid& id, const Uuid& token) {
     if (isCurrent(id, token)) attempts_.erase(id);
     if (auto pending = deleteWhenStopped_.find(id); pending != deleteWhenStopped_.end()) {
-        discardFolder(pending->second);
+        discardFolder(id, pending->second);
         deleteWhenStopped_.erase(pending);
         // The engine may have made its folders again at the old place while winding down; the
         // job is gone, so they go too (unless the same capture has come back meanwhile).
-        if (!job(id)) discardFolder(StudioJob::folder(jobsRoot_, id));
+        if (!job(id)) discardFolder(id, StudioJob::folder(jobsRoot_, id));
     }
     busyActivity_.reset();
     runningTask_.reset();

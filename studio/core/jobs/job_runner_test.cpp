@@ -107,6 +107,7 @@ TEST_F(RunnerTest, AFinishedRunRecordsItsOutputs) {
     EXPECT_TRUE(done.outputs->hasPointCloud);
     EXPECT_EQ(done.outputs->pointCount, 500);
     EXPECT_EQ(done.outputs->maskedImages, 0);
+    store_->waitForWrites();
     EXPECT_FALSE(fs::exists(StudioJob::checkpointFolder(root_, id)));
     EXPECT_EQ(*readJobFile(StudioJob::folder(root_, id)), done);
     EXPECT_EQ(statuses_.back(), done.status());
@@ -180,6 +181,7 @@ TEST_F(RunnerTest, EveryReportIsShownButTheFileIsSavedAtMostEveryTwoSeconds) {
     // Three requests (model, OBJ, point cloud); only the first reports, up to 0.6.
     EXPECT_DOUBLE_EQ(job(id).fraction, 0.2);
     // Only the first report was written: the rest came within two seconds of it.
+    store_->waitForWrites();
     const auto onDisk = readJobFile(StudioJob::folder(root_, id));
     EXPECT_EQ(onDisk->fraction, 0);
     EXPECT_EQ(onDisk->stage, "Aligning photos");
@@ -220,6 +222,7 @@ TEST_F(RunnerTest, DeletingTheRunningJobDropsItsReportsAndItsFolder) {
     EXPECT_FALSE(store_->job(doomed));
     ASSERT_TRUE(waitUntil([&] { return phaseIs(next, JobPhase::finished) && idle(); }));
     EXPECT_FALSE(store_->job(doomed));
+    store_->waitForWrites();
     EXPECT_FALSE(fs::exists(StudioJob::folder(root_, doomed)));
     // The folder set aside goes on the worker pool, off the main thread.
     EXPECT_TRUE(waitUntil([&] {

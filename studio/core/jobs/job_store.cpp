@@ -1,7 +1,5 @@
 #include "studio/core/jobs/job_store.h"
 
-#include <QThreadPool>
-
 #include <algorithm>
 
 #include "common/unicode_text.h"
@@ -9,6 +7,7 @@
 #include "engine/reconstruction/photogrammetry_service.h"
 #include "link/records/manifest_file.h"
 #include "studio/core/jobs/job_file.h"
+#include "studio/core/jobs/job_file_writer.h"
 
 namespace pelorin::studio {
 
@@ -29,7 +28,11 @@ JobStore::JobStore(std::filesystem::path jobsRoot,
       jobsRoot_(std::move(jobsRoot)),
       service_(std::move(service)),
       beginActivity_(std::move(beginActivity)),
-      photogrammetrySupported_(service_ && service_->isSupported()) {
+      photogrammetrySupported_(service_ && service_->isSupported()),
+      writer_(std::make_unique<JobFileWriter>(
+          jobsRoot_, this, [this](const StudioJob& job, const std::string& reason) {
+              showNotice("Could not save this job", job.name + ": " + reason);
+          })) {
     load();
 }
 
@@ -114,12 +117,12 @@ void JobStore::setImporting(bool importing) {
     emit isImportingChanged();
 }
 
-bool JobStore::save(const StudioJob& job) {
-    if (auto failure = writeJobFile(jobsRoot_, job)) {
-        showNotice("Could not save this job", job.name + ": " + *failure);
-        return false;
-    }
-    return true;
+void JobStore::save(const StudioJob& job) {
+    writer_->write(job);
+}
+
+void JobStore::waitForWrites() {
+    writer_->waitForDone();
 }
 
 void JobStore::update(const Uuid& id, bool save, const std::function<void(StudioJob&)>& change) {
@@ -162,11 +165,6 @@ void JobStore::stop(const Uuid& id) {
 void JobStore::beginUpload(const link::CaptureManifest& manifest, const std::string& deviceName,
                            int existingFiles) {
     const Uuid& id = manifest.id;
-    const auto folder = StudioJob::folder(jobsRoot_, id);
-    if (auto pending = deleteWhenStopped_.find(id);
-        pending != deleteWhenStopped_.end() && pending->second == folder) {
-        deleteWhenStopped_.erase(pending);
-    }
     if (runningJobID_ == id) stop(id);
     attempts_.erase(id);
 
@@ -259,15 +257,13 @@ void JobStore::rename(const Uuid& id, const std::string& newName) {
     update(id, true, [&](StudioJob& job) { job.name = name; });
 }
 
-void JobStore::discardFolder(const std::filesystem::path& folder) {
-    std::error_code error;
-    if (!std::filesystem::exists(folder, error)) return;
-    auto aside = jobsRoot_ / (deletedPrefix + Uuid::random().string());
-    std::filesystem::rename(folder, aside, error);
-    if (error) aside = folder;
-    QThreadPool::globalInstance()->start([aside] {
-        std::error_code ignored;
-        std::filesystem::remove_all(aside, ignored);
+void JobStore::discardFolder(const Uuid& id, const std::filesystem::path& folder) {
+    const auto aside = jobsRoot_ / (deletedPrefix + Uuid::random().string());
+    writer_->run(id, [folder, aside] {
+        std::error_code error;
+        if (!std::filesystem::exists(folder, error)) return;
+        std::filesystem::rename(folder, aside, error);
+        std::filesystem::remove_all(error ? folder : aside, error);
     });
 }
 
@@ -278,17 +274,22 @@ void JobStore::deleteJob(const Uuid& id) {
     const auto erased = std::erase_if(jobs_, [&](const StudioJob& j) { return j.id == id; });
     if (erased > 0) emit jobsChanged();
 
+    // A record not yet written would make the folder again.
+    writer_->forget(id);
     const auto folder = StudioJob::folder(jobsRoot_, id);
-    std::error_code error;
     if (!wasRunning) {
-        discardFolder(folder);
+        discardFolder(id, folder);
         return;
     }
     // The run still writes into the folder until it has wound down; move it out of sight and
-    // let the runner remove it when the run ends.
+    // let the runner remove it when the run ends. Should the move fail, the runner's removal of
+    // the old place (unless the capture has come back) takes the folder instead.
     const auto aside = jobsRoot_ / (deletedPrefix + Uuid::random().string());
-    std::filesystem::rename(folder, aside, error);
-    deleteWhenStopped_[id] = error ? folder : aside;
+    writer_->run(id, [folder, aside] {
+        std::error_code ignored;
+        std::filesystem::rename(folder, aside, ignored);
+    });
+    deleteWhenStopped_[id] = aside;
 }
 
 }  // namespace pelorin::studio

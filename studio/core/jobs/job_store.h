@@ -23,6 +23,8 @@ struct EngineError;
 
 namespace pelorin::studio {
 
+class JobFileWriter;
+
 // Owns every job of the application: loads them at start-up and repairs those cut short, writes
 // each back when it changes, fills the jobs of phone uploads, queues, stops, renames and deletes
 // them, and keeps the one notice waiting for the user. Lives on the main thread and takes no
@@ -64,8 +66,13 @@ class JobStore : public QObject {
     void clearNotice();
     void setImporting(bool importing);
 
-    // Writes the job's folder and "job.json"; a failure shows "Could not save this job".
-    bool save(const StudioJob& job);
+    // Hands the job's record to its background writer, which makes the folder and replaces
+    // "job.json"; the newest state handed over is the one that ends on disk. A failure shows
+    // "Could not save this job" when the writer reports it.
+    void save(const StudioJob& job);
+    // Blocks until every record and folder removal handed to the writer is done: for tests and
+    // tools, never the window's thread while it runs.
+    void waitForWrites();
     // The one road by which jobs change: applies `change` to the job, optionally saves it and
     // reports its status. Nothing happens for an unknown id.
     void update(const Uuid& id, bool save, const std::function<void(StudioJob&)>& change);
@@ -117,10 +124,10 @@ class JobStore : public QObject {
     };
 
     void load();
-    // Moves a folder out of the jobs at once and removes it on the worker pool: a checkpoint or
-    // a job holds hundreds of megabytes, too many to delete on the main thread. What a crash
-    // leaves behind goes at the next start.
-    void discardFolder(const std::filesystem::path& folder);
+    // Moves a folder of the job out of the jobs and removes it, on the job's writer queue so that
+    // it never races a write of the job: a checkpoint or a job holds hundreds of megabytes, too
+    // many to delete on the main thread. What a crash leaves behind goes at the next start.
+    void discardFolder(const Uuid& id, const std::filesystem::path& folder);
     StudioJob* findJob(const Uuid& id);
     void report(const StudioJob& job);
 
@@ -153,6 +160,8 @@ class JobStore : public QObject {
     std::map<Uuid, std::filesystem::path> deleteWhenStopped_;
     Date lastProgressSave_ = Date::distantPast();
     const bool photogrammetrySupported_;
+    // Last, so that it finishes its writes before anything else of the store goes.
+    std::unique_ptr<JobFileWriter> writer_;
 };
 
 // The number of photos directly inside a folder, by the same test the engine uses.

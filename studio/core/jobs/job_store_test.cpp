@@ -1,5 +1,10 @@
 #include "studio/core/jobs/job_store.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -7,10 +12,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 
 #include "engine/reconstruction/replay/replay_backend.h"
 #include "studio/core/jobs/job_file.h"
+#include "studio/core/jobs/job_file_writer.h"
 #include "tests/support/scratch_folder.h"
 
 namespace pelorin::studio {
@@ -28,6 +36,12 @@ class JobStoreTestAccess {
     }
     static bool hasAttempt(const JobStore& store, const Uuid& id) {
         return store.attempts_.contains(id);
+    }
+    // Writes through `write` from now on, as a slow or failing disk would.
+    static void writeWith(JobStore& store, JobFileWriter::Write write) {
+        store.writer_->waitForDone();
+        store.writer_ = std::make_unique<JobFileWriter>(
+            store.jobsRoot_, &store, [](const StudioJob&, const std::string&) {}, std::move(write));
     }
 };
 
@@ -155,6 +169,9 @@ TEST_F(JobStoreTest, FailedSaveKeepsTheChangeInMemoryAndTellsTheUser) {
         setrlimit(RLIMIT_FSIZE, &limit);
         auto store = makeStore();
         store->rename(job.id, "Blue vase");
+        // The writer reports its failure to the main thread.
+        store->waitForWrites();
+        QCoreApplication::processEvents();
         const auto& notice = store->notice();
         const bool ok = store->jobs()[0].name == "Blue vase" && notice &&
                         notice->title == "Could not save this job" &&
@@ -166,6 +183,74 @@ TEST_F(JobStoreTest, FailedSaveKeepsTheChangeInMemoryAndTellsTheUser) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(readJobFile(StudioJob::folder(root_, job.id))->name, "Vase");
+}
+
+// A disk that holds writes until it is let go (or three seconds have passed, so that a store that
+// waits for it shows up as a late timer rather than a hang), and remembers the names it wrote.
+class HeldDisk {
+  public:
+    JobFileWriter::Write write() {
+        return [this](const std::filesystem::path& root, const StudioJob& job) {
+            std::unique_lock lock(mutex_);
+            names_.push_back(job.name);
+            entered_.notify_all();
+            released_.wait_for(lock, std::chrono::seconds(3), [this] { return released; });
+            return writeJobFile(root, job);
+        };
+    }
+    void waitForFirstWrite() {
+        std::unique_lock lock(mutex_);
+        entered_.wait(lock, [this] { return !names_.empty(); });
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released = true;
+        released_.notify_all();
+    }
+    std::vector<std::string> names() {
+        std::lock_guard lock(mutex_);
+        return names_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable entered_, released_;
+    bool released = false;
+    std::vector<std::string> names_;
+};
+
+TEST_F(JobStoreTest, ASlowDiskNeverHoldsUpTheMainThreadAndTheNewestStateEndsOnDisk) {
+    const auto job = storedJob("Vase", JobPhase::ready, 1);
+    auto store = makeStore();
+    HeldDisk disk;
+    JobStoreTestAccess::writeWith(*store, disk.write());
+    store->rename(job.id, "First");
+    disk.waitForFirstWrite();
+
+    // While "First" is stuck on the disk, the main thread saves twice more and must still
+    // serve a timer on time.
+    constexpr int interval = 20;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 firedAt = -1;
+    QEventLoop loop;
+    QTimer::singleShot(interval, &loop, [&] {
+        firedAt = clock.elapsed();
+        loop.quit();
+    });
+    store->rename(job.id, "Second");
+    store->rename(job.id, "Third");
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
+    disk.release();
+    store->waitForWrites();
+
+    ASSERT_GE(firedAt, 0);
+    // Generous against a loaded machine, far below the held write.
+    EXPECT_LT(firedAt - interval, 1000);
+    // "Second" was replaced before its turn came: no stale state is written after a newer one.
+    EXPECT_EQ(disk.names(), (std::vector<std::string>{"First", "Third"}));
+    EXPECT_EQ(readJobFile(StudioJob::folder(root_, job.id))->name, "Third");
 }
 
 TEST_F(JobStoreTest, NoticesChangeOnlyWhenTheyDiffer) {
@@ -198,6 +283,7 @@ TEST_F(JobStoreTest, BeginUploadCreatesTheReceivingJob) {
     EXPECT_EQ(job.source, StudioJob::Source::phone("Ana's phone"));
     EXPECT_EQ(job.options.detail, link::ProcessingDetail::full);
     EXPECT_EQ(job.captureMode, link::CaptureMode::classic);
+    store->waitForWrites();
     EXPECT_EQ(*readJobFile(StudioJob::folder(root_, m.id)), job);
     ASSERT_EQ(statuses_.size(), 1u);
     EXPECT_EQ(statuses_[0], job.status());
@@ -230,6 +316,7 @@ TEST_F(JobStoreTest, FileWrittenCountsInMemoryOnly) {
     EXPECT_EQ(store->jobs()[0].imageCount, 1);
     EXPECT_EQ(store->jobs()[0].fraction, 0.25);
     EXPECT_EQ(statuses_.size(), 1u);
+    store->waitForWrites();
     EXPECT_EQ(readJobFile(StudioJob::folder(root_, m.id))->imageCount, 0);
 }
 
@@ -247,6 +334,7 @@ TEST_F(JobStoreTest, EndUploadReportsWhatIsMissing) {
     std::ofstream(StudioJob::imagesFolder(root_, m.id) / "IMG_23.jpg") << "abc";
     EXPECT_EQ(store->endUpload(m.id), std::vector<std::string>{"IMG_24.jpg"});
     EXPECT_EQ(store->jobs()[0].message, "Waiting for 1 more photo from the phone.");
+    store->waitForWrites();
     EXPECT_EQ(readJobFile(StudioJob::folder(root_, m.id))->message,
               "Waiting for 1 more photo from the phone.");
 }
@@ -276,6 +364,7 @@ TEST_F(JobStoreTest, CompleteUploadIsQueuedWithAPhotoCountNote) {
     EXPECT_FALSE(job->message);
     EXPECT_EQ(job->notes, std::vector<std::string>{
                               "Only 12 photos. Models need at least 20; 40 to 100 work best."});
+    store->waitForWrites();
     EXPECT_EQ(readJobFile(StudioJob::folder(root_, small.id))->notes, job->notes);
 
     // No longer receiving: nothing more to do, nothing changes.
@@ -302,6 +391,7 @@ TEST_F(JobStoreTest, RenameTrimsAndIgnoresBlankNames) {
     EXPECT_EQ(store->jobs()[0].name, "Old");
     store->rename(job.id, "\u00A0 New name\n\u3000");
     EXPECT_EQ(store->jobs()[0].name, "New name");
+    store->waitForWrites();
     EXPECT_EQ(readJobFile(StudioJob::folder(root_, job.id))->name, "New name");
 }
 
@@ -332,6 +422,7 @@ TEST_F(JobStoreTest, QueueAndStop) {
 
     store->stop(finished.id);
     EXPECT_EQ(store->job(finished.id)->phase, JobPhase::cancelled);
+    store->waitForWrites();
     EXPECT_EQ(readJobFile(StudioJob::folder(root_, finished.id))->phase, JobPhase::cancelled);
 
     statuses_.clear();
@@ -352,6 +443,7 @@ TEST_F(JobStoreTest, DeletingAnIdleJobRemovesItsFolder) {
     auto store = makeStore();
     store->deleteJob(job.id);
     EXPECT_TRUE(store->jobs().empty());
+    store->waitForWrites();
     EXPECT_FALSE(std::filesystem::exists(StudioJob::folder(root_, job.id)));
 }
 
@@ -365,6 +457,7 @@ TEST_F(JobStoreTest, DeletingTheRunningJobMovesItsFolderAside) {
     EXPECT_EQ(cancels, 1);
     EXPECT_TRUE(store->jobs().empty());
     EXPECT_FALSE(JobStoreTestAccess::hasAttempt(*store, job.id));
+    store->waitForWrites();
     EXPECT_FALSE(std::filesystem::exists(StudioJob::folder(root_, job.id)));
     const auto& pending = JobStoreTestAccess::deleteWhenStopped(*store);
     ASSERT_EQ(pending.count(job.id), 1u);

@@ -77,6 +77,7 @@ TEST_F(ImportTest, AFolderAmongDroppedItemsWinsAndIsImportedAlone) {
     EXPECT_FALSE(job.options.useMotionData);
     EXPECT_TRUE(job.options.objectMasking);
     EXPECT_EQ(imageNames(job.id).size(), 12u);
+    store_->waitForWrites();
     EXPECT_EQ(*readJobFile(StudioJob::folder(root_, job.id)), job);
 
     // A path ending in a separator still names the folder.
