@@ -137,19 +137,16 @@ TEST_P(AwkwardFolderBuild, BuildsWithEveryPhotoOfTheObject) {
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, AwkwardFolderBuild,
+    // Two builds hold every kind: how a photo is stored, and what else the folder holds.
     ::testing::Values(
-        AwkwardFolderCase{"TurnedAndOddSizes",
+        AwkwardFolderCase{"TurnedOddDeepAndTransparentBesideDamagedFiles",
                           {Awkwardness::turned3, Awkwardness::turned6, Awkwardness::turned8,
-                           Awkwardness::portraitOdd, Awkwardness::greyscale}},
-        AwkwardFolderCase{"DeepAndTransparentBesideDamagedFiles",
-                          {Awkwardness::plain, Awkwardness::png16, Awkwardness::tiff16,
-                           Awkwardness::pngAlpha, Awkwardness::damaged}},
-        AwkwardFolderCase{"CopiesBlurAnotherObjectAndTwoLenses",
-                          {Awkwardness::twoLenses, Awkwardness::duplicates, Awkwardness::motionBlur,
-                           Awkwardness::otherObject}},
-        AwkwardFolderCase{"FarLargerThanNeeded",
-                          {Awkwardness::upscale12, Awkwardness::upscale12, Awkwardness::upscale12,
-                           Awkwardness::upscale48}}),
+                           Awkwardness::portraitOdd, Awkwardness::greyscale, Awkwardness::png16,
+                           Awkwardness::tiff16, Awkwardness::pngAlpha, Awkwardness::damaged}},
+        AwkwardFolderCase{"LargeTwoLensesCopiesBlurAndAnotherObject",
+                          {Awkwardness::twoLenses, Awkwardness::upscale12, Awkwardness::plain,
+                           Awkwardness::upscale48, Awkwardness::duplicates, Awkwardness::motionBlur,
+                           Awkwardness::otherObject}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The real captures kept beside the project, when they are there: each builds as a dropped
