@@ -3,11 +3,14 @@
 # pelorin-awkward-photos, built as a dropped folder, and its time and peak memory are printed
 # against the plain folder of the same run. A folder that fails prints its sentence.
 #
-#   bench/awkward_photos_bench.sh [build-folder] [photo-folder] [detail]
+#   bench/awkward_photos_bench.sh [build-folder] [photo-folder] [detail] [folder-name...]
+# With folder names, only those run (after the plain folder, which every run needs).
 set -eu
 build=${1:-build}
 photos=${2:-"resources/Sample Photos Statue"}
 detail=${3:-medium}
+shift $(($# < 3 ? $# : 3))
+only=" plain $* "
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -25,6 +28,7 @@ two-lenses:two-lenses"
 echo "| folder | outcome | time | vs plain | peak memory | vs plain |"
 echo "|---|---|---|---|---|---|"
 echo "$folders" | while IFS=: read -r name kinds; do
+    [ "$only" = " plain  " ] || case "$only" in *" $name "*) ;; *) continue ;; esac
     # shellcheck disable=SC2086
     made=$("$build/tests/pelorin-awkward-photos" "$photos" "$work/$name" $kinds)
     "$build/evaluation/pelorin-evaluate" "$work/$name" --detail "$detail" \

@@ -2,7 +2,9 @@
 
 #include <libheif/heif.h>
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -50,12 +52,69 @@ cv::Mat decodeHeif(const std::filesystem::path& photo) {
     return bgr;
 }
 
+// The decoder's own reduction that keeps the long side at `leastLongSide` or more.
+int reductionFor(const std::filesystem::path& photo, int leastLongSide) {
+    if (leastLongSide <= 0) return 1;
+    const auto size = jpegFrameSize(photo);
+    if (!size) return 1;
+    const int longSide = std::max(size->first, size->second);
+    int reduction = 1;
+    while (reduction < 8 && longSide / (reduction * 2) >= leastLongSide) reduction *= 2;
+    return reduction;
+}
+
+int readFlags(int reduction) {
+    switch (reduction) {
+        case 2:
+            return cv::IMREAD_REDUCED_COLOR_2;
+        case 4:
+            return cv::IMREAD_REDUCED_COLOR_4;
+        case 8:
+            return cv::IMREAD_REDUCED_COLOR_8;
+    }
+    return cv::IMREAD_COLOR;
+}
+
 }  // namespace
 
+std::optional<std::pair<int, int>> jpegFrameSize(const std::filesystem::path& photo) {
+    std::ifstream in(photo, std::ios::binary);
+    const auto byte = [&in]() -> int {
+        const int c = in.get();
+        return in ? c : -1;
+    };
+    if (byte() != 0xFF || byte() != 0xD8) return std::nullopt;
+    // Segments until a frame header; each read moves on, so a damaged file ends at its end.
+    while (in) {
+        int marker = byte();
+        if (marker != 0xFF) return std::nullopt;
+        while (marker == 0xFF) marker = byte();
+        if (marker < 0 || marker == 0xD9 || marker == 0xDA) return std::nullopt;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
+        const int high = byte(), low = byte();
+        if (high < 0 || low < 0) return std::nullopt;
+        const int length = high << 8 | low;
+        if (length < 2) return std::nullopt;
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            unsigned char header[5];
+            if (length < 7 || !in.read(reinterpret_cast<char*>(header), 5)) return std::nullopt;
+            const int height = header[1] << 8 | header[2];
+            const int width = header[3] << 8 | header[4];
+            if (width <= 0 || height <= 0) return std::nullopt;
+            return std::pair{width, height};
+        }
+        in.seekg(length - 2, std::ios::cur);
+    }
+    return std::nullopt;
+}
+
 pelorin::Expected<PhotogrammetrySample, PhotogrammetryError> loadPhotoSample(
-    const std::filesystem::path& photo) {
+    const std::filesystem::path& photo, int leastLongSide) {
+    const int reduction = isHeif(photo) ? 1 : reductionFor(photo, leastLongSide);
     cv::Mat image =
-        isHeif(photo) ? decodeHeif(photo) : cv::imread(photo.string(), cv::IMREAD_COLOR);
+        isHeif(photo) ? decodeHeif(photo) : cv::imread(photo.string(), readFlags(reduction));
     if (image.empty()) {
         return pelorin::unexpected(
             PhotogrammetryError{PhotogrammetryError::Kind::invalidImages, 0,
@@ -63,6 +122,11 @@ pelorin::Expected<PhotogrammetrySample, PhotogrammetryError> loadPhotoSample(
     }
     PhotogrammetrySample sample;
     sample.sourceFile = photo;
+    if (reduction > 1) {
+        const auto stored = jpegFrameSize(photo);
+        sample.decodedScale =
+            double(std::max(image.cols, image.rows)) / std::max(stored->first, stored->second);
+    }
     sample.image.width = image.cols;
     sample.image.height = image.rows;
     sample.image.channels = image.channels();

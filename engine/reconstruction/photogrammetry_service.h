@@ -160,6 +160,9 @@ struct PhotogrammetrySample {
     std::optional<std::array<double, 3>> gravity;
     // One byte per pixel, same size as the image; 0 is background.
     std::optional<PixelBuffer> objectMask;
+    // Ours: the image's size over the photo file's, below 1 when the file was decoded smaller
+    // than it is stored, so that sizes given in the file's pixels still apply.
+    double decodedScale = 1;
 };
 
 // Pulled one sample at a time, in order, possibly from a thread of the service's; nothing at

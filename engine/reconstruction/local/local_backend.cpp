@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "engine/reconstruction/local/colmap/child_process.h"
+#include "engine/reconstruction/local/detail_plan.h"
 #include "engine/reconstruction/photo_sample.h"
 #include "engine/reconstruction/photogrammetry_engine.h"
 
@@ -106,13 +107,16 @@ LocalBackend::makeSession(const std::filesystem::path& folder,
     auto photos = std::make_shared<std::vector<std::filesystem::path>>(
         PhotogrammetryEngine::photoURLs(folder));
     auto next = std::make_shared<std::size_t>(0);
-    // The folder's photos in the finder's order, each decoded only when its turn comes. An
-    // unreadable photo comes as an empty image with the reason, so that it is reported.
-    SampleSource source = [photos, next]() -> std::optional<PhotogrammetrySample> {
+    // The folder's photos in the finder's order, each decoded only when its turn comes, no
+    // larger than the finest detail's working images need (the detail comes later, with the
+    // requests). An unreadable photo comes as an empty image with the reason, so that it is
+    // reported.
+    const int leastLongSide = planFor(RequestDetail::full).workingSide;
+    SampleSource source = [photos, next, leastLongSide]() -> std::optional<PhotogrammetrySample> {
         if (*next >= photos->size()) return std::nullopt;
         const std::size_t index = (*next)++;
         const auto& photo = (*photos)[index];
-        auto loaded = loadPhotoSample(photo);
+        auto loaded = loadPhotoSample(photo, leastLongSide);
         PhotogrammetrySample sample;
         if (loaded)
             sample = std::move(loaded.value());

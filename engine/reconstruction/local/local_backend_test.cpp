@@ -214,8 +214,9 @@ TEST(LocalBackendTest, AFaultInAnyStepsWorkersFailsTheRunAndTheNextRunResumes) {
         EXPECT_EQ(error->kind, fault.memory ? PhotogrammetryError::Kind::insufficientMemory
                                             : PhotogrammetryError::Kind::other)
             << fault.loop;
-        if (!fault.memory)
+        if (!fault.memory) {
             EXPECT_EQ(error->description, "injected into " + std::string(fault.loop));
+        }
     }
     const auto last = run(backend, photos, checkpoint, requests);
     ASSERT_TRUE(last.complete);

@@ -94,7 +94,7 @@ pelorin::Expected<PreparedImages, PhotogrammetryError> prepareImages(
         if (sample->sourceFile) record.source = sample->sourceFile->filename().string();
         record.width = working.cols;
         record.height = working.rows;
-        record.scale = static_cast<double>(working.cols) / image.cols;
+        record.scale = static_cast<double>(working.cols) / image.cols * sample->decodedScale;
         record.gravity = sample->gravity;
         if (prepared.manifest && sample->sourceFile) {
             for (const auto& photo : prepared.manifest->images) {
