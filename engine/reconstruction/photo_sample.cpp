@@ -53,13 +53,9 @@ cv::Mat decodeHeif(const std::filesystem::path& photo) {
 }
 
 // The decoder's own reduction that keeps the long side at `leastLongSide` or more.
-int reductionFor(const std::filesystem::path& photo, int leastLongSide) {
-    if (leastLongSide <= 0) return 1;
-    const auto size = jpegFrameSize(photo);
-    if (!size) return 1;
-    const int longSide = std::max(size->first, size->second);
+int reductionFor(int storedLongSide, int leastLongSide) {
     int reduction = 1;
-    while (reduction < 8 && longSide / (reduction * 2) >= leastLongSide) reduction *= 2;
+    while (reduction < 8 && storedLongSide / (reduction * 2) >= leastLongSide) reduction *= 2;
     return reduction;
 }
 
@@ -112,9 +108,11 @@ std::optional<std::pair<int, int>> jpegFrameSize(const std::filesystem::path& ph
 
 pelorin::Expected<PhotogrammetrySample, PhotogrammetryError> loadPhotoSample(
     const std::filesystem::path& photo, int leastLongSide) {
-    const int reduction = isHeif(photo) ? 1 : reductionFor(photo, leastLongSide);
-    cv::Mat image =
-        isHeif(photo) ? decodeHeif(photo) : cv::imread(photo.string(), readFlags(reduction));
+    const bool heif = isHeif(photo);
+    const auto stored = !heif && leastLongSide > 0 ? jpegFrameSize(photo) : std::nullopt;
+    const int storedLongSide = stored ? std::max(stored->first, stored->second) : 0;
+    const int reduction = stored ? reductionFor(storedLongSide, leastLongSide) : 1;
+    cv::Mat image = heif ? decodeHeif(photo) : cv::imread(photo.string(), readFlags(reduction));
     if (image.empty()) {
         return pelorin::unexpected(
             PhotogrammetryError{PhotogrammetryError::Kind::invalidImages, 0,
@@ -122,11 +120,8 @@ pelorin::Expected<PhotogrammetrySample, PhotogrammetryError> loadPhotoSample(
     }
     PhotogrammetrySample sample;
     sample.sourceFile = photo;
-    if (reduction > 1) {
-        const auto stored = jpegFrameSize(photo);
-        sample.decodedScale =
-            double(std::max(image.cols, image.rows)) / std::max(stored->first, stored->second);
-    }
+    if (reduction > 1)
+        sample.decodedScale = double(std::max(image.cols, image.rows)) / storedLongSide;
     sample.image.width = image.cols;
     sample.image.height = image.rows;
     sample.image.channels = image.channels();
