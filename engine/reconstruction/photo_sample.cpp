@@ -75,6 +75,10 @@ int readFlags(int reduction) {
 
 std::optional<std::pair<int, int>> jpegFrameSize(const std::filesystem::path& photo) {
     std::ifstream in(photo, std::ios::binary);
+    return jpegFrameSize(in);
+}
+
+std::optional<std::pair<int, int>> jpegFrameSize(std::istream& in) {
     const auto byte = [&in]() -> int {
         const int c = in.get();
         return in ? c : -1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <istream>
 #include <optional>
 #include <utility>
 
@@ -20,5 +21,7 @@ pelorin::Expected<PhotogrammetrySample, PhotogrammetryError> loadPhotoSample(
 // The width and height a JPEG's frame header gives, as stored (before any Exif turn); nothing
 // when the file is no JPEG or its header cannot be read.
 std::optional<std::pair<int, int>> jpegFrameSize(const std::filesystem::path& photo);
+// The same from a stream at the file's start; reads only up to the frame header.
+std::optional<std::pair<int, int>> jpegFrameSize(std::istream& in);
 
 }  // namespace pelorin::engine
