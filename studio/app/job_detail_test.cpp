@@ -372,11 +372,7 @@ TEST(JobDetailTest, AnExportReplacesWhatIsThereAndAFailedOneLeavesTheJobAlone) {
 
 TEST(JobDetailTest, TheDraftOptionsReachTheJobOnlyThroughStart) {
     StudioWindow studio;
-    const auto first = seededJob("Vase", JobPhase::ready, 30);
-    const auto second = seededJob("Mug", JobPhase::ready, 30);
-    studio.seed(first);
-    studio.seed(second);
-    studio.start();
+    const auto [first, second] = startWithTwoReadyJobs(studio, "Vase", "Mug");
     studio.select(first.id);
     auto& detail = detailOf(studio);
 

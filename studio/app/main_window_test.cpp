@@ -35,13 +35,9 @@ QString idText(const Uuid& id) {
 
 // Starts the studio with two ready jobs and shows the second; returns both.
 std::pair<StudioJob, StudioJob> startShowingTheSecondOfTwo(StudioWindow& studio) {
-    const auto first = seededJob("Vase", JobPhase::ready, 30);
-    const auto second = seededJob("Teapot", JobPhase::ready, 30);
-    studio.seed(first);
-    studio.seed(second);
-    studio.start();
-    studio.select(second.id);
-    return {first, second};
+    const auto jobs = startWithTwoReadyJobs(studio, "Vase", "Teapot");
+    studio.select(jobs.second.id);
+    return jobs;
 }
 
 TEST(MainWindowTest, WelcomePageForAnEmptyStoreAndAfterDeletingTheShownJob) {

@@ -192,4 +192,15 @@ QImage StudioWindow::screenshot() {
     return grab(*window_);
 }
 
+std::pair<StudioJob, StudioJob> startWithTwoReadyJobs(StudioWindow& studio,
+                                                      const std::string& first,
+                                                      const std::string& second) {
+    const auto jobs =
+        std::pair{seededJob(first, JobPhase::ready, 30), seededJob(second, JobPhase::ready, 30)};
+    studio.seed(jobs.first);
+    studio.seed(jobs.second);
+    studio.start();
+    return jobs;
+}
+
 }  // namespace pelorin::studio::testing

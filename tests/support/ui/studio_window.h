@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "engine/reconstruction/replay/replay_backend.h"
 #include "link/transport/link_runtime.h"
@@ -85,5 +86,11 @@ class StudioWindow {
     std::unique_ptr<QQmlApplicationEngine> engine_;
     QQuickWindow* window_ = nullptr;
 };
+
+// Seeds two ready jobs of 30 photos, named `first` and `second`, and starts the studio; returns
+// both, nothing selected.
+std::pair<StudioJob, StudioJob> startWithTwoReadyJobs(StudioWindow& studio,
+                                                      const std::string& first,
+                                                      const std::string& second);
 
 }  // namespace pelorin::studio::testing
