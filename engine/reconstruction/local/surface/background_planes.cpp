@@ -215,7 +215,11 @@ int removeBackground(std::vector<DensePoint>& points, const std::vector<Vec3>& c
                 heights.push_back(d);
             }
         }
+        std::size_t behindCount = 0;
+        for (auto i : candidates)
+            if (!removed[i] && fit.distance(points[i].position) < -3 * tolerance) ++behindCount;
         if (double(standing.size()) < options.leastStandingShare * double(sample.size()) ||
+            double(behindCount) > options.mostBehind * double(standing.size()) ||
             quantile(heights, 0.95) < options.standOut * widest(points, standing, fit) ||
             !widerThan(points, plane, standing, fit))
             continue;

@@ -18,6 +18,9 @@ struct BackgroundOptions {
     // facade stands out less than that.
     double leastStandingShare = 0.02;
     double standOut = 0.25;
+    // Photos see little behind a wall or under a floor: a plane with more behind it than this
+    // share of what stands out of it runs through the object instead, and stays.
+    double mostBehind = 0.5;
     // Planes looked for at most: a floor, a table, two walls.
     int planes = 5;
     // Random plane guesses for each plane, and the points they are tried on at most.
