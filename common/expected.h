@@ -13,13 +13,13 @@ struct Unexpected {
 };
 
 template <class E>
-Unexpected<std::decay_t<E>> unexpected(E&& error) {
+[[nodiscard]] Unexpected<std::decay_t<E>> unexpected(E&& error) {
     return {std::forward<E>(error)};
 }
 
 // A value or the typed error that explains why there is none (C++20 has no std::expected).
 template <class T, class E>
-class Expected {
+class [[nodiscard]] Expected {
   public:
     Expected(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     template <class U>

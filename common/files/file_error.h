@@ -7,7 +7,7 @@ namespace pelorin::common {
 
 // A file that could not be read or written: what was tried, on which file, and the
 // operating system's own explanation.
-struct FileError {
+struct [[nodiscard]] FileError {
     enum class Operation { read, write };
 
     Operation operation = Operation::read;

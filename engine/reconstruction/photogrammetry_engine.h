@@ -42,7 +42,7 @@ struct EngineOutput {
 };
 
 // Why a run failed, with the sentence shown to the user.
-struct EngineError {
+struct [[nodiscard]] EngineError {
     enum class Kind { notEnoughImages, failed, noSpace, notSupported, cancelled };
 
     Kind kind = Kind::failed;

@@ -19,7 +19,7 @@ struct Frame {
 };
 
 // What the frame parser reports about a malformed stream.
-struct FrameError {
+struct [[nodiscard]] FrameError {
     enum class Kind { headerTooLarge, bodyTooLarge, badMagic };
 
     Kind kind = Kind::badMagic;

@@ -101,7 +101,7 @@ struct ModelChunk {
     std::int64_t total = 0;
     bool operator==(const ModelChunk&) const = default;
 };
-struct Error {
+struct [[nodiscard]] Error {
     std::optional<Uuid> captureID;
     std::string message;
     bool operator==(const Error&) const = default;

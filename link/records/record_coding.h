@@ -17,7 +17,7 @@
 namespace pelorin::link {
 
 // Why a record could not be read.
-struct DecodingError {
+struct [[nodiscard]] DecodingError {
     std::string message;
     bool operator==(const DecodingError&) const = default;
 };

@@ -143,8 +143,8 @@ struct ConnectedPair {
 ConnectedPair connectPair(LinkRuntime& runtime, const SecureLink::Identity& identity);
 
 // Sends and waits for the completion; never call it on a connection's strand.
-std::optional<LinkConnection::SendError> sendAndWait(LinkConnection& connection,
-                                                     const LinkMessage& message,
-                                                     const Bytes& body = {});
+[[nodiscard]] std::optional<LinkConnection::SendError> sendAndWait(LinkConnection& connection,
+                                                                   const LinkMessage& message,
+                                                                   const Bytes& body = {});
 
 }  // namespace pelorin::link::testing

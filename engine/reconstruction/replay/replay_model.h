@@ -11,7 +11,7 @@ namespace pelorin::engine {
 
 // Writes the small textured model that the replay backend hands out: a ".usdz" file, or an OBJ
 // with its MTL and texture when the location is a folder. An error when it cannot be written.
-std::optional<PhotogrammetryError> writeReplayModel(const std::filesystem::path& url);
+[[nodiscard]] std::optional<PhotogrammetryError> writeReplayModel(const std::filesystem::path& url);
 
 // A coloured point cloud of `count` points on a unit sphere.
 std::vector<PointCloudPoint> replayPointCloud(std::size_t count);
