@@ -28,6 +28,7 @@
 
 #include "engine/reconstruction/local/reconstruction_pipeline.h"
 #include "engine/reconstruction/photogrammetry_engine.h"
+#include "engine/reconstruction/service_factory.h"
 #include "evaluation/hold_out.h"
 #include "evaluation/model_file.h"
 #include "evaluation/model_score.h"

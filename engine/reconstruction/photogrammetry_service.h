@@ -81,7 +81,7 @@ struct PointCloudResult {
 };
 using RequestResult = std::variant<ModelFileResult, PointCloudResult>;
 
-struct PhotogrammetryError {
+struct [[nodiscard]] PhotogrammetryError {
     // insufficientMemory is ours: the local backend ran out of memory.
     enum class Kind {
         invalidImages,
@@ -125,7 +125,7 @@ struct RequestComplete {
     PhotogrammetryRequest request;
     RequestResult result;
 };
-struct RequestError {
+struct [[nodiscard]] RequestError {
     PhotogrammetryRequest request;
     PhotogrammetryError error;
 };
@@ -174,7 +174,7 @@ class PhotogrammetrySession {
     virtual ~PhotogrammetrySession() = default;
 
     // Starts the work. Fails when the service refuses the requests.
-    virtual std::optional<PhotogrammetryError> process(
+    [[nodiscard]] virtual std::optional<PhotogrammetryError> process(
         const std::vector<PhotogrammetryRequest>& requests) = 0;
 
     // Blocks for the next event; nothing once the stream has ended (after completion or
@@ -206,13 +206,5 @@ class PhotogrammetryService {
     virtual pelorin::Expected<PhotogrammetrySample, PhotogrammetryError> loadSample(
         const std::filesystem::path& photo) = 0;
 };
-
-// The service this process uses: the one that PELORIN_PHOTOGRAMMETRY names ("local", "replay" or
-// "replay:<script.json>", for tests and demos), else the real reconstruction backend when it is
-// installed, else one that reports itself unsupported. Chosen once.
-std::shared_ptr<PhotogrammetryService> defaultPhotogrammetryService();
-
-// The same choice for a given setting, for tests.
-std::shared_ptr<PhotogrammetryService> makePhotogrammetryService(std::string_view setting);
 
 }  // namespace pelorin::engine

@@ -3,8 +3,8 @@
 #include <sstream>
 
 #include "engine/reconstruction/local/local_backend.h"
-#include "engine/reconstruction/photogrammetry_service.h"
 #include "engine/reconstruction/replay/replay_backend.h"
+#include "engine/reconstruction/service_factory.h"
 
 namespace pelorin::engine {
 

@@ -12,6 +12,7 @@
 #include "common/formatters.h"
 #include "engine/reconstruction/local/reconstruction_pipeline.h"
 #include "engine/reconstruction/photogrammetry_engine.h"
+#include "engine/reconstruction/service_factory.h"
 #include "link/records/manifest_file.h"
 #include "tools/command_line.h"
 

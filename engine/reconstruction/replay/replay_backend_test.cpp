@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/reconstruction/service_factory.h"
+
 namespace pelorin::engine {
 namespace {
 

@@ -18,7 +18,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "engine/reconstruction/photogrammetry_service.h"
+#include "engine/reconstruction/service_factory.h"
 #include "link/messages/link_message.h"
 #include "link/transport/link_connection.h"
 #include "link/transport/link_runtime.h"
