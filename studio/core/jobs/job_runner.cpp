@@ -1,11 +1,10 @@
-// The runner half of the job store: one job at a time, oldest queued first, built by the
-// photogrammetry engine on a worker thread, with every report brought back to the main thread.
+#include "studio/core/jobs/job_runner.h"
+
 #include <QMetaObject>
 #include <QPointer>
 
 #include "engine/reconstruction/photogrammetry_engine.h"
 #include "link/records/manifest_file.h"
-#include "studio/core/jobs/job_file.h"
 #include "studio/core/jobs/job_store.h"
 
 namespace pelorin::studio {
@@ -24,84 +23,114 @@ std::optional<std::int64_t> fileSize(const std::optional<std::filesystem::path>&
 
 }  // namespace
 
-bool JobStore::isCurrent(const Uuid& id, const Uuid& token) const {
+JobRunner::JobRunner(JobStore& store, std::shared_ptr<engine::PhotogrammetryService> service,
+                     ActivityStarter beginActivity)
+    : store_(store), service_(std::move(service)), beginActivity_(std::move(beginActivity)) {}
+
+JobRunner::~JobRunner() {
+    if (running_) running_->thread.reset();
+}
+
+std::optional<Uuid> JobRunner::runningJobID() const {
+    if (!running_) return std::nullopt;
+    return running_->id;
+}
+
+bool JobRunner::isCurrent(const Uuid& id, const Uuid& token) const {
     const auto attempt = attempts_.find(id);
     return attempt != attempts_.end() && attempt->second == token;
 }
 
-void JobStore::startNextIfIdle() {
-    if (runningTask_) return;
-    for (auto it = jobs_.rbegin(); it != jobs_.rend(); ++it) {
+void JobRunner::startNextIfIdle() {
+    if (running_) return;
+    const auto& jobs = store_.jobs();
+    for (auto it = jobs.rbegin(); it != jobs.rend(); ++it) {
         if (it->phase == JobPhase::queued) {
-            runJob(*it);
+            start(*it);
             return;
         }
     }
 }
 
-void JobStore::runJob(const StudioJob& queued) {
+bool JobRunner::cancel(const Uuid& id) {
+    if (!running_ || running_->id != id) return false;
+    running_->thread->request_stop();
+    return true;
+}
+
+void JobRunner::forget(const Uuid& id) {
+    attempts_.erase(id);
+}
+
+void JobRunner::removeWhenStopped(const Uuid& id, std::filesystem::path aside) {
+    removeWhenStopped_[id] = std::move(aside);
+}
+
+void JobRunner::start(const StudioJob& queued) {
     const Uuid id = queued.id;
     const Uuid token = Uuid::random();
     attempts_[id] = token;
-    runningJobID_ = id;
-    if (beginActivity_) busyActivity_ = beginActivity_("Building a 3D model");
+    running_ = Run{id, nullptr, nullptr};
+    if (beginActivity_) running_->activity = beginActivity_("Building a 3D model");
 
-    update(id, true, [](StudioJob& job) {
+    store_.update(id, true, [](StudioJob& job) {
         job.phase = JobPhase::processing;
         job.startedAt = Date::now();
         job.finishedAt.reset();
         job.stage = "Starting";
     });
 
+    const auto& root = store_.jobsRoot();
     engine::PhotogrammetryEngine::Inputs inputs;
-    inputs.images = StudioJob::imagesFolder(jobsRoot_, id);
+    inputs.images = StudioJob::imagesFolder(root, id);
     inputs.manifest = link::readManifest(inputs.images);
-    inputs.options = job(id) ? job(id)->options : queued.options;
-    inputs.output = StudioJob::outputFolder(jobsRoot_, id);
-    inputs.checkpoint = StudioJob::checkpointFolder(jobsRoot_, id);
+    inputs.options = store_.job(id) ? store_.job(id)->options : queued.options;
+    inputs.output = StudioJob::outputFolder(root, id);
+    inputs.checkpoint = StudioJob::checkpointFolder(root, id);
 
-    QPointer<JobStore> store(this);
-    runThread_ = std::make_unique<std::jthread>(
-        [store, id, token, inputs = std::move(inputs), service = service_](std::stop_token stop) {
-            auto progress = [store, id, token](const engine::EngineProgress& report) {
+    // The store owns this runner: while the store is there, so is the runner.
+    QPointer<JobStore> store(&store_);
+    JobRunner* runner = this;
+    running_->thread =
+        std::make_unique<std::jthread>([store, runner, id, token, inputs = std::move(inputs),
+                                        service = service_](std::stop_token stop) {
+            auto progress = [store, runner, id, token](const engine::EngineProgress& report) {
                 QMetaObject::invokeMethod(
                     store.data(),
-                    [store, id, token, report] {
-                        if (store) store->applyProgress(id, token, report);
+                    [store, runner, id, token, report] {
+                        if (store) runner->applyProgress(id, token, report);
                     },
                     Qt::QueuedConnection);
             };
             auto result = engine::PhotogrammetryEngine::run(service, inputs, progress, stop);
             QMetaObject::invokeMethod(
                 store.data(),
-                [store, id, token, result = std::move(result)] {
+                [store, runner, id, token, result = std::move(result)] {
                     if (!store) return;
-                    if (store->isCurrent(id, token)) {
+                    if (runner->isCurrent(id, token)) {
                         if (result) {
-                            store->completeJob(id, result.value());
+                            runner->complete(id, result.value());
                         } else if (result.error().kind == engine::EngineError::Kind::cancelled) {
-                            store->endJob(id, JobPhase::cancelled, std::nullopt);
+                            runner->end(id, JobPhase::cancelled, std::nullopt);
                         } else {
-                            store->endJob(id, JobPhase::failed, result.error().description());
+                            runner->end(id, JobPhase::failed, result.error().description());
                         }
                     }
-                    store->finishRun(id, token);
+                    runner->finish(id, token);
                 },
                 Qt::QueuedConnection);
         });
-    std::jthread* thread = runThread_.get();
-    runningTask_ = RunningTask{[thread] { thread->request_stop(); }};
 }
 
-void JobStore::applyProgress(const Uuid& id, const Uuid& token,
-                             const engine::EngineProgress& progress) {
+void JobRunner::applyProgress(const Uuid& id, const Uuid& token,
+                              const engine::EngineProgress& progress) {
     if (!isCurrent(id, token)) return;
-    const StudioJob* current = job(id);
+    const StudioJob* current = store_.job(id);
     if (!current || current->phase != JobPhase::processing) return;
     const Date now = Date::now();
     const bool save = now.secondsSince(lastProgressSave_) > progressSaveInterval;
     if (save) lastProgressSave_ = now;
-    update(id, save, [&](StudioJob& job) {
+    store_.update(id, save, [&](StudioJob& job) {
         job.fraction = progress.fraction;
         if (progress.stage) job.stage = progress.stage;
         job.secondsRemaining = progress.secondsRemaining;
@@ -109,7 +138,7 @@ void JobStore::applyProgress(const Uuid& id, const Uuid& token,
     });
 }
 
-void JobStore::completeJob(const Uuid& id, const engine::EngineOutput& output) {
+void JobRunner::complete(const Uuid& id, const engine::EngineOutput& output) {
     StudioJob::Outputs outputs;
     outputs.usdzBytes = fileSize(output.usdz).value_or(0);
     outputs.hasOBJ = output.objFolder.has_value();
@@ -119,7 +148,7 @@ void JobStore::completeJob(const Uuid& id, const engine::EngineOutput& output) {
     outputs.usedMotionData = output.usedMotionData;
     outputs.maskedImages = output.maskedImages;
     outputs.glbBytes = fileSize(output.glb);
-    update(id, true, [&](StudioJob& job) {
+    store_.update(id, true, [&](StudioJob& job) {
         job.phase = JobPhase::finished;
         job.fraction = 1;
         job.stage.reset();
@@ -127,11 +156,11 @@ void JobStore::completeJob(const Uuid& id, const engine::EngineOutput& output) {
         job.finishedAt = Date::now();
         job.outputs = outputs;
     });
-    discardFolder(id, StudioJob::checkpointFolder(jobsRoot_, id));
+    store_.discardFolder(id, StudioJob::checkpointFolder(store_.jobsRoot(), id));
 }
 
-void JobStore::endJob(const Uuid& id, JobPhase phase, std::optional<std::string> message) {
-    update(id, true, [&](StudioJob& job) {
+void JobRunner::end(const Uuid& id, JobPhase phase, std::optional<std::string> message) {
+    store_.update(id, true, [&](StudioJob& job) {
         job.phase = phase;
         job.stage.reset();
         job.secondsRemaining.reset();
@@ -140,20 +169,17 @@ void JobStore::endJob(const Uuid& id, JobPhase phase, std::optional<std::string>
     });
 }
 
-void JobStore::finishRun(const Uuid& id, const Uuid& token) {
+void JobRunner::finish(const Uuid& id, const Uuid& token) {
     if (isCurrent(id, token)) attempts_.erase(id);
-    if (auto pending = deleteWhenStopped_.find(id); pending != deleteWhenStopped_.end()) {
-        discardFolder(id, pending->second);
-        deleteWhenStopped_.erase(pending);
+    if (auto pending = removeWhenStopped_.find(id); pending != removeWhenStopped_.end()) {
+        store_.discardFolder(id, pending->second);
+        removeWhenStopped_.erase(pending);
         // The engine may have made its folders again at the old place while winding down; the
         // job is gone, so they go too (unless the same capture has come back meanwhile).
-        if (!job(id)) discardFolder(id, StudioJob::folder(jobsRoot_, id));
+        if (!store_.job(id)) store_.discardFolder(id, StudioJob::folder(store_.jobsRoot(), id));
     }
-    busyActivity_.reset();
-    runningTask_.reset();
-    runningJobID_.reset();
-    // The worker has posted its last report and is returning; this joins it at once.
-    runThread_.reset();
+    // The worker has posted its last report and is returning; resetting joins it at once.
+    running_.reset();
     startNextIfIdle();
 }
 

@@ -3,6 +3,7 @@
 #include "engine/reconstruction/replay/replay_backend.h"
 #include "studio/core/jobs/job_file.h"
 #include "studio/core/jobs/job_store.h"
+#include "tests/support/capture_manifests.h"
 #include "tests/support/qt_event_loop.h"
 #include "tests/support/scratch_folder.h"
 
@@ -116,9 +117,8 @@ TEST_F(RunnerTest, AFinishedRunRecordsItsOutputs) {
 
 TEST_F(RunnerTest, WithoutAGlbCopyNoGlbSizeIsRecorded) {
     const Uuid id = readyJob("Phone", 1);
-    link::CaptureManifest manifest;
+    auto manifest = pelorin::testing::captureManifest(0, {.deviceModel = "iPhone 15"});
     manifest.id = id;
-    manifest.deviceModel = "iPhone 15";
     pelorin::testing::writeFile(StudioJob::imagesFolder(root_, id) / "capture.json",
                                 link::makeRecordEncoder().encode(manifest));
     makeStore();
@@ -237,10 +237,8 @@ TEST_F(RunnerTest, ANewUploadOfTheRunningCaptureRestartsIt) {
     replay_->setScript(slowRun(1));
     makeStore();
     start(id);
-    link::CaptureManifest manifest;
+    auto manifest = pelorin::testing::captureManifest(10, {.name = "Vase again"});
     manifest.id = id;
-    manifest.name = "Vase again";
-    manifest.images.resize(10);
     store_->beginUpload(manifest, "phone", 0);
     ASSERT_TRUE(waitUntil([&] { return idle(); }));
     // The old run's end did not touch the new job.

@@ -23,22 +23,24 @@ int countPhotos(const std::filesystem::path& folder) {
 
 JobStore::JobStore(std::filesystem::path jobsRoot,
                    std::shared_ptr<engine::PhotogrammetryService> service,
-                   ActivityStarter beginActivity, QObject* parent)
+                   ActivityStarter beginActivity, JobFileWriter::Write write, QObject* parent)
     : QObject(parent),
       jobsRoot_(std::move(jobsRoot)),
-      service_(std::move(service)),
-      beginActivity_(std::move(beginActivity)),
-      photogrammetrySupported_(service_ && service_->isSupported()),
+      photogrammetrySupported_(service && service->isSupported()),
+      imports_(*this),
+      runner_(std::make_unique<JobRunner>(*this, std::move(service), std::move(beginActivity))),
       writer_(std::make_unique<JobFileWriter>(
-          jobsRoot_, this, [this](const StudioJob& job, const std::string& reason) {
+          jobsRoot_, this,
+          [this](const StudioJob& job, const std::string& reason) {
               showNotice("Could not save this job", job.name + ": " + reason);
-          })) {
+          },
+          std::move(write))) {
     load();
 }
 
 JobStore::~JobStore() {
     // Stop and wait for a run still going, so that it never reports to a store that is gone.
-    runThread_.reset();
+    runner_.reset();
 }
 
 void JobStore::load() {
@@ -149,10 +151,7 @@ void JobStore::queue(const Uuid& id, const std::optional<link::ProcessingOptions
 }
 
 void JobStore::stop(const Uuid& id) {
-    if (runningJobID_ == id) {
-        if (runningTask_ && runningTask_->cancel) runningTask_->cancel();
-        return;
-    }
+    if (runner_->cancel(id)) return;
     const StudioJob* existing = job(id);
     if (existing && existing->phase == JobPhase::queued) {
         update(id, true, [](StudioJob& job) {
@@ -165,8 +164,8 @@ void JobStore::stop(const Uuid& id) {
 void JobStore::beginUpload(const link::CaptureManifest& manifest, const std::string& deviceName,
                            int existingFiles) {
     const Uuid& id = manifest.id;
-    if (runningJobID_ == id) stop(id);
-    attempts_.erase(id);
+    runner_->cancel(id);
+    runner_->forget(id);
 
     StudioJob job;
     job.id = id;
@@ -190,6 +189,12 @@ void JobStore::beginUpload(const link::CaptureManifest& manifest, const std::str
     emit jobsChanged();
     save(job);
     report(job);
+}
+
+void JobStore::add(StudioJob job) {
+    jobs_.insert(jobs_.begin(), std::move(job));
+    emit jobsChanged();
+    save(jobs_.front());
 }
 
 void JobStore::fileWritten(const Uuid& id) {
@@ -268,9 +273,9 @@ void JobStore::discardFolder(const Uuid& id, const std::filesystem::path& folder
 }
 
 void JobStore::deleteJob(const Uuid& id) {
-    const bool wasRunning = runningJobID_ == id;
+    const bool wasRunning = runner_->runningJobID() == id;
     stop(id);
-    attempts_.erase(id);
+    runner_->forget(id);
     const auto erased = std::erase_if(jobs_, [&](const StudioJob& j) { return j.id == id; });
     if (erased > 0) emit jobsChanged();
 
@@ -289,7 +294,7 @@ void JobStore::deleteJob(const Uuid& id) {
         std::error_code ignored;
         std::filesystem::rename(folder, aside, ignored);
     });
-    deleteWhenStopped_[id] = aside;
+    runner_->removeWhenStopped(id, aside);
 }
 
 }  // namespace pelorin::studio

@@ -12,23 +12,22 @@
 #include <vector>
 
 #include "link/records/capture_records.h"
+#include "studio/core/jobs/job_file_writer.h"
+#include "studio/core/jobs/job_runner.h"
+#include "studio/core/jobs/photo_imports.h"
 #include "studio/core/jobs/studio_job.h"
 
 namespace pelorin::engine {
 class PhotogrammetryService;
-struct EngineProgress;
-struct EngineOutput;
-struct EngineError;
 }  // namespace pelorin::engine
 
 namespace pelorin::studio {
 
-class JobFileWriter;
-
 // Owns every job of the application: loads them at start-up and repairs those cut short, writes
 // each back when it changes, fills the jobs of phone uploads, queues, stops, renames and deletes
-// them, and keeps the one notice waiting for the user. Lives on the main thread and takes no
-// locks; work done elsewhere reaches it as a queued call.
+// them, and keeps the one notice waiting for the user. Its runner builds the queued jobs and its
+// imports turn chosen photos into jobs. Lives on the main thread and takes no locks; work done
+// elsewhere reaches it as a queued call.
 class JobStore : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isImporting READ isImporting NOTIFY isImportingChanged)
@@ -41,14 +40,14 @@ class JobStore : public QObject {
         bool operator==(const Notice&) const = default;
     };
 
-    // Keeps the computer from idle sleep while a job runs: called with the reason when a run
-    // starts; the run holds what it returns until it ends.
-    using ActivityStarter = std::function<std::shared_ptr<void>(const std::string& reason)>;
+    using ActivityStarter = JobRunner::ActivityStarter;
 
     // Loads every job under `jobsRoot`. Asks the service once whether this computer can
-    // reconstruct.
+    // reconstruct. `write` replaces how job records reach the disk, for tests of a slow or
+    // failing disk.
     JobStore(std::filesystem::path jobsRoot, std::shared_ptr<engine::PhotogrammetryService> service,
-             ActivityStarter beginActivity = nullptr, QObject* parent = nullptr);
+             ActivityStarter beginActivity = nullptr, JobFileWriter::Write write = nullptr,
+             QObject* parent = nullptr);
     ~JobStore() override;
 
     const std::vector<StudioJob>& jobs() const { return jobs_; }
@@ -57,7 +56,7 @@ class JobStore : public QObject {
     bool isImporting() const { return isImporting_; }
     bool photogrammetrySupported() const { return photogrammetrySupported_; }
     const std::filesystem::path& jobsRoot() const { return jobsRoot_; }
-    std::optional<Uuid> runningJobID() const { return runningJobID_; }
+    std::optional<Uuid> runningJobID() const { return runner_->runningJobID(); }
 
     // Called after every change made through update, and by beginUpload.
     std::function<void(const link::JobStatus&)> onStatusChange;
@@ -81,7 +80,13 @@ class JobStore : public QObject {
     // Cancels the job's run, or takes it out of the queue.
     void stop(const Uuid& id);
     // Starts the oldest queued job when nothing runs.
-    void startNextIfIdle();
+    void startNextIfIdle() { runner_->startNextIfIdle(); }
+    // A new job at the top of the list, saved.
+    void add(StudioJob job);
+    // Moves a folder of the job out of the jobs and removes it, on the job's writer queue so that
+    // it never races a write of the job: a checkpoint or a job holds hundreds of megabytes, too
+    // many to delete on the main thread. What a crash leaves behind goes at the next start.
+    void discardFolder(const Uuid& id, const std::filesystem::path& folder);
 
     // Creates, or starts again, the job of a phone capture.
     void beginUpload(const link::CaptureManifest& manifest, const std::string& deviceName,
@@ -96,18 +101,21 @@ class JobStore : public QObject {
     void rename(const Uuid& id, const std::string& newName);
     void deleteJob(const Uuid& id);
 
-    // Imports of photos the user chose; each runs its search and copies on a worker thread and
-    // calls `done`, if given, on the main thread when it has finished.
-    using Done = std::function<void()>;
-    // Dropped or chosen items: the first folder, else all photos, else a notice.
-    void importItems(const std::vector<std::filesystem::path>& items, Done done = nullptr);
-    void importFolder(const std::filesystem::path& folder, Done done = nullptr);
-    void importPhotos(const std::vector<std::filesystem::path>& photos, Done done = nullptr);
-    // Imports the built-in sample set and queues it.
-    void trySample(Done done = nullptr);
-    // Where the built-in sample set lives; nothing when it is not installed.
+    // Imports of photos the user chose (see PhotoImports); `done`, if given, is called on the
+    // main thread when one has finished.
+    using Done = PhotoImports::Done;
+    void importItems(const std::vector<std::filesystem::path>& items, Done done = nullptr) {
+        imports_.importItems(items, std::move(done));
+    }
+    void importFolder(const std::filesystem::path& folder, Done done = nullptr) {
+        imports_.importFolder(folder, std::move(done));
+    }
+    void importPhotos(const std::vector<std::filesystem::path>& photos, Done done = nullptr) {
+        imports_.importPhotos(photos, std::move(done));
+    }
+    void trySample(Done done = nullptr) { imports_.trySample(std::move(done)); }
     void setSampleFolder(std::optional<std::filesystem::path> folder) {
-        sampleFolder_ = std::move(folder);
+        imports_.setSampleFolder(std::move(folder));
     }
 
   signals:
@@ -116,50 +124,18 @@ class JobStore : public QObject {
     void isImportingChanged();
 
   private:
-    friend class JobStoreTestAccess;
-
-    // The run in progress: cancelling it asks the engine to wind down.
-    struct RunningTask {
-        std::function<void()> cancel;
-    };
-
     void load();
-    // Moves a folder of the job out of the jobs and removes it, on the job's writer queue so that
-    // it never races a write of the job: a checkpoint or a job holds hundreds of megabytes, too
-    // many to delete on the main thread. What a crash leaves behind goes at the next start.
-    void discardFolder(const Uuid& id, const std::filesystem::path& folder);
     StudioJob* findJob(const Uuid& id);
     void report(const StudioJob& job);
 
-    // The runner half.
-    void runJob(const StudioJob& job);
-    void applyProgress(const Uuid& id, const Uuid& token, const engine::EngineProgress& progress);
-    void completeJob(const Uuid& id, const engine::EngineOutput& output);
-    void endJob(const Uuid& id, JobPhase phase, std::optional<std::string> message);
-    void finishRun(const Uuid& id, const Uuid& token);
-    bool isCurrent(const Uuid& id, const Uuid& token) const;
-
-    // The imports half.
-    void createJobFromPhotos(std::vector<std::filesystem::path> photos, std::string provisionalName,
-                             std::optional<std::filesystem::path> manifestCandidate,
-                             std::optional<std::string> message, Done done);
-
     const std::filesystem::path jobsRoot_;
-    std::shared_ptr<engine::PhotogrammetryService> service_;
     std::vector<StudioJob> jobs_;
     std::optional<Notice> notice_;
     bool isImporting_ = false;
-    std::optional<RunningTask> runningTask_;
-    // The engine's worker; joined when its run has been wound up on the main thread.
-    std::unique_ptr<std::jthread> runThread_;
-    ActivityStarter beginActivity_;
-    std::shared_ptr<void> busyActivity_;
-    std::optional<std::filesystem::path> sampleFolder_;
-    std::optional<Uuid> runningJobID_;
-    std::map<Uuid, Uuid> attempts_;
-    std::map<Uuid, std::filesystem::path> deleteWhenStopped_;
-    Date lastProgressSave_ = Date::distantPast();
     const bool photogrammetrySupported_;
+    PhotoImports imports_;
+    // Last but one, so that a run still going is stopped and joined before the jobs go.
+    std::unique_ptr<JobRunner> runner_;
     // Last, so that it finishes its writes before anything else of the store goes.
     std::unique_ptr<JobFileWriter> writer_;
 };

@@ -19,31 +19,11 @@
 #include "engine/reconstruction/replay/replay_backend.h"
 #include "studio/core/jobs/job_file.h"
 #include "studio/core/jobs/job_file_writer.h"
+#include "tests/support/capture_manifests.h"
+#include "tests/support/qt_event_loop.h"
 #include "tests/support/scratch_folder.h"
 
 namespace pelorin::studio {
-
-// Stands in for the job runner, which is what normally holds a running job.
-class JobStoreTestAccess {
-  public:
-    static void startRun(JobStore& store, const Uuid& id, std::function<void()> cancel) {
-        store.runningJobID_ = id;
-        store.runningTask_ = JobStore::RunningTask{std::move(cancel)};
-        store.attempts_[id] = Uuid::random();
-    }
-    static const std::map<Uuid, std::filesystem::path>& deleteWhenStopped(const JobStore& store) {
-        return store.deleteWhenStopped_;
-    }
-    static bool hasAttempt(const JobStore& store, const Uuid& id) {
-        return store.attempts_.contains(id);
-    }
-    // Writes through `write` from now on, as a slow or failing disk would.
-    static void writeWith(JobStore& store, JobFileWriter::Write write) {
-        store.writer_->waitForDone();
-        store.writer_ = std::make_unique<JobFileWriter>(
-            store.jobsRoot_, &store, [](const StudioJob&, const std::string&) {}, std::move(write));
-    }
-};
 
 namespace {
 
@@ -52,8 +32,8 @@ using link::ImageRecord;
 
 class JobStoreTest : public ::testing::Test {
   protected:
-    std::unique_ptr<JobStore> makeStore() {
-        auto store = std::make_unique<JobStore>(root_, std::make_shared<engine::ReplayBackend>());
+    std::unique_ptr<JobStore> makeStore(JobFileWriter::Write write = nullptr) {
+        auto store = std::make_unique<JobStore>(root_, replay_, nullptr, std::move(write));
         store->onStatusChange = [this](const link::JobStatus& status) {
             statuses_.push_back(status);
         };
@@ -71,18 +51,25 @@ class JobStoreTest : public ::testing::Test {
     }
 
     CaptureManifest manifest(int photos) {
-        CaptureManifest m;
-        m.id = Uuid::random();
-        m.name = "Teapot";
+        CaptureManifest m = testing::captureManifest(photos, {.bytes = 3});
         m.createdAt = Date{5000};
-        m.deviceModel = "Pixel 8";
         m.appVersion = "1.0";
-        for (int i = 0; i < photos; ++i) {
-            ImageRecord image{.fileName = "IMG_" + std::to_string(i) + ".jpg"};
-            image.bytes = 3;
-            m.images.push_back(image);
-        }
         return m;
+    }
+
+    // Makes `id`'s job the running one, in a run that lasts until it is stopped.
+    void startLongRun(JobStore& store, const Uuid& id) {
+        for (int i = 0; i < 10; ++i) {
+            pelorin::testing::writeFile(
+                StudioJob::imagesFolder(root_, id) / ("IMG_" + std::to_string(i) + ".jpg"), "abc");
+        }
+        store.queue(id, std::nullopt, true);
+        store.startNextIfIdle();
+        ASSERT_EQ(store.runningJobID(), id);
+    }
+    std::size_t cancels() {
+        std::lock_guard lock(replay_->record()->lock);
+        return replay_->record()->cancels;
     }
 
     // Writes the manifest and the first `photos` of its images as the phone would.
@@ -95,6 +82,9 @@ class JobStoreTest : public ::testing::Test {
 
     pelorin::testing::ScratchFolder scratch_;
     const std::filesystem::path root_ = scratch_.path();
+    // Runs last ten minutes: only a stop ends them within a test.
+    std::shared_ptr<engine::ReplayBackend> replay_ =
+        std::make_shared<engine::ReplayBackend>(engine::ReplayScript::successfulRun(600));
     std::vector<link::JobStatus> statuses_;
 };
 
@@ -221,9 +211,8 @@ class HeldDisk {
 
 TEST_F(JobStoreTest, ASlowDiskNeverHoldsUpTheMainThreadAndTheNewestStateEndsOnDisk) {
     const auto job = storedJob("Vase", JobPhase::ready, 1);
-    auto store = makeStore();
     HeldDisk disk;
-    JobStoreTestAccess::writeWith(*store, disk.write());
+    auto store = makeStore(disk.write());
     store->rename(job.id, "First");
     disk.waitForFirstWrite();
 
@@ -299,12 +288,14 @@ TEST_F(JobStoreTest, BeginUploadCancelsTheRunOfTheSameCapture) {
     auto store = makeStore();
     const auto m = manifest(30);
     store->beginUpload(m, "phone", 0);
-    int cancels = 0;
-    JobStoreTestAccess::startRun(*store, m.id, [&] { ++cancels; });
+    startLongRun(*store, m.id);
     store->beginUpload(m, "phone", 30);
-    EXPECT_EQ(cancels, 1);
-    EXPECT_FALSE(JobStoreTestAccess::hasAttempt(*store, m.id));
     EXPECT_EQ(store->jobs()[0].phase, JobPhase::receiving);
+    // The stopped run's last reports belong to the old attempt and leave the new upload alone.
+    ASSERT_TRUE(testing::waitUntil([&] { return !store->runningJobID(); }));
+    EXPECT_EQ(cancels(), 1u);
+    EXPECT_EQ(store->jobs()[0].phase, JobPhase::receiving);
+    EXPECT_EQ(store->jobs()[0].imageCount, 30);
 }
 
 TEST_F(JobStoreTest, FileWrittenCountsInMemoryOnly) {
@@ -430,12 +421,13 @@ TEST_F(JobStoreTest, QueueAndStop) {
     EXPECT_EQ(store->job(ready.id)->phase, JobPhase::ready);
     EXPECT_TRUE(statuses_.empty());
 
-    int cancels = 0;
-    JobStoreTestAccess::startRun(*store, ready.id, [&] { ++cancels; });
+    startLongRun(*store, ready.id);
     store->stop(ready.id);
-    EXPECT_EQ(cancels, 1);
     // The runner marks it cancelled once the run has wound down, not the store.
-    EXPECT_EQ(store->job(ready.id)->phase, JobPhase::ready);
+    EXPECT_EQ(store->job(ready.id)->phase, JobPhase::processing);
+    ASSERT_TRUE(testing::waitUntil([&] { return !store->runningJobID(); }));
+    EXPECT_EQ(cancels(), 1u);
+    EXPECT_EQ(store->job(ready.id)->phase, JobPhase::cancelled);
 }
 
 TEST_F(JobStoreTest, DeletingAnIdleJobRemovesItsFolder) {
@@ -448,28 +440,41 @@ TEST_F(JobStoreTest, DeletingAnIdleJobRemovesItsFolder) {
 }
 
 TEST_F(JobStoreTest, DeletingTheRunningJobMovesItsFolderAside) {
-    const auto job = storedJob("Running", JobPhase::processing, 1);
-    auto store = makeStore();
-    int cancels = 0;
-    JobStoreTestAccess::startRun(*store, job.id, [&] { ++cancels; });
-    store->deleteJob(job.id);
+    const auto deletedFolders = [&] {
+        std::vector<std::filesystem::path> found;
+        for (const auto& entry : std::filesystem::directory_iterator(root_)) {
+            if (entry.path().filename().string().starts_with(".deleted-"))
+                found.push_back(entry.path());
+        }
+        return found;
+    };
+    for (const bool restartBeforeTheRunEnds : {false, true}) {
+        SCOPED_TRACE(restartBeforeTheRunEnds ? "restarted" : "wound down");
+        const auto job = storedJob("Running", JobPhase::ready, 1);
+        auto store = makeStore();
+        startLongRun(*store, job.id);
+        store->deleteJob(job.id);
+        EXPECT_TRUE(store->jobs().empty());
+        store->waitForWrites();
+        // Out of sight at once, though the run may still write into it.
+        EXPECT_FALSE(std::filesystem::exists(StudioJob::folder(root_, job.id)));
+        const auto aside = deletedFolders();
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_TRUE(std::filesystem::exists(aside[0] / "job.json"));
 
-    EXPECT_EQ(cancels, 1);
-    EXPECT_TRUE(store->jobs().empty());
-    EXPECT_FALSE(JobStoreTestAccess::hasAttempt(*store, job.id));
-    store->waitForWrites();
-    EXPECT_FALSE(std::filesystem::exists(StudioJob::folder(root_, job.id)));
-    const auto& pending = JobStoreTestAccess::deleteWhenStopped(*store);
-    ASSERT_EQ(pending.count(job.id), 1u);
-    const auto aside = pending.at(job.id);
-    EXPECT_TRUE(aside.filename().string().starts_with(".deleted-"));
-    EXPECT_TRUE(std::filesystem::exists(aside / "job.json"));
-
-    // A later start cleans up what a stopped run left behind.
-    store.reset();
-    auto again = makeStore();
-    EXPECT_FALSE(std::filesystem::exists(aside));
-    EXPECT_TRUE(again->jobs().empty());
+        if (restartBeforeTheRunEnds) {
+            // A later start cleans up what a stopped run left behind.
+            store.reset();
+            auto again = makeStore();
+            EXPECT_TRUE(deletedFolders().empty());
+            EXPECT_TRUE(again->jobs().empty());
+        } else {
+            ASSERT_TRUE(testing::waitUntil([&] { return !store->runningJobID(); }));
+            store->waitForWrites();
+            EXPECT_TRUE(deletedFolders().empty());
+            EXPECT_FALSE(std::filesystem::exists(StudioJob::folder(root_, job.id)));
+        }
+    }
 }
 
 }  // namespace

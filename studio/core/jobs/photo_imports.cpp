@@ -1,5 +1,5 @@
-// The imports half of the job store: photos the user chose become jobs. Searching and copying
-// run on the worker pool; their results come back to the main thread.
+#include "studio/core/jobs/photo_imports.h"
+
 #include <QMetaObject>
 #include <QPointer>
 #include <QThreadPool>
@@ -89,8 +89,8 @@ CopyResult copyPhotos(const std::vector<fs::path>& photos, const fs::path& image
 
 }  // namespace
 
-void JobStore::importItems(const std::vector<fs::path>& items, Done done) {
-    setImporting(true);
+void PhotoImports::importItems(const std::vector<fs::path>& items, Done done) {
+    store_.setImporting(true);
     std::vector<fs::path> folders;
     std::vector<fs::path> photos;
     std::vector<fs::path> others;
@@ -106,7 +106,7 @@ void JobStore::importItems(const std::vector<fs::path>& items, Done done) {
         }
     }
     auto finished = [this, done] {
-        setImporting(false);
+        store_.setImporting(false);
         if (done) done();
     };
     if (!folders.empty()) {
@@ -118,9 +118,9 @@ void JobStore::importItems(const std::vector<fs::path>& items, Done done) {
             const auto& first = others.front();
             const std::string name = first.filename().string();
             if (lowercaseExtension(first) == "zip") {
-                zippedNotice(*this, name);
+                zippedNotice(store_, name);
             } else {
-                showNotice(
+                store_.showNotice(
                     "This is not a photo",
                     name + " cannot be used. Choose a folder of HEIC, JPEG, PNG or TIFF photos.");
             }
@@ -129,29 +129,30 @@ void JobStore::importItems(const std::vector<fs::path>& items, Done done) {
     }
 }
 
-void JobStore::importFolder(const fs::path& chosen, Done done) {
+void PhotoImports::importFolder(const fs::path& chosen, Done done) {
     // "Photos/" is the folder "Photos", not the empty name after its separator.
     const fs::path folder = chosen.has_filename() ? chosen : chosen.parent_path();
     const std::string folderName = folder.filename().string();
     inBackground(
-        this, [folder] { return PhotoFinder::find(folder); },
+        &store_, [folder] { return PhotoFinder::find(folder); },
         [](std::string reason) -> PhotoFinder::Outcome {
             return PhotoFinder::Unreadable{std::move(reason)};
         },
         [this, folder, folderName, done](PhotoFinder::Outcome outcome) {
             if (const auto* none = std::get_if<PhotoFinder::NoPhotos>(&outcome)) {
                 if (none->zipName) {
-                    zippedNotice(*this, *none->zipName);
+                    zippedNotice(store_, *none->zipName);
                 } else {
-                    showNotice("No photos in this folder",
-                               "Nothing in " + folderName +
-                                   " or the folders inside it can be used. Choose the folder that "
-                                   "holds your HEIC, JPEG, PNG or TIFF photos.");
+                    store_.showNotice(
+                        "No photos in this folder",
+                        "Nothing in " + folderName +
+                            " or the folders inside it can be used. Choose the folder that "
+                            "holds your HEIC, JPEG, PNG or TIFF photos.");
                 }
             } else if (std::holds_alternative<PhotoFinder::Unreadable>(outcome)) {
-                showNotice("Studio cannot open this folder",
-                           "The system did not allow Studio to read " + folderName +
-                               ". Click Import Photos and choose the folder there.");
+                store_.showNotice("Studio cannot open this folder",
+                                  "The system did not allow Studio to read " + folderName +
+                                      ". Click Import Photos and choose the folder there.");
             } else {
                 auto& found = std::get<PhotoFinder::Found>(outcome);
                 std::optional<std::string> message;
@@ -161,32 +162,31 @@ void JobStore::importFolder(const fs::path& chosen, Done done) {
                 }
                 const std::string name = found.folder.filename().string();
                 const auto candidate = found.folder / std::string(link::CaptureManifest::fileName);
-                createJobFromPhotos(std::move(found.photos), name, candidate, std::move(message),
-                                    done);
+                createJob(std::move(found.photos), name, candidate, std::move(message), done);
                 return;
             }
             if (done) done();
         });
 }
 
-void JobStore::importPhotos(const std::vector<fs::path>& photos, Done done) {
+void PhotoImports::importPhotos(const std::vector<fs::path>& photos, Done done) {
     if (photos.empty()) {
         if (done) done();
         return;
     }
     std::string name = photos.front().parent_path().filename().string();
     if (name.empty() || name == "/") name = "Imported photos";
-    createJobFromPhotos(photos, name, std::nullopt, std::nullopt, std::move(done));
+    createJob(photos, name, std::nullopt, std::nullopt, std::move(done));
 }
 
-void JobStore::createJobFromPhotos(std::vector<fs::path> photos, std::string provisionalName,
-                                   std::optional<fs::path> manifestCandidate,
-                                   std::optional<std::string> message, Done done) {
+void PhotoImports::createJob(std::vector<fs::path> photos, std::string provisionalName,
+                             std::optional<fs::path> manifestCandidate,
+                             std::optional<std::string> message, Done done) {
     const Uuid id = Uuid::random();
-    const auto images = StudioJob::imagesFolder(jobsRoot_, id);
+    const auto images = StudioJob::imagesFolder(store_.jobsRoot(), id);
     const int count = static_cast<int>(photos.size());
     inBackground(
-        this,
+        &store_,
         [photos = std::move(photos), images, manifestCandidate] {
             return copyPhotos(photos, images, manifestCandidate);
         },
@@ -195,9 +195,9 @@ void JobStore::createJobFromPhotos(std::vector<fs::path> photos, std::string pro
         },
         [this, id, count, provisionalName, message, done](CopyResult result) {
             if (result.error) {
-                std::error_code ignored;
-                fs::remove_all(StudioJob::folder(jobsRoot_, id), ignored);
-                showNotice("Could not import " + provisionalName, *result.error);
+                // What was copied before the failure goes, off the main thread.
+                store_.discardFolder(id, StudioJob::folder(store_.jobsRoot(), id));
+                store_.showNotice("Could not import " + provisionalName, *result.error);
             } else {
                 StudioJob job;
                 job.id = id;
@@ -210,31 +210,31 @@ void JobStore::createJobFromPhotos(std::vector<fs::path> photos, std::string pro
                 job.phase = JobPhase::ready;
                 job.message = message;
                 if (result.manifest) job.captureMode = result.manifest->captureMode;
-                jobs_.insert(jobs_.begin(), job);
-                emit jobsChanged();
-                save(job);
+                store_.add(std::move(job));
             }
             if (done) done();
         });
 }
 
-void JobStore::trySample(Done done) {
+void PhotoImports::trySample(Done done) {
     std::error_code error;
     if (!sampleFolder_ || !fs::is_directory(*sampleFolder_, error)) {
-        showNotice("The sample photos are missing",
-                   "Install Pelorin Studio again, then try once more.");
+        store_.showNotice("The sample photos are missing",
+                          "Install Pelorin Studio again, then try once more.");
         if (done) done();
         return;
     }
-    setImporting(true);
+    store_.setImporting(true);
+    const auto& jobs = store_.jobs();
     const std::optional<Uuid> previousFirst =
-        jobs_.empty() ? std::nullopt : std::optional<Uuid>(jobs_.front().id);
+        jobs.empty() ? std::nullopt : std::optional<Uuid>(jobs.front().id);
     importFolder(*sampleFolder_, [this, previousFirst, done] {
-        if (!jobs_.empty() && jobs_.front().id != previousFirst) {
-            queue(jobs_.front().id, std::nullopt, true);
-            startNextIfIdle();
+        const auto& jobs = store_.jobs();
+        if (!jobs.empty() && jobs.front().id != previousFirst) {
+            store_.queue(jobs.front().id, std::nullopt, true);
+            store_.startNextIfIdle();
         }
-        setImporting(false);
+        store_.setImporting(false);
         if (done) done();
     });
 }

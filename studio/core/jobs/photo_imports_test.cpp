@@ -173,6 +173,8 @@ TEST_F(ImportTest, AFailedCopyLeavesNothingBehind) {
     EXPECT_EQ(noticeTitle(), "Could not import Imported photos");
     EXPECT_FALSE(noticeMessage().empty());
     EXPECT_TRUE(store_->jobs().empty());
+    // What was copied goes off the main thread.
+    store_->waitForWrites();
     EXPECT_TRUE(fs::is_empty(root_));
 }
 
