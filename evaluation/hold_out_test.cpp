@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "link/records/record_coding.h"
+#include "tests/support/capture_manifests.h"
 #include "tests/support/scratch_folder.h"
 
 namespace pelorin::evaluation {
@@ -46,18 +47,9 @@ TEST(HoldOut, ChoicesSpreadEvenlyOverThePhotos) {
 }
 
 link::CaptureManifest captureOf(int photos) {
-    link::CaptureManifest manifest;
-    manifest.id = Uuid::random();
-    manifest.name = "Lion";
-    manifest.deviceModel = "Pixel 8";
+    auto manifest = pelorin::testing::captureManifest(
+        photos, {.name = "Lion", .first = 1001, .bytes = 3, .gravity = link::Vector3{0, -1, 0}});
     manifest.objectBounds = link::ObjectBounds{{0, 0.4f, 0}, 0.3f, 0.8f};
-    for (int i = 1; i <= photos; ++i) {
-        link::ImageRecord record;
-        record.fileName = "IMG_" + std::to_string(1000 + i) + ".jpg";
-        record.gravity = link::Vector3{0, -1, 0};
-        record.bytes = 3;
-        manifest.images.push_back(record);
-    }
     return manifest;
 }
 

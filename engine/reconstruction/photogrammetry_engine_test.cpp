@@ -7,6 +7,7 @@
 
 #include "engine/formats/usdz_check.h"
 #include "engine/reconstruction/replay/replay_backend.h"
+#include "tests/support/capture_manifests.h"
 #include "tests/support/scratch_folder.h"
 
 namespace pelorin::engine {
@@ -46,14 +47,9 @@ class EngineTest : public ::testing::Test {
         }
     }
     link::CaptureManifest manifest(const std::string& device, int photos, bool gravity) {
-        link::CaptureManifest m;
-        m.deviceModel = device;
-        for (int i = 0; i < photos; ++i) {
-            link::ImageRecord image{.fileName = "IMG_" + std::to_string(i) + ".jpg"};
-            if (gravity) image.gravity = link::Vector3{0, -9.8, 0};
-            m.images.push_back(image);
-        }
-        return m;
+        return pelorin::testing::captureManifest(
+            photos, {.deviceModel = device,
+                     .gravity = gravity ? std::optional(link::Vector3{0, -9.8, 0}) : std::nullopt});
     }
 
     pelorin::Expected<EngineOutput, EngineError> run() {

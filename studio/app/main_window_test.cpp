@@ -10,6 +10,7 @@
 #include "link/messages/link_message.h"
 #include "link/transport/link_connection.h"
 #include "link/transport/link_runtime.h"
+#include "tests/support/capture_manifests.h"
 #include "tests/support/scratch_folder.h"
 #include "tests/support/ui/quick_harness.h"
 #include "tests/support/ui/studio_window.h"
@@ -108,12 +109,8 @@ TEST(MainWindowTest, SelectionFollowsANewPhoneCaptureButNotAFolderImport) {
     studio.start();
     studio.select(looked.id);
 
-    link::CaptureManifest manifest;
-    manifest.id = Uuid::random();
-    manifest.name = "Boot";
+    auto manifest = pelorin::testing::captureManifest(40, {.name = "Boot", .extension = ".heic"});
     manifest.createdAt = Date::now();
-    for (int i = 0; i < 40; ++i)
-        manifest.images.push_back({.fileName = "IMG_" + std::to_string(i) + ".heic"});
     studio.store().beginUpload(manifest, "Anna's iPhone", 0);
     EXPECT_EQ(studio.shell().selection(), idText(manifest.id));
     ASSERT_TRUE(waitUntil([&] { return studio.showsText("From Anna's iPhone"); }));
@@ -325,11 +322,9 @@ TEST(MainWindowTest, TheListFollowsTheStoreRowByRowAndNeverResets) {
     };
 
     // The old capture comes back from its phone: its row moves to the top.
-    link::CaptureManifest manifest;
+    auto manifest = pelorin::testing::captureManifest(20, {.name = "Vase again"});
     manifest.id = old.id;
-    manifest.name = "Vase again";
     manifest.createdAt = Date::now();
-    manifest.images.resize(20);
     studio.store().beginUpload(manifest, "Anna's iPhone", 0);
     EXPECT_EQ(ids(), QStringList({idText(old.id), idText(middle.id)}));
     EXPECT_EQ(model.data(model.index(0), JobListModel::SubtitleRole).toString(),

@@ -17,6 +17,7 @@
 #include "link/transport/link_runtime.h"
 #include "studio/core/jobs/job_file.h"
 #include "studio/core/jobs/job_store.h"
+#include "tests/support/capture_manifests.h"
 #include "tests/support/qt_event_loop.h"
 #include "tests/support/scratch_folder.h"
 
@@ -177,15 +178,8 @@ TEST_F(StudioLinkTest, APhonePairsUploadsFollowsItsJobAndDownloadsTheModel) {
     ASSERT_TRUE(waitUntil([&] { return link_->devices().size() == 1; }));
     EXPECT_EQ(link_->devices()[0].name, "Test phone");
 
-    link::CaptureManifest manifest;
-    manifest.id = Uuid::random();
-    manifest.name = "Teapot";
-    manifest.deviceModel = "Pixel 8";
-    for (int i = 0; i < 12; ++i) {
-        link::ImageRecord image{.fileName = "IMG_" + std::to_string(i) + ".jpg"};
-        image.bytes = 100 + i;
-        manifest.images.push_back(image);
-    }
+    auto manifest = pelorin::testing::captureManifest(12);
+    for (int i = 0; i < 12; ++i) manifest.images[i].bytes = 100 + i;
     phone.connection().send(msg::BeginUpload{manifest});
     auto accepted = phone.take<msg::UploadAccepted>();
     ASSERT_TRUE(accepted);
@@ -332,9 +326,7 @@ TEST_F(StudioLinkTest, LargeFramesOnlyAfterPairingAndStatusesOnlyToPairedPhones)
     EXPECT_EQ(std::get<msg::Error>(answer->message).message, "Unexpected file big.jpg.");
 
     // ... and every status goes to the paired phone only.
-    link::CaptureManifest manifest;
-    manifest.id = Uuid::random();
-    manifest.images.resize(3);
+    const auto manifest = pelorin::testing::captureManifest(3);
     store_->beginUpload(manifest, "someone else", 0);
     auto pushed = paired.take<msg::Status>();
     ASSERT_TRUE(pushed);
@@ -353,9 +345,7 @@ TEST_F(StudioLinkTest, SilentPhonesAndInterruptedUploads) {
     link_->setSweep(std::chrono::milliseconds(50), std::chrono::milliseconds(300));
     const auto port = listen();
     auto phone = pairedPhone(port);
-    link::CaptureManifest manifest;
-    manifest.id = Uuid::random();
-    manifest.images.push_back(link::ImageRecord{.fileName = "a.jpg"});
+    const auto manifest = pelorin::testing::captureManifest(1);
     phone->connection().send(msg::BeginUpload{manifest});
     ASSERT_TRUE(phone->take<msg::UploadAccepted>());
     ASSERT_TRUE(waitUntil([&] { return store_->job(manifest.id) != nullptr; }));
