@@ -292,6 +292,153 @@ EngineError mapError(const AttemptError& error) {
     return EngineError::failed(genericFailure);
 }
 
+namespace {
+
+PhotogrammetryConfiguration configurationFor(const Inputs& inputs,
+                                             const ProcessingOptions& options) {
+    PhotogrammetryConfiguration configuration;
+    configuration.checkpointDirectory = inputs.checkpoint;
+    configuration.sampleOrdering =
+        options.sequentialOrdering ? SampleOrdering::sequential : SampleOrdering::unordered;
+    configuration.featureSensitivity =
+        options.highFeatureSensitivity ? FeatureSensitivity::high : FeatureSensitivity::normal;
+    configuration.isObjectMaskingEnabled = options.objectMasking;
+    return configuration;
+}
+
+struct OpenedSession {
+    std::unique_ptr<PhotogrammetrySession> session;
+    bool usedMotionData = false;
+};
+
+// The session reads the folder itself unless the phone's gravity or the stricter object option
+// asks for prepared samples, which only a few hundred photos can afford.
+pelorin::Expected<OpenedSession, AttemptError> openSession(
+    const std::shared_ptr<PhotogrammetryService>& service, const Inputs& inputs,
+    const ProcessingOptions& options, const std::vector<fs::path>& photos,
+    const std::shared_ptr<Counter>& masks, const ProgressHandler& progress) {
+    using pelorin::unexpected;
+    const PhotogrammetryConfiguration configuration = configurationFor(inputs, options);
+    std::map<std::string, link::Vector3> gravityByFile;
+    std::map<std::string, link::ImageRecord> recordsByFile;
+    if (inputs.manifest) {
+        for (const auto& image : inputs.manifest->images) {
+            if (image.gravity) gravityByFile.emplace(image.fileName, *image.gravity);
+            recordsByFile.emplace(image.fileName, image);
+        }
+    }
+    const bool motion = options.useMotionData && !gravityByFile.empty();
+    OpenedSession opened;
+    if (motion || options.isolateSubject) {
+        if (photos.size() <= maximumSamplePhotos) {
+            CaptureSampleSequence samples(
+                photos, motion ? gravityByFile : std::map<std::string, link::Vector3>{},
+                options.isolateSubject, masks,
+                inputs.manifest ? inputs.manifest->objectBounds : std::nullopt, recordsByFile,
+                service);
+            auto made = service->makeSession(samples.makeIterator(), configuration);
+            if (!made) return unexpected(AttemptError(made.error()));
+            opened.session = std::move(made.value());
+            opened.usedMotionData = motion;
+            if (options.isolateSubject && progress) {
+                progress({0, "Finding the object in each photo", std::nullopt, std::nullopt});
+            }
+            return opened;
+        }
+        if (progress) {
+            progress({0, std::nullopt, std::nullopt,
+                      "Over 300 photos: the phone's motion data and the stricter object option "
+                      "were not used, so Studio could read the photos straight from disk."});
+        }
+    }
+    auto made = service->makeSession(inputs.images, configuration);
+    if (!made) return unexpected(AttemptError(made.error()));
+    opened.session = std::move(made.value());
+    return opened;
+}
+
+// The main model, the OBJ folder unless the phone leaves it out or this is the simple attempt,
+// and the point cloud when asked, all into a fresh staging folder.
+pelorin::Expected<std::vector<PhotogrammetryRequest>, AttemptError> stageRequests(
+    const Inputs& inputs, const ProcessingOptions& options, bool simple, const fs::path& staging) {
+    using pelorin::unexpected;
+    const RequestDetail detail = requestDetail(options.detail);
+    std::error_code error;
+    removeIgnoringErrors(staging);
+    fs::create_directories(staging, error);
+    if (error) return unexpected(fileFailure(error));
+
+    std::vector<PhotogrammetryRequest> requests = {
+        PhotogrammetryRequest::modelFile(staging / "model.usdz", detail)};
+    const bool wantObj = !simple && !(objOnlyWhenAsked(inputs.manifest) && !options.exportOBJ);
+    if (wantObj) {
+        fs::create_directories(staging / "OBJ", error);
+        if (error) return unexpected(fileFailure(error));
+        requests.push_back(PhotogrammetryRequest::modelFile(staging / "OBJ", detail));
+    }
+    if (options.exportPointCloud) requests.push_back(PhotogrammetryRequest::pointCloud());
+    return requests;
+}
+
+// Follows the session's events to their end; nothing when the main model was made.
+std::optional<AttemptError> play(PhotogrammetrySession& session,
+                                 const std::vector<PhotogrammetryRequest>& requests,
+                                 const fs::path& staging, EventLoop& loop, std::stop_token stop) {
+    // The only thing cancellation does is cancel the session; the stream then ends.
+    std::stop_callback onCancel(stop, [&session] { session.cancel(); });
+
+    if (auto refused = session.process(requests)) return AttemptError(*refused);
+    EventLoop::Step end = EventLoop::Step::next;
+    while (end == EventLoop::Step::next) {
+        auto event = session.nextEvent();
+        if (!event) return AttemptError(event.error());
+        if (!event.value()) break;
+        end = loop.handle(*event.value(), staging);
+    }
+    if (end == EventLoop::Step::cancelled) return AttemptError(EngineError::cancelled());
+    if (end == EventLoop::Step::next) {
+        if (stop.stop_requested()) return AttemptError(EngineError::cancelled());
+        return AttemptError(EngineError::failed("Processing stopped unexpectedly."));
+    }
+    if (loop.mainError) return AttemptError(*loop.mainError);
+    if (!loop.mainFinished) {
+        return AttemptError(EngineError::failed("Processing finished but no model was produced."));
+    }
+    return std::nullopt;
+}
+
+struct Copies {
+    bool glb = false;
+    bool obj = false;
+};
+
+// The GLB copy is made from the staged OBJ folder, which then stays only when it was asked for.
+Copies makeCopies(const fs::path& staging, const ProcessingOptions& options,
+                  const ProgressHandler& progress) {
+    const fs::path stagedObj = staging / "OBJ";
+    Copies copies;
+    if (!isNonEmptyFolder(stagedObj)) {
+        removeIgnoringErrors(stagedObj);
+        return copies;
+    }
+    auto converted = GlbWriter::convert(stagedObj, staging / "model.glb");
+    if (converted) {
+        copies.glb = true;
+    } else if (progress) {
+        progress({1, std::nullopt, std::nullopt,
+                  "The GLB copy for Android could not be made: " +
+                      GlbWriter::description(converted.error())});
+    }
+    if (options.exportOBJ) {
+        copies.obj = true;
+    } else {
+        removeIgnoringErrors(stagedObj);
+    }
+    return copies;
+}
+
+}  // namespace
+
 pelorin::Expected<EngineOutput, AttemptError> attempt(
     const std::shared_ptr<PhotogrammetryService>& service, const Inputs& inputs,
     const ProcessingOptions& options, bool simple, const ProgressHandler& progress,
@@ -310,116 +457,19 @@ pelorin::Expected<EngineOutput, AttemptError> attempt(
     if (!error) fs::create_directories(inputs.checkpoint, error);
     if (error) return unexpected(fileFailure(error));
 
-    PhotogrammetryConfiguration configuration;
-    configuration.checkpointDirectory = inputs.checkpoint;
-    configuration.sampleOrdering =
-        options.sequentialOrdering ? SampleOrdering::sequential : SampleOrdering::unordered;
-    configuration.featureSensitivity =
-        options.highFeatureSensitivity ? FeatureSensitivity::high : FeatureSensitivity::normal;
-    configuration.isObjectMaskingEnabled = options.objectMasking;
-
-    std::map<std::string, link::Vector3> gravityByFile;
-    std::map<std::string, link::ImageRecord> recordsByFile;
-    if (inputs.manifest) {
-        for (const auto& image : inputs.manifest->images) {
-            if (image.gravity) gravityByFile.emplace(image.fileName, *image.gravity);
-            recordsByFile.emplace(image.fileName, image);
-        }
-    }
-    const bool motion = options.useMotionData && !gravityByFile.empty();
     auto masks = std::make_shared<Counter>();
+    auto opened = openSession(service, inputs, options, photos, masks, progress);
+    if (!opened) return unexpected(opened.error());
 
-    std::unique_ptr<PhotogrammetrySession> session;
-    bool usedMotionData = false;
-    if (!motion && !options.isolateSubject) {
-        auto made = service->makeSession(inputs.images, configuration);
-        if (!made) return unexpected(AttemptError(made.error()));
-        session = std::move(made.value());
-    } else if (photos.size() <= maximumSamplePhotos) {
-        CaptureSampleSequence samples(
-            photos, motion ? gravityByFile : std::map<std::string, link::Vector3>{},
-            options.isolateSubject, masks,
-            inputs.manifest ? inputs.manifest->objectBounds : std::nullopt, recordsByFile, service);
-        auto made = service->makeSession(samples.makeIterator(), configuration);
-        if (!made) return unexpected(AttemptError(made.error()));
-        session = std::move(made.value());
-        usedMotionData = motion;
-        if (options.isolateSubject && progress) {
-            progress({0, "Finding the object in each photo", std::nullopt, std::nullopt});
-        }
-    } else {
-        if (progress) {
-            progress({0, std::nullopt, std::nullopt,
-                      "Over 300 photos: the phone's motion data and the stricter object option "
-                      "were not used, so Studio could read the photos straight from disk."});
-        }
-        auto made = service->makeSession(inputs.images, configuration);
-        if (!made) return unexpected(AttemptError(made.error()));
-        session = std::move(made.value());
-    }
-
-    const RequestDetail detail = requestDetail(options.detail);
     const fs::path staging = stagingFolder(inputs.output);
-    removeIgnoringErrors(staging);
-    fs::create_directories(staging, error);
-    if (error) return unexpected(fileFailure(error));
+    auto requests = stageRequests(inputs, options, simple, staging);
+    if (!requests) return unexpected(requests.error());
 
-    const fs::path mainModel = staging / "model.usdz";
-    std::vector<PhotogrammetryRequest> requests = {
-        PhotogrammetryRequest::modelFile(mainModel, detail)};
-    const bool wantObj = !simple && !(objOnlyWhenAsked(inputs.manifest) && !options.exportOBJ);
-    if (wantObj) {
-        fs::create_directories(staging / "OBJ", error);
-        if (error) return unexpected(fileFailure(error));
-        requests.push_back(PhotogrammetryRequest::modelFile(staging / "OBJ", detail));
-    }
-    if (options.exportPointCloud) requests.push_back(PhotogrammetryRequest::pointCloud());
+    EventLoop loop(requests.value(), staging / "model.usdz", progress);
+    if (auto failed = play(*opened->session, requests.value(), staging, loop, stop))
+        return unexpected(std::move(*failed));
 
-    // The only thing cancellation does is cancel the session; the stream then ends.
-    PhotogrammetrySession* current = session.get();
-    std::stop_callback onCancel(stop, [current] { current->cancel(); });
-
-    if (auto refused = session->process(requests)) return unexpected(AttemptError(*refused));
-    EventLoop loop(requests, mainModel, progress);
-    EventLoop::Step end = EventLoop::Step::next;
-    while (end == EventLoop::Step::next) {
-        auto event = session->nextEvent();
-        if (!event) return unexpected(AttemptError(event.error()));
-        if (!event.value()) break;
-        end = loop.handle(*event.value(), staging);
-    }
-    if (end == EventLoop::Step::cancelled)
-        return unexpected(AttemptError(EngineError::cancelled()));
-    if (end == EventLoop::Step::next) {
-        if (stop.stop_requested()) return unexpected(AttemptError(EngineError::cancelled()));
-        return unexpected(AttemptError(EngineError::failed("Processing stopped unexpectedly.")));
-    }
-
-    if (loop.mainError) return unexpected(AttemptError(*loop.mainError));
-    if (!loop.mainFinished) {
-        return unexpected(
-            AttemptError(EngineError::failed("Processing finished but no model was produced.")));
-    }
-    const fs::path stagedObj = staging / "OBJ";
-    bool madeGlb = false;
-    bool keptObj = false;
-    if (isNonEmptyFolder(stagedObj)) {
-        auto converted = GlbWriter::convert(stagedObj, staging / "model.glb");
-        if (converted) {
-            madeGlb = true;
-        } else if (progress) {
-            progress({1, std::nullopt, std::nullopt,
-                      "The GLB copy for Android could not be made: " +
-                          GlbWriter::description(converted.error())});
-        }
-        if (options.exportOBJ) {
-            keptObj = true;
-        } else {
-            removeIgnoringErrors(stagedObj);
-        }
-    } else {
-        removeIgnoringErrors(stagedObj);
-    }
+    const Copies copies = makeCopies(staging, options, progress);
     if (auto failure = publish(staging, inputs.output)) {
         return unexpected(AttemptError(
             EngineError::failed("The finished model could not be saved: " + *failure)));
@@ -427,12 +477,12 @@ pelorin::Expected<EngineOutput, AttemptError> attempt(
 
     EngineOutput output;
     output.usdz = inputs.output / "model.usdz";
-    if (madeGlb) output.glb = inputs.output / "model.glb";
-    if (keptObj) output.objFolder = inputs.output / "OBJ";
+    if (copies.glb) output.glb = inputs.output / "model.glb";
+    if (copies.obj) output.objFolder = inputs.output / "OBJ";
     if (loop.pointCloudWritten) output.pointCloud = inputs.output / "pointcloud.ply";
     output.pointCount = loop.pointCount;
     output.skippedImages = loop.skipped;
-    output.usedMotionData = usedMotionData;
+    output.usedMotionData = opened->usedMotionData;
     output.maskedImages = masks->count();
     return output;
 }

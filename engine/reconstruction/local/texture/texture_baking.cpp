@@ -251,26 +251,14 @@ void blendViews(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
         stop);
 }
 
-}  // namespace
-
-BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>& views,
-                       const BakeOptions& options, std::stop_token stop) {
-    BakedModel result;
-    result.mesh = input;
-    SurfaceMesh& mesh = result.mesh;
-    const std::size_t faceCount = mesh.triangles.size();
-    // How well each view sees each face, from either side.
-    std::vector<std::vector<float>> scores(views.size());
-    parallelFor(
-        "texture views", views.size(), options.threads,
-        [&](std::size_t v, unsigned) { scores[v] = viewScores(mesh, views[v].view); }, stop);
-    if (stop.stop_requested()) return result;
-    orientTowardsViews(mesh, scores);
-
-    // Each face's best view: the most pixels, not hidden.
+// Each face's view: first the one that sees it best, then, for fewer and larger charts, the view
+// most of its neighbours have when that view sees it well too. -1 where no view sees the face.
+std::vector<int> chooseViews(const std::vector<std::vector<float>>& scores,
+                             const std::vector<std::vector<std::uint32_t>>& neighbours) {
+    const std::size_t faceCount = neighbours.size();
     std::vector<int> label(faceCount, -1);
     std::vector<double> best(faceCount, 0);
-    for (std::size_t v = 0; v < views.size(); ++v) {
+    for (std::size_t v = 0; v < scores.size(); ++v) {
         for (std::size_t f = 0; f < faceCount; ++f) {
             if (scores[v][f] > best[f]) {
                 best[f] = scores[v][f];
@@ -278,8 +266,6 @@ BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>&
             }
         }
     }
-    // Fewer, larger charts: a face follows its neighbours' view when that view sees it well.
-    const auto neighbours = adjacency(mesh);
     for (int pass = 0; pass < 3; ++pass) {
         for (std::size_t f = 0; f < faceCount; ++f) {
             std::map<int, int> votes;
@@ -292,11 +278,18 @@ BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>&
             }
         }
     }
+    return label;
+}
 
-    // Charts: connected faces with one view.
+// Charts: connected faces with one view, each with the rectangle it covers in its photo. Faces
+// no view sees go to `unseen`.
+std::vector<Chart> makeCharts(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
+                              const std::vector<int>& label,
+                              const std::vector<std::vector<std::uint32_t>>& neighbours,
+                              std::vector<std::uint32_t>& unseen) {
+    const std::size_t faceCount = mesh.triangles.size();
     std::vector<int> chartOf(faceCount, -1);
     std::vector<Chart> charts;
-    std::vector<std::uint32_t> unseen;
     for (std::uint32_t f = 0; f < faceCount; ++f) {
         if (chartOf[f] >= 0) continue;
         if (label[f] < 0) {
@@ -330,10 +323,12 @@ BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>&
         chart.source = cv::Rect2d(x0, y0, std::max(1.0, x1 - x0), std::max(1.0, y1 - y0));
         charts.push_back(std::move(chart));
     }
+    return charts;
+}
 
-    // The largest scale (up to the photos' own) at which every chart fits.
-    const int atlas = options.atlasSize;
-    const int gutter = options.gutter;
+// Places the charts at the largest scale (up to the photos' own) at which every one fits, and
+// returns that scale.
+double packCharts(std::vector<Chart>& charts, int atlas, int gutter) {
     std::vector<std::size_t> order(charts.size());
     std::iota(order.begin(), order.end(), 0);
     std::sort(order.begin(), order.end(),
@@ -345,38 +340,68 @@ BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>&
         const double between = 0.5 * (low + high);
         (pack(charts, order, between, atlas, gutter) ? low : high) = between;
     }
-    const double scale = low;
-    pack(charts, order, scale, atlas, gutter);
+    pack(charts, order, low, atlas, gutter);
+    return low;
+}
+
+// Copies the photo's pixels around the chart, gutter included, into its place, and gives its
+// faces their texture coordinates.
+void copyChart(const Chart& chart, const TextureView& view, double scale, int gutter,
+               BakedModel& result) {
+    const SurfaceMesh& mesh = result.mesh;
+    const int atlas = result.atlas.cols;
+    // An atlas position X (pixel corners at whole numbers) shows the photo at
+    // u = source + (X - placed) / scale, and OpenCV counts pixel centres from 0.
+    const cv::Rect to(int(chart.placed.x) - gutter, int(chart.placed.y) - gutter,
+                      int(std::ceil(chart.source.width * scale)) + 2 * gutter,
+                      int(std::ceil(chart.source.height * scale)) + 2 * gutter);
+    const cv::Rect clipped = to & cv::Rect(0, 0, atlas, atlas);
+    if (clipped.area() > 0) {
+        const cv::Matx23d toPhoto(
+            1 / scale, 0, chart.source.x + (clipped.x + 0.5 - chart.placed.x) / scale - 0.5, 0,
+            1 / scale, chart.source.y + (clipped.y + 0.5 - chart.placed.y) / scale - 0.5);
+        cv::Mat patch;
+        cv::warpAffine(view.image, patch, cv::Mat(toPhoto), clipped.size(),
+                       cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+        patch.copyTo(result.atlas(clipped));
+    }
+    for (auto f : chart.faces) {
+        for (int c = 0; c < 3; ++c) {
+            const Vec3 p = view.view.project(mesh.vertices[mesh.triangles[f][c]]);
+            const double ax = chart.placed.x + (p[0] - chart.source.x) * scale;
+            const double ay = chart.placed.y + (p[1] - chart.source.y) * scale;
+            result.texcoords[f][c] = {float(ax / atlas), float(1 - ay / atlas)};
+        }
+    }
+}
+
+}  // namespace
+
+BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>& views,
+                       const BakeOptions& options, std::stop_token stop) {
+    BakedModel result;
+    result.mesh = input;
+    SurfaceMesh& mesh = result.mesh;
+    // How well each view sees each face, from either side.
+    std::vector<std::vector<float>> scores(views.size());
+    parallelFor(
+        "texture views", views.size(), options.threads,
+        [&](std::size_t v, unsigned) { scores[v] = viewScores(mesh, views[v].view); }, stop);
+    if (stop.stop_requested()) return result;
+    orientTowardsViews(mesh, scores);
+
+    const auto neighbours = adjacency(mesh);
+    const std::vector<int> label = chooseViews(scores, neighbours);
+    std::vector<std::uint32_t> unseen;
+    std::vector<Chart> charts = makeCharts(mesh, views, label, neighbours, unseen);
+    const int atlas = options.atlasSize;
+    const double scale = packCharts(charts, atlas, options.gutter);
 
     result.atlas = cv::Mat(atlas, atlas, CV_8UC3, cv::Scalar(128, 128, 128));
-    result.texcoords.resize(faceCount);
+    result.texcoords.resize(mesh.triangles.size());
     for (const auto& chart : charts) {
         if (stop.stop_requested()) return result;
-        const auto& view = views[chart.view];
-        // Copy the photo's pixels around the chart, gutter included, into its place: an atlas
-        // position X (pixel corners at whole numbers) shows the photo at
-        // u = source + (X - placed) / scale, and OpenCV counts pixel centres from 0.
-        const cv::Rect to(int(chart.placed.x) - gutter, int(chart.placed.y) - gutter,
-                          int(std::ceil(chart.source.width * scale)) + 2 * gutter,
-                          int(std::ceil(chart.source.height * scale)) + 2 * gutter);
-        const cv::Rect clipped = to & cv::Rect(0, 0, atlas, atlas);
-        if (clipped.area() > 0) {
-            const cv::Matx23d toPhoto(
-                1 / scale, 0, chart.source.x + (clipped.x + 0.5 - chart.placed.x) / scale - 0.5, 0,
-                1 / scale, chart.source.y + (clipped.y + 0.5 - chart.placed.y) / scale - 0.5);
-            cv::Mat patch;
-            cv::warpAffine(view.image, patch, cv::Mat(toPhoto), clipped.size(),
-                           cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
-            patch.copyTo(result.atlas(clipped));
-        }
-        for (auto f : chart.faces) {
-            for (int c = 0; c < 3; ++c) {
-                const Vec3 p = view.view.project(mesh.vertices[mesh.triangles[f][c]]);
-                const double ax = chart.placed.x + (p[0] - chart.source.x) * scale;
-                const double ay = chart.placed.y + (p[1] - chart.source.y) * scale;
-                result.texcoords[f][c] = {float(ax / atlas), float(1 - ay / atlas)};
-            }
-        }
+        copyChart(chart, views[chart.view], scale, options.gutter, result);
     }
     if (stop.stop_requested()) return result;
     blendViews(mesh, views, scores, charts, result, options.blendedViews, options.threads, stop);
