@@ -12,12 +12,9 @@
 #include <climits>
 #include <cstring>
 
-namespace pelorin::link::crypto {
+#include "link/security/p256_key_handle.h"
 
-struct P256Key::Handle {
-    EVP_PKEY* key = nullptr;
-    ~Handle() { EVP_PKEY_free(key); }
-};
+namespace pelorin::link::crypto {
 
 namespace {
 
@@ -26,6 +23,8 @@ struct Deleter {
     void operator()(T* p) const { Free(p); }
 };
 using Bignum = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
+// Private scalars are wiped before their memory goes back.
+using SecretBignum = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_clear_free>>;
 using BnContext = std::unique_ptr<BN_CTX, Deleter<BN_CTX, BN_CTX_free>>;
 using Group = std::unique_ptr<EC_GROUP, Deleter<EC_GROUP, EC_GROUP_free>>;
 using Point = std::unique_ptr<EC_POINT, Deleter<EC_POINT, EC_POINT_free>>;
@@ -91,6 +90,7 @@ std::optional<P256Key> wrap(EVP_PKEY* key) {
 
 // The key for scalar d, negated when that makes y the smaller of y and p - y.
 std::optional<P256Key> keyFromScalar(BIGNUM* scalar, bool compact) {
+    if (!curve()) return std::nullopt;
     const BIGNUM* order = EC_GROUP_get0_order(curve());
     if (BN_is_zero(scalar) || BN_is_negative(scalar) || BN_cmp(scalar, order) >= 0)
         return std::nullopt;
@@ -102,7 +102,9 @@ std::optional<P256Key> keyFromScalar(BIGNUM* scalar, bool compact) {
     }
     if (compact) {
         Bignum x(BN_new()), y(BN_new()), p(BN_new()), flipped(BN_new());
-        if (EC_POINT_get_affine_coordinates(curve(), point.get(), x.get(), y.get(), bn.get()) !=
+        // The coordinates' outputs are optional to OpenSSL, so a missing one is no error there.
+        if (!x || !y || !p || !flipped ||
+            EC_POINT_get_affine_coordinates(curve(), point.get(), x.get(), y.get(), bn.get()) !=
                 1 ||
             EC_GROUP_get_curve(curve(), p.get(), nullptr, nullptr, bn.get()) != 1 ||
             BN_sub(flipped.get(), p.get(), y.get()) != 1) {
@@ -125,7 +127,7 @@ std::optional<P256Key> P256Key::generate() {
     std::uint8_t raw[privateKeySize];
     for (int tries = 0; tries < 64; ++tries) {
         if (!randomBytes(raw)) return std::nullopt;
-        Bignum scalar(BN_bin2bn(raw, sizeof raw, nullptr));
+        SecretBignum scalar(BN_bin2bn(raw, sizeof raw, nullptr));
         OPENSSL_cleanse(raw, sizeof raw);
         if (!scalar) return std::nullopt;
         if (auto key = keyFromScalar(scalar.get(), true)) return key;
@@ -135,13 +137,14 @@ std::optional<P256Key> P256Key::generate() {
 
 std::optional<P256Key> P256Key::fromPrivateScalar(ByteView raw) {
     if (raw.size() != privateKeySize) return std::nullopt;
-    Bignum scalar(BN_bin2bn(raw.data(), static_cast<int>(raw.size()), nullptr));
+    SecretBignum scalar(BN_bin2bn(raw.data(), static_cast<int>(raw.size()), nullptr));
     if (!scalar) return std::nullopt;
     return keyFromScalar(scalar.get(), false);
 }
 
 std::optional<P256Key> P256Key::fromPublicKey(ByteView x963) {
     if (x963.size() != publicKeySize || x963[0] != 0x04) return std::nullopt;
+    if (!curve()) return std::nullopt;
     BnContext bn(BN_CTX_new());
     Point point(EC_POINT_new(curve()));
     // Decoding checks that the point lies on the curve.
@@ -160,21 +163,30 @@ bool P256Key::hasPrivate() const {
     return has;
 }
 
-std::array<std::uint8_t, publicKeySize> P256Key::publicKey() const {
+std::optional<std::array<std::uint8_t, publicKeySize>> P256Key::publicKey() const {
     std::array<std::uint8_t, publicKeySize> encoded{};
     std::size_t length = 0;
-    EVP_PKEY_get_octet_string_param(handle_->key, OSSL_PKEY_PARAM_PUB_KEY, encoded.data(),
-                                    encoded.size(), &length);
+    // A key of another curve or in compressed form also succeeds, with fewer bytes written.
+    if (EVP_PKEY_get_octet_string_param(handle_->key, OSSL_PKEY_PARAM_PUB_KEY, encoded.data(),
+                                        encoded.size(), &length) != 1 ||
+        length != encoded.size() || encoded[0] != 0x04) {
+        return std::nullopt;
+    }
     return encoded;
 }
 
-std::array<std::uint8_t, privateKeySize> P256Key::privateScalar() const {
+std::optional<std::array<std::uint8_t, privateKeySize>> P256Key::privateScalar() const {
     std::array<std::uint8_t, privateKeySize> raw{};
     BIGNUM* scalar = nullptr;
-    if (EVP_PKEY_get_bn_param(handle_->key, OSSL_PKEY_PARAM_PRIV_KEY, &scalar) == 1) {
-        BN_bn2binpad(scalar, raw.data(), static_cast<int>(raw.size()));
-    }
+    const bool written =
+        EVP_PKEY_get_bn_param(handle_->key, OSSL_PKEY_PARAM_PRIV_KEY, &scalar) == 1 &&
+        BN_bn2binpad(scalar, raw.data(), static_cast<int>(raw.size())) ==
+            static_cast<int>(raw.size());
     BN_clear_free(scalar);
+    if (!written) {
+        OPENSSL_cleanse(raw.data(), raw.size());
+        return std::nullopt;
+    }
     return raw;
 }
 
@@ -182,10 +194,13 @@ bool randomBytes(std::span<std::uint8_t> out) {
     return out.size() <= INT_MAX && RAND_bytes(out.data(), static_cast<int>(out.size())) == 1;
 }
 
-std::array<std::uint8_t, 32> sha256(ByteView data) {
+std::optional<std::array<std::uint8_t, 32>> sha256(ByteView data) {
     std::array<std::uint8_t, 32> digest{};
     unsigned int length = 0;
-    EVP_Digest(data.data(), data.size(), digest.data(), &length, EVP_sha256(), nullptr);
+    if (EVP_Digest(data.data(), data.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1 ||
+        length != digest.size()) {
+        return std::nullopt;
+    }
     return digest;
 }
 
@@ -284,11 +299,13 @@ bool gcmUpdate(Update update, EVP_CIPHER_CTX* context, const std::uint8_t* in, s
 bool aesGcmSealInto(ByteView key, ByteView nonce, ByteView plaintext, std::span<std::uint8_t> out) {
     if (out.size() != plaintext.size() + tagSize) return false;
     CipherContext context(EVP_CIPHER_CTX_new());
+    // GCM writes nothing when finishing; anything else would land where the tag goes.
     int finalLength = 0;
     return context && gcmInit(context.get(), true, key, nonce) &&
            gcmUpdate(EVP_EncryptUpdate, context.get(), plaintext.data(), plaintext.size(),
                      out.data()) &&
            EVP_EncryptFinal_ex(context.get(), out.data() + plaintext.size(), &finalLength) == 1 &&
+           finalLength == 0 &&
            EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, tagSize,
                                out.data() + plaintext.size()) == 1;
 }
@@ -304,7 +321,7 @@ bool aesGcmOpenInto(ByteView key, ByteView nonce, ByteView sealed, std::span<std
     return context && gcmInit(context.get(), false, key, nonce) &&
            gcmUpdate(EVP_DecryptUpdate, context.get(), sealed.data(), length, out.data()) &&
            EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, tagSize, tag) == 1 &&
-           EVP_DecryptFinal_ex(context.get(), scratch, &finalLength) == 1;
+           EVP_DecryptFinal_ex(context.get(), scratch, &finalLength) == 1 && finalLength == 0;
 }
 
 std::optional<Bytes> aesGcmSeal(ByteView key, ByteView nonce, ByteView plaintext) {

@@ -13,7 +13,8 @@
 
 // The cryptographic primitives of the secure link, on OpenSSL's EVP interfaces: P-256 keys,
 // ECDSA with SHA-256, ECDH, HKDF-SHA-256 and AES-256-GCM. Every function fails softly (an empty
-// optional or false) on bad input; none throws.
+// optional or false) on bad input or when OpenSSL fails; none throws, and none hands back
+// bytes it did not fully compute.
 namespace pelorin::link::crypto {
 
 using ByteView = std::span<const std::uint8_t>;
@@ -33,17 +34,19 @@ class P256Key {
     P256Key& operator=(const P256Key&) = delete;
 
     // A fresh private key whose public y is the smaller of y and p - y.
-    static std::optional<P256Key> generate();
+    [[nodiscard]] static std::optional<P256Key> generate();
     // A private key from its 32-byte big-endian scalar; nothing unless 0 < scalar < n.
-    static std::optional<P256Key> fromPrivateScalar(ByteView scalar);
+    [[nodiscard]] static std::optional<P256Key> fromPrivateScalar(ByteView scalar);
     // A public key from its 65-byte uncompressed form; nothing unless the point is on the curve.
-    static std::optional<P256Key> fromPublicKey(ByteView x963);
+    [[nodiscard]] static std::optional<P256Key> fromPublicKey(ByteView x963);
 
-    bool hasPrivate() const;
-    std::array<std::uint8_t, publicKeySize> publicKey() const;
-    // The 32-byte big-endian private scalar.
-    std::array<std::uint8_t, privateKeySize> privateScalar() const;
+    [[nodiscard]] bool hasPrivate() const;
+    // The uncompressed point; nothing when OpenSSL cannot give exactly that form.
+    [[nodiscard]] std::optional<std::array<std::uint8_t, publicKeySize>> publicKey() const;
+    // The 32-byte big-endian private scalar; nothing for a key without one.
+    [[nodiscard]] std::optional<std::array<std::uint8_t, privateKeySize>> privateScalar() const;
 
+    // Defined in p256_key_handle.h.
     struct Handle;
     Handle* handle() const { return handle_.get(); }
 
@@ -52,29 +55,32 @@ class P256Key {
 };
 
 // Fills the buffer from the system's secure random generator.
-bool randomBytes(std::span<std::uint8_t> out);
+[[nodiscard]] bool randomBytes(std::span<std::uint8_t> out);
 
-std::array<std::uint8_t, 32> sha256(ByteView data);
+[[nodiscard]] std::optional<std::array<std::uint8_t, 32>> sha256(ByteView data);
 
 // ECDSA over SHA-256 of the message, signature in DER.
-std::optional<Bytes> signDer(const P256Key& key, ByteView message);
-bool verifyDer(const P256Key& publicKey, ByteView message, ByteView derSignature);
+[[nodiscard]] std::optional<Bytes> signDer(const P256Key& key, ByteView message);
+[[nodiscard]] bool verifyDer(const P256Key& publicKey, ByteView message, ByteView derSignature);
 
 // The X coordinate of the shared point.
-std::optional<std::array<std::uint8_t, 32>> ecdh(const P256Key& privateKey, const P256Key& peer);
+[[nodiscard]] std::optional<std::array<std::uint8_t, 32>> ecdh(const P256Key& privateKey,
+                                                               const P256Key& peer);
 
 // RFC 5869 with SHA-256; nothing when the length is beyond 255 * 32 bytes.
-std::optional<Bytes> hkdfSha256(ByteView inputKey, ByteView salt, ByteView info,
-                                std::size_t length);
+[[nodiscard]] std::optional<Bytes> hkdfSha256(ByteView inputKey, ByteView salt, ByteView info,
+                                              std::size_t length);
 
 // AES-256-GCM with a 12-byte nonce, a 16-byte tag and no additional data. Seal writes
 // ciphertext followed by the tag; open takes the same and fails when the tag does not verify.
-std::optional<Bytes> aesGcmSeal(ByteView key, ByteView nonce, ByteView plaintext);
-std::optional<Bytes> aesGcmOpen(ByteView key, ByteView nonce, ByteView ciphertextAndTag);
+[[nodiscard]] std::optional<Bytes> aesGcmSeal(ByteView key, ByteView nonce, ByteView plaintext);
+[[nodiscard]] std::optional<Bytes> aesGcmOpen(ByteView key, ByteView nonce,
+                                              ByteView ciphertextAndTag);
 // The same without allocating: `out` holds plaintext.size() + 16 bytes when sealing and
 // ciphertextAndTag.size() - 16 when opening.
-bool aesGcmSealInto(ByteView key, ByteView nonce, ByteView plaintext, std::span<std::uint8_t> out);
-bool aesGcmOpenInto(ByteView key, ByteView nonce, ByteView ciphertextAndTag,
-                    std::span<std::uint8_t> out);
+[[nodiscard]] bool aesGcmSealInto(ByteView key, ByteView nonce, ByteView plaintext,
+                                  std::span<std::uint8_t> out);
+[[nodiscard]] bool aesGcmOpenInto(ByteView key, ByteView nonce, ByteView ciphertextAndTag,
+                                  std::span<std::uint8_t> out);
 
 }  // namespace pelorin::link::crypto

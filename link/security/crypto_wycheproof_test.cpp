@@ -127,27 +127,5 @@ TEST(Wycheproof, HkdfSha256) {
     EXPECT_GT(checked, 50);
 }
 
-TEST(P256Keys, NewKeysAreCompactAndRoundTripThroughTheirScalar) {
-    for (int i = 0; i < 20; ++i) {
-        auto key = P256Key::generate();
-        ASSERT_TRUE(key);
-        EXPECT_TRUE(key->hasPrivate());
-        const auto pub = key->publicKey();
-        EXPECT_EQ(pub[0], 0x04);
-        // y <= p - y: with p odd this means y is at most (p - 1) / 2, whose top byte is 0x7F.
-        EXPECT_LE(pub[33], 0x7F);
-        auto again = P256Key::fromPrivateScalar(key->privateScalar());
-        ASSERT_TRUE(again);
-        EXPECT_EQ(again->publicKey(), pub);
-        auto signature = signDer(*key, Bytes{1, 2, 3});
-        ASSERT_TRUE(signature);
-        EXPECT_TRUE(verifyDer(*P256Key::fromPublicKey(pub), Bytes{1, 2, 3}, *signature));
-    }
-    EXPECT_FALSE(P256Key::fromPrivateScalar(Bytes(32, 0)));
-    EXPECT_FALSE(P256Key::fromPrivateScalar(Bytes(32, 0xFF)));
-    EXPECT_FALSE(P256Key::fromPrivateScalar(Bytes(31, 1)));
-    EXPECT_FALSE(P256Key::fromPublicKey(Bytes(65, 0)));
-}
-
 }  // namespace
 }  // namespace pelorin::link::crypto

@@ -49,7 +49,7 @@ std::optional<KeyPair> deriveKeys(const crypto::P256Key& mine, const crypto::P25
     auto shared = crypto::ecdh(mine, peer);
     if (!shared) return std::nullopt;
     const auto salt = crypto::sha256(transcriptBytes);
-    auto okm = crypto::hkdfSha256(*shared, salt, bytesOf(keyLabel), 64);
+    auto okm = salt ? crypto::hkdfSha256(*shared, *salt, bytesOf(keyLabel), 64) : std::nullopt;
     OPENSSL_cleanse(shared->data(), shared->size());
     if (!okm) return std::nullopt;
     KeyPair keys;
@@ -85,16 +85,17 @@ std::string description(SecureError error) {
     return {};
 }
 
-std::string fingerprint(ByteView publicKey) {
+std::optional<std::string> fingerprint(ByteView publicKey) {
     static constexpr char alphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
     const auto digest = crypto::sha256(publicKey);
+    if (!digest) return std::nullopt;
     // 16 bytes make 128 bits: 21 full 6-bit groups and 2 bits left over.
     std::string text;
     std::uint32_t bits = 0;
     int count = 0;
     for (std::size_t i = 0; i < 16; ++i) {
-        bits = bits << 8 | digest[i];
+        bits = bits << 8 | (*digest)[i];
         count += 8;
         while (count >= 6) {
             count -= 6;
@@ -114,7 +115,8 @@ std::string displayFingerprint(const std::string& fingerprint) {
     return text;
 }
 
-Identity::Identity(crypto::P256Key key) : key_(std::make_shared<crypto::P256Key>(std::move(key))) {}
+Identity::Identity(crypto::P256Key key)
+    : key_(std::make_shared<crypto::P256Key>(std::move(key))), publicKey_(key_->publicKey()) {}
 
 pelorin::Expected<Identity, std::string> Identity::loadOrCreate(const std::filesystem::path& file) {
     if (auto mapped = common::readFile(file, crypto::privateKeySize);
@@ -129,20 +131,19 @@ pelorin::Expected<Identity, std::string> Identity::loadOrCreate(const std::files
     if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), error);
     if (error) return pelorin::unexpected(error.message());
     auto scalar = key->privateScalar();
-    auto written = common::writeFileAtomically(file, scalar, ownerOnlyPermissions);
-    OPENSSL_cleanse(scalar.data(), scalar.size());
+    if (!scalar)
+        return pelorin::unexpected(std::string("A new key for the secure link could not be made."));
+    auto written = common::writeFileAtomically(file, *scalar, ownerOnlyPermissions);
+    OPENSSL_cleanse(scalar->data(), scalar->size());
     if (!written) return pelorin::unexpected(written.error().reason);
     // The temporary file was already created 0600; this only mends an older file's mode.
     std::filesystem::permissions(file, ownerOnlyPermissions, error);
     return Identity(std::move(*key));
 }
 
-PublicKey Identity::publicKeyData() const {
-    return key_->publicKey();
-}
-
-std::string Identity::fingerprint() const {
-    return SecureLink::fingerprint(publicKeyData());
+std::optional<std::string> Identity::fingerprint() const {
+    if (!publicKey_) return std::nullopt;
+    return SecureLink::fingerprint(*publicKey_);
 }
 
 Session::Session(std::array<std::uint8_t, 32> sendKey, std::array<std::uint8_t, 32> receiveKey,
@@ -180,21 +181,23 @@ pelorin::Expected<Bytes, SecureError> Session::open(ByteView sealed) {
 }
 
 ClientHandshake::ClientHandshake(std::shared_ptr<crypto::P256Key> ephemeral,
-                                 std::array<std::uint8_t, 16> random)
-    : ephemeral_(std::move(ephemeral)), random_(random) {}
+                                 PublicKey ephemeralPublic, std::array<std::uint8_t, 16> random)
+    : ephemeral_(std::move(ephemeral)), ephemeralPublic_(ephemeralPublic), random_(random) {}
 
 std::optional<ClientHandshake> ClientHandshake::init() {
     auto key = crypto::P256Key::generate();
     std::array<std::uint8_t, 16> random{};
     if (!key || !crypto::randomBytes(random)) return std::nullopt;
-    return ClientHandshake(std::make_shared<crypto::P256Key>(std::move(*key)), random);
+    const auto ephemeralPublic = key->publicKey();
+    if (!ephemeralPublic) return std::nullopt;
+    return ClientHandshake(std::make_shared<crypto::P256Key>(std::move(*key)), *ephemeralPublic,
+                           random);
 }
 
 std::array<std::uint8_t, clientHelloLength> ClientHandshake::helloBytes() const {
     std::array<std::uint8_t, clientHelloLength> hello{};
     std::memcpy(hello.data(), clientHelloTag, 4);
-    const auto pub = ephemeral_->publicKey();
-    std::memcpy(hello.data() + 4, pub.data(), pub.size());
+    std::memcpy(hello.data() + 4, ephemeralPublic_.data(), ephemeralPublic_.size());
     std::memcpy(hello.data() + 69, random_.data(), random_.size());
     return hello;
 }
@@ -211,8 +214,7 @@ pelorin::Expected<ClientHandshake::Result, SecureError> ClientHandshake::finish(
     }
     const ByteView serverEphemeral = answer.subspan(4, 65);
     const ByteView serverIdentity = answer.subspan(69, 65);
-    const auto clientEphemeral = ephemeral_->publicKey();
-    const Bytes t = transcript(clientEphemeral, random_, serverEphemeral, serverIdentity);
+    const Bytes t = transcript(ephemeralPublic_, random_, serverEphemeral, serverIdentity);
 
     auto identityKey = crypto::P256Key::fromPublicKey(serverIdentity);
     if (!identityKey ||
@@ -238,8 +240,9 @@ pelorin::Expected<ServerResponse, SecureError> respond(const Identity& identity,
     const ByteView clientEphemeral = clientHello.subspan(4, 65);
     const ByteView clientRandom = clientHello.subspan(69, 16);
     const auto serverEphemeral = ephemeral.publicKey();
-    const auto serverIdentity = identity.publicKeyData();
-    const Bytes t = transcript(clientEphemeral, clientRandom, serverEphemeral, serverIdentity);
+    const auto& serverIdentity = identity.publicKeyData();
+    if (!serverEphemeral || !serverIdentity) return pelorin::unexpected(SecureError::badHandshake);
+    const Bytes t = transcript(clientEphemeral, clientRandom, *serverEphemeral, *serverIdentity);
 
     auto signature = crypto::signDer(identity.key(), t);
     auto peer = crypto::P256Key::fromPublicKey(clientEphemeral);
@@ -250,8 +253,8 @@ pelorin::Expected<ServerResponse, SecureError> respond(const Identity& identity,
     Bytes hello;
     hello.reserve(serverHelloFixedLength + signature->size());
     append(hello, ByteView(serverHelloTag, 4));
-    append(hello, serverEphemeral);
-    append(hello, serverIdentity);
+    append(hello, *serverEphemeral);
+    append(hello, *serverIdentity);
     hello.push_back(static_cast<std::uint8_t>(signature->size() >> 8));
     hello.push_back(static_cast<std::uint8_t>(signature->size() & 0xFF));
     append(hello, *signature);

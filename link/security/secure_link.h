@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -28,37 +29,42 @@ inline constexpr std::size_t serverHelloFixedLength = 136;
 inline constexpr std::size_t recordHeadLength = 8;
 inline constexpr std::size_t tagLength = 16;
 
-enum class SecureError {
+// clang-format 14 takes the attribute for the start of an initializer list.
+// clang-format off
+enum class [[nodiscard]] SecureError {
     badHandshake,
     badSignature,
     identityMismatch,
     badRecord,
     handshakeTimedOut
 };
+// clang-format on
 std::string description(SecureError error);
 
 // The fingerprint of a 65-byte public key: the first 16 bytes of its SHA-256, URL-safe Base64
-// without padding (22 characters).
-std::string fingerprint(ByteView publicKey);
+// without padding (22 characters); nothing when the digest cannot be made.
+[[nodiscard]] std::optional<std::string> fingerprint(ByteView publicKey);
 // Groups of four characters separated by single spaces.
 std::string displayFingerprint(const std::string& fingerprint);
 
-// The desktop's long-lived signing identity.
+// The desktop's long-lived signing identity. One whose key cannot give its public point has
+// no public key or fingerprint, and every handshake with it fails.
 class Identity {
   public:
     explicit Identity(crypto::P256Key key);
 
     // The identity stored in the file, or a new one stored there (atomically, mode 0600) when
-    // the file is missing or holds no valid key. Fails only when a new one cannot be stored,
-    // with the system's description.
+    // the file is missing or holds no valid key. Fails only when a new one cannot be made or
+    // stored, with the system's description.
     static pelorin::Expected<Identity, std::string> loadOrCreate(const std::filesystem::path& file);
 
-    PublicKey publicKeyData() const;
-    std::string fingerprint() const;
+    const std::optional<PublicKey>& publicKeyData() const { return publicKey_; }
+    std::optional<std::string> fingerprint() const;
     const crypto::P256Key& key() const { return *key_; }
 
   private:
     std::shared_ptr<crypto::P256Key> key_;
+    std::optional<PublicKey> publicKey_;
 };
 
 // The keys and counters of one established link; the two ends hold mirror images.
@@ -103,10 +109,11 @@ class ClientHandshake {
     pelorin::Expected<Result, SecureError> finish(ByteView serverHello) const;
 
   private:
-    ClientHandshake(std::shared_ptr<crypto::P256Key> ephemeral,
+    ClientHandshake(std::shared_ptr<crypto::P256Key> ephemeral, PublicKey ephemeralPublic,
                     std::array<std::uint8_t, 16> random);
 
     std::shared_ptr<crypto::P256Key> ephemeral_;
+    PublicKey ephemeralPublic_;
     std::array<std::uint8_t, 16> random_;
 };
 
@@ -116,7 +123,7 @@ struct ServerResponse {
 };
 
 // The server's half of the handshake: answers the 85-byte client hello with a fresh ephemeral
-// key.
+// key. Fails (badHandshake) when either key cannot give its public point.
 pelorin::Expected<ServerResponse, SecureError> respond(const Identity& identity,
                                                        ByteView clientHello,
                                                        const crypto::P256Key& ephemeral);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "common/uuid.h"
+#include "link/security/openssl_faults.h"
 #include "tests/support/scratch_folder.h"
 
 namespace pelorin::link::SecureLink {
@@ -45,15 +46,21 @@ Bytes body(const Bytes& record) {
 }
 
 TEST(Fingerprint, ShapeAndDisplayForm) {
-    const std::string fp = newIdentity().fingerprint();
-    ASSERT_EQ(fp.size(), 22u);
+    const auto fp = newIdentity().fingerprint();
+    ASSERT_TRUE(fp);
+    ASSERT_EQ(fp->size(), 22u);
     EXPECT_EQ(
-        fp.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+        fp->find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
         std::string::npos);
     // The first 16 bytes of SHA-256 over 65 zero bytes, in URL-safe Base64 without padding
     // (worked out with another implementation).
     EXPECT_EQ(fingerprint(Bytes(65, 0)), "mM5C3u9R1AJp1UL1MUvvLA");
     EXPECT_EQ(displayFingerprint("mM5C3u9R1AJp1UL1MUvvLA"), "mM5C 3u9R 1AJp 1UL1 MUvv LA");
+}
+
+TEST(Fingerprint, NothingWithoutADigest) {
+    const crypto::testing::WithoutAlgorithms bare;
+    EXPECT_FALSE(fingerprint(Bytes(65, 0)));
 }
 
 TEST(Handshake, EndsInMirrorImageSessions) {
@@ -109,7 +116,7 @@ TEST(Handshake, ServerHelloIsChecked) {
     badDer[136] = 0x31;
     EXPECT_EQ(client.finish(badDer).error(), SecureError::badSignature);
     Bytes otherIdentity = answer;
-    const auto stranger = newIdentity().publicKeyData();
+    const auto stranger = newIdentity().publicKeyData().value();
     std::copy(stranger.begin(), stranger.end(), otherIdentity.begin() + 69);
     EXPECT_EQ(client.finish(otherIdentity).error(), SecureError::badSignature);
 
@@ -118,6 +125,22 @@ TEST(Handshake, ServerHelloIsChecked) {
     otherHello[80] ^= 0xFF;
     const Bytes forOther = respond(identity, otherHello, *crypto::P256Key::generate())->serverHello;
     EXPECT_EQ(client.finish(forOther).error(), SecureError::badSignature);
+}
+
+// Before, such a key went out as a short or all-zero point in the server hello.
+TEST(Handshake, AKeyThatCannotGiveItsPointFailsTheHandshake) {
+    const Identity identity = newIdentity();
+    const auto ephemeral = *crypto::P256Key::generate();
+    const auto hello = ClientHandshake::init()->helloBytes();
+    ASSERT_TRUE(respond(identity, hello, ephemeral));
+    for (const auto& unexportable : crypto::testing::unexportableKeys()) {
+        SCOPED_TRACE(unexportable.name);
+        EXPECT_EQ(respond(identity, hello, unexportable.make()).error(), SecureError::badHandshake);
+        const Identity broken(unexportable.make());
+        EXPECT_FALSE(broken.publicKeyData());
+        EXPECT_FALSE(broken.fingerprint());
+        EXPECT_EQ(respond(broken, hello, ephemeral).error(), SecureError::badHandshake);
+    }
 }
 
 TEST(Records, AnyDamageOrReplayFails) {

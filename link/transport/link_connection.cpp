@@ -286,9 +286,10 @@ struct LinkConnection::Core : std::enable_shared_from_this<Core> {
         auto result = client->finish(bytes.first(fixed + signatureLength));
         if (!result) return SecureLink::description(result.error());
         inbound.consume(fixed + signatureLength);
-        const std::string fingerprint = SecureLink::fingerprint(result->serverIdentity);
+        const auto fingerprint = SecureLink::fingerprint(result->serverIdentity);
+        if (!fingerprint) return SecureLink::description(SecureError::badHandshake);
         const auto& expected = std::get<ClientRole>(role).expectedFingerprint;
-        if (expected && *expected != fingerprint) {
+        if (expected && *expected != *fingerprint) {
             return SecureLink::description(SecureError::identityMismatch);
         }
         {

@@ -92,7 +92,7 @@ TEST_F(LinkConnectionTest, FingerprintPinning) {
         SCOPED_TRACE(matching);
         RawListener listener(runtime.context());
         const std::string expected =
-            matching ? identity.fingerprint() : newIdentity().fingerprint();
+            (matching ? identity.fingerprint() : newIdentity().fingerprint()).value();
         auto client = LinkConnection::client(runtime, listener.endpoint(), expected);
         auto log = record(*client);
         // Shared with the completion, which may run after this iteration has ended: a write's
