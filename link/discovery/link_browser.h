@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "link/transport/callback_slot.h"
-#include "link/transport/link_endpoint.h"
-#include "link/transport/link_runtime.h"
+#include "link/runtime/callback_slot.h"
+#include "link/runtime/link_endpoint.h"
+#include "link/runtime/link_runtime.h"
 
 namespace pelorin::link {
 

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "link/frames/link_constants.h"
+#include "link/messages/protocol_version.h"
 
 namespace pelorin::link {
 

@@ -14,10 +14,10 @@
 #include "common/uuid.h"
 #include "link/frames/frame.h"
 #include "link/messages/link_message.h"
+#include "link/runtime/callback_slot.h"
+#include "link/runtime/link_endpoint.h"
+#include "link/runtime/link_runtime.h"
 #include "link/security/secure_link.h"
-#include "link/transport/callback_slot.h"
-#include "link/transport/link_endpoint.h"
-#include "link/transport/link_runtime.h"
 
 namespace pelorin::link {
 

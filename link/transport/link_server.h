@@ -6,10 +6,10 @@
 #include <string>
 
 #include "common/expected.h"
+#include "link/runtime/callback_slot.h"
+#include "link/runtime/link_runtime.h"
 #include "link/security/secure_link.h"
-#include "link/transport/callback_slot.h"
 #include "link/transport/link_connection.h"
-#include "link/transport/link_runtime.h"
 
 namespace pelorin::link {
 

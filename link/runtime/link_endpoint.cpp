@@ -1,4 +1,4 @@
-#include "link/transport/link_endpoint.h"
+#include "link/runtime/link_endpoint.h"
 
 namespace pelorin::link {
 

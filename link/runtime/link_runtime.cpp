@@ -1,4 +1,4 @@
-#include "link/transport/link_runtime.h"
+#include "link/runtime/link_runtime.h"
 
 #include <algorithm>
 
