@@ -1,68 +1,97 @@
 #include "link/messages/link_message.h"
 
 #include <array>
+#include <utility>
 
 #include "link/messages/protocol_version.h"
+#include "link/records/field_table.h"
 
 namespace pelorin::link {
-
-using coding::ObjectReader;
-using coding::ObjectWriter;
 
 std::optional<std::string> Hello::versionProblem() const {
     if (protocolVersion == LinkConstants::protocolVersion) return std::nullopt;
     return "Update both apps to the same version.";
 }
 
-Json Coding<Hello>::encode(const Hello& h) {
-    return ObjectWriter()
-        .add("deviceID", h.deviceID)
-        .add("deviceName", h.deviceName)
-        .add("appVersion", h.appVersion)
-        .add("pairingCode", h.pairingCode)
-        .add("protocolVersion", h.protocolVersion)
-        .add("platform", h.platform)
-        .add("modelFormats", h.modelFormats)
-        .take();
-}
-
-Hello Coding<Hello>::decode(const Json& value) {
-    const ObjectReader r(value);
-    Hello h;
-    h.deviceID = r.required<Uuid>("deviceID");
-    h.deviceName = r.required<std::string>("deviceName");
-    h.appVersion = r.required<std::string>("appVersion");
-    h.pairingCode = r.required<std::string>("pairingCode");
-    h.protocolVersion = r.required<int>("protocolVersion");
-    h.platform = r.optional<std::string>("platform");
-    h.modelFormats = r.optional<std::vector<std::string>>("modelFormats");
-    return h;
-}
-
-Json Coding<StudioInfo>::encode(const StudioInfo& s) {
-    return ObjectWriter()
-        .add("studioName", s.studioName)
-        .add("appVersion", s.appVersion)
-        .add("protocolVersion", s.protocolVersion)
-        .add("photogrammetrySupported", s.photogrammetrySupported)
-        .add("platform", s.platform)
-        .add("modelFormats", s.modelFormats)
-        .take();
-}
-
-StudioInfo Coding<StudioInfo>::decode(const Json& value) {
-    const ObjectReader r(value);
-    StudioInfo s;
-    s.studioName = r.required<std::string>("studioName");
-    s.appVersion = r.required<std::string>("appVersion");
-    s.protocolVersion = r.required<int>("protocolVersion");
-    s.photogrammetrySupported = r.required<bool>("photogrammetrySupported");
-    s.platform = r.optional<std::string>("platform");
-    s.modelFormats = r.optional<std::vector<std::string>>("modelFormats");
-    return s;
-}
-
 namespace {
+
+using coding::field;
+
+constexpr auto fields(std::type_identity<Hello>) {
+    return std::tuple{field("deviceID", &Hello::deviceID),
+                      field("deviceName", &Hello::deviceName),
+                      field("appVersion", &Hello::appVersion),
+                      field("pairingCode", &Hello::pairingCode),
+                      field("protocolVersion", &Hello::protocolVersion),
+                      field("platform", &Hello::platform),
+                      field("modelFormats", &Hello::modelFormats)};
+}
+
+constexpr auto fields(std::type_identity<StudioInfo>) {
+    using S = StudioInfo;
+    return std::tuple{field("studioName", &S::studioName),
+                      field("appVersion", &S::appVersion),
+                      field("protocolVersion", &S::protocolVersion),
+                      field("photogrammetrySupported", &S::photogrammetrySupported),
+                      field("platform", &S::platform),
+                      field("modelFormats", &S::modelFormats)};
+}
+
+// The payload of each case. A payload that is one unlabelled record sits under "_0".
+constexpr auto fields(std::type_identity<msg::Hello>) {
+    return std::tuple{field("_0", &msg::Hello::hello)};
+}
+constexpr auto fields(std::type_identity<msg::BeginUpload>) {
+    return std::tuple{field("_0", &msg::BeginUpload::manifest)};
+}
+constexpr auto fields(std::type_identity<msg::File>) {
+    return std::tuple{field("captureID", &msg::File::captureID),
+                      field("fileName", &msg::File::fileName)};
+}
+constexpr auto fields(std::type_identity<msg::EndUpload>) {
+    return std::tuple{field("captureID", &msg::EndUpload::captureID)};
+}
+constexpr auto fields(std::type_identity<msg::RequestStatus>) {
+    return std::tuple{field("captureIDs", &msg::RequestStatus::captureIDs)};
+}
+constexpr auto fields(std::type_identity<msg::RequestModel>) {
+    return std::tuple{field("captureID", &msg::RequestModel::captureID)};
+}
+constexpr auto fields(std::type_identity<msg::CancelJob>) {
+    return std::tuple{field("captureID", &msg::CancelJob::captureID)};
+}
+constexpr auto fields(std::type_identity<msg::UploadAccepted>) {
+    return std::tuple{field("captureID", &msg::UploadAccepted::captureID),
+                      field("existingFiles", &msg::UploadAccepted::existingFiles)};
+}
+constexpr auto fields(std::type_identity<msg::UploadFinished>) {
+    return std::tuple{field("captureID", &msg::UploadFinished::captureID),
+                      field("missingFiles", &msg::UploadFinished::missingFiles)};
+}
+constexpr auto fields(std::type_identity<msg::Welcome>) {
+    return std::tuple{field("_0", &msg::Welcome::info)};
+}
+constexpr auto fields(std::type_identity<msg::Rejected>) {
+    return std::tuple{field("reason", &msg::Rejected::reason)};
+}
+constexpr auto fields(std::type_identity<msg::Status>) {
+    return std::tuple{field("_0", &msg::Status::status)};
+}
+constexpr auto fields(std::type_identity<msg::ModelChunk>) {
+    return std::tuple{field("captureID", &msg::ModelChunk::captureID),
+                      field("offset", &msg::ModelChunk::offset),
+                      field("total", &msg::ModelChunk::total)};
+}
+constexpr auto fields(std::type_identity<msg::Error>) {
+    return std::tuple{field("captureID", &msg::Error::captureID),
+                      field("message", &msg::Error::message)};
+}
+constexpr std::tuple<> fields(std::type_identity<msg::Ping>) {
+    return {};
+}
+constexpr std::tuple<> fields(std::type_identity<msg::Pong>) {
+    return {};
+}
 
 // Case names in the order of the variant's alternatives.
 constexpr std::array<std::string_view, std::variant_size_v<LinkMessage>> caseNames = {
@@ -70,120 +99,36 @@ constexpr std::array<std::string_view, std::variant_size_v<LinkMessage>> caseNam
     "cancelJob",  "uploadAccepted", "uploadFinished", "welcome",   "rejected",      "status",
     "modelChunk", "error",          "ping",           "pong"};
 
-// Payloads that are one unlabelled record sit under "_0".
-template <class T>
-Json unlabelled(const T& record) {
-    Json value = Json::object();
-    value["_0"] = Coding<T>::encode(record);
-    return value;
-}
-
-template <class T>
-T readUnlabelled(const Json& value) {
-    return ObjectReader(value).required<T>("_0");
-}
-
 Json payload(const LinkMessage& message) {
     return std::visit(
-        [](const auto& m) -> Json {
+        [](const auto& m) {
             using M = std::decay_t<decltype(m)>;
-            if constexpr (std::is_same_v<M, msg::Hello>) {
-                return unlabelled(m.hello);
-            } else if constexpr (std::is_same_v<M, msg::BeginUpload>) {
-                return unlabelled(m.manifest);
-            } else if constexpr (std::is_same_v<M, msg::File>) {
-                return ObjectWriter()
-                    .add("captureID", m.captureID)
-                    .add("fileName", m.fileName)
-                    .take();
-            } else if constexpr (std::is_same_v<M, msg::EndUpload> ||
-                                 std::is_same_v<M, msg::RequestModel> ||
-                                 std::is_same_v<M, msg::CancelJob>) {
-                return ObjectWriter().add("captureID", m.captureID).take();
-            } else if constexpr (std::is_same_v<M, msg::RequestStatus>) {
-                return ObjectWriter().add("captureIDs", m.captureIDs).take();
-            } else if constexpr (std::is_same_v<M, msg::UploadAccepted>) {
-                return ObjectWriter()
-                    .add("captureID", m.captureID)
-                    .add("existingFiles", m.existingFiles)
-                    .take();
-            } else if constexpr (std::is_same_v<M, msg::UploadFinished>) {
-                return ObjectWriter()
-                    .add("captureID", m.captureID)
-                    .add("missingFiles", m.missingFiles)
-                    .take();
-            } else if constexpr (std::is_same_v<M, msg::Welcome>) {
-                return unlabelled(m.info);
-            } else if constexpr (std::is_same_v<M, msg::Rejected>) {
-                return ObjectWriter().add("reason", m.reason).take();
-            } else if constexpr (std::is_same_v<M, msg::Status>) {
-                return unlabelled(m.status);
-            } else if constexpr (std::is_same_v<M, msg::ModelChunk>) {
-                return ObjectWriter()
-                    .add("captureID", m.captureID)
-                    .add("offset", m.offset)
-                    .add("total", m.total)
-                    .take();
-            } else if constexpr (std::is_same_v<M, msg::Error>) {
-                return ObjectWriter()
-                    .add("captureID", m.captureID)
-                    .add("message", m.message)
-                    .take();
-            } else {
-                return Json::object();
-            }
+            return coding::writeFields(m, fields(std::type_identity<M>{}));
         },
         message);
 }
 
-LinkMessage readCase(std::size_t index, const Json& value) {
-    const ObjectReader r(value);
-    switch (index) {
-        case 0:
-            return msg::Hello{readUnlabelled<Hello>(value)};
-        case 1:
-            return msg::BeginUpload{readUnlabelled<CaptureManifest>(value)};
-        case 2:
-            return msg::File{r.required<Uuid>("captureID"), r.required<std::string>("fileName")};
-        case 3:
-            return msg::EndUpload{r.required<Uuid>("captureID")};
-        case 4:
-            return msg::RequestStatus{r.required<std::vector<Uuid>>("captureIDs")};
-        case 5:
-            return msg::RequestModel{r.required<Uuid>("captureID")};
-        case 6:
-            return msg::CancelJob{r.required<Uuid>("captureID")};
-        case 7:
-            return msg::UploadAccepted{r.required<Uuid>("captureID"),
-                                       r.required<std::vector<std::string>>("existingFiles")};
-        case 8:
-            return msg::UploadFinished{r.required<Uuid>("captureID"),
-                                       r.required<std::vector<std::string>>("missingFiles")};
-        case 9:
-            return msg::Welcome{readUnlabelled<StudioInfo>(value)};
-        case 10:
-            return msg::Rejected{r.required<std::string>("reason")};
-        case 11:
-            return msg::Status{readUnlabelled<JobStatus>(value)};
-        case 12:
-            return msg::ModelChunk{r.required<Uuid>("captureID"),
-                                   r.required<std::int64_t>("offset"),
-                                   r.required<std::int64_t>("total")};
-        case 13:
-            return msg::Error{r.optional<Uuid>("captureID"), r.required<std::string>("message")};
-        case 14:
-            return msg::Ping{};
-        default:
-            return msg::Pong{};
-    }
+template <std::size_t... Index>
+LinkMessage readCase(std::size_t index, const Json& value, std::index_sequence<Index...>) {
+    using Reader = LinkMessage (*)(const Json&);
+    static constexpr Reader readers[] = {[](const Json& payload) -> LinkMessage {
+        using M = std::variant_alternative_t<Index, LinkMessage>;
+        return coding::readFields<M>(payload, fields(std::type_identity<M>{}));
+    }...};
+    return readers[index](value);
 }
 
 }  // namespace
+
+PELORIN_CODING_FROM_FIELDS(Hello)
+PELORIN_CODING_FROM_FIELDS(StudioInfo)
 
 std::string_view caseName(const LinkMessage& message) {
     return caseNames[message.index()];
 }
 
+// One key names the case, as for any enumeration with associated values, so the top level is
+// read by hand and only each case's payload by its table.
 Json Coding<LinkMessage>::encode(const LinkMessage& message) {
     Json value = Json::object();
     value[std::string(caseName(message))] = payload(message);
@@ -204,7 +149,7 @@ LinkMessage Coding<LinkMessage>::decode(const Json& value) {
     }
     if (!found) coding::fail("Invalid number of keys found, expected one.");
     try {
-        return readCase(*found, *inner);
+        return readCase(*found, *inner, std::make_index_sequence<caseNames.size()>());
     } catch (const coding::DecodingFailure& failure) {
         coding::fail(std::string(caseNames[*found]) + ": " + failure.what());
     }

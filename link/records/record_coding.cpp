@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "link/records/field_table.h"
+
 namespace pelorin::link {
 
 namespace coding {
@@ -77,8 +79,6 @@ const Json* ObjectReader::find(const char* key) const {
 }  // namespace coding
 
 using coding::fail;
-using coding::ObjectReader;
-using coding::ObjectWriter;
 
 bool Coding<bool>::decode(const Json& value) {
     if (!value.is_boolean()) fail("expected a boolean");
@@ -182,141 +182,79 @@ JobPhase Coding<JobPhase>::decode(const Json& value) {
     return decodeEnum(value, jobPhaseFromJson);
 }
 
+namespace {
+
+using coding::defaulted;
+using coding::field;
+
 // Options are always written whole and read key by key with defaults, so that phones of any
 // version agree on them.
-Json Coding<ProcessingOptions>::encode(const ProcessingOptions& o) {
-    return ObjectWriter()
-        .add("detail", o.detail)
-        .add("sequentialOrdering", o.sequentialOrdering)
-        .add("highFeatureSensitivity", o.highFeatureSensitivity)
-        .add("objectMasking", o.objectMasking)
-        .add("useMotionData", o.useMotionData)
-        .add("exportOBJ", o.exportOBJ)
-        .add("exportPointCloud", o.exportPointCloud)
-        .add("isolateSubject", o.isolateSubject)
-        .take();
+constexpr auto fields(std::type_identity<ProcessingOptions>) {
+    using O = ProcessingOptions;
+    return std::tuple{defaulted("detail", &O::detail),
+                      defaulted("sequentialOrdering", &O::sequentialOrdering),
+                      defaulted("highFeatureSensitivity", &O::highFeatureSensitivity),
+                      defaulted("objectMasking", &O::objectMasking),
+                      defaulted("useMotionData", &O::useMotionData),
+                      defaulted("exportOBJ", &O::exportOBJ),
+                      defaulted("exportPointCloud", &O::exportPointCloud),
+                      defaulted("isolateSubject", &O::isolateSubject)};
 }
 
-ProcessingOptions Coding<ProcessingOptions>::decode(const Json& value) {
-    const ObjectReader r(value);
-    const ProcessingOptions d;
-    ProcessingOptions o;
-    o.detail = r.optional<ProcessingDetail>("detail").value_or(d.detail);
-    o.sequentialOrdering = r.optional<bool>("sequentialOrdering").value_or(d.sequentialOrdering);
-    o.highFeatureSensitivity =
-        r.optional<bool>("highFeatureSensitivity").value_or(d.highFeatureSensitivity);
-    o.objectMasking = r.optional<bool>("objectMasking").value_or(d.objectMasking);
-    o.useMotionData = r.optional<bool>("useMotionData").value_or(d.useMotionData);
-    o.exportOBJ = r.optional<bool>("exportOBJ").value_or(d.exportOBJ);
-    o.exportPointCloud = r.optional<bool>("exportPointCloud").value_or(d.exportPointCloud);
-    o.isolateSubject = r.optional<bool>("isolateSubject").value_or(d.isolateSubject);
-    return o;
+constexpr auto fields(std::type_identity<Vector3>) {
+    return std::tuple{field("x", &Vector3::x), field("y", &Vector3::y), field("z", &Vector3::z)};
 }
 
-Json Coding<Vector3>::encode(const Vector3& v) {
-    return ObjectWriter().add("x", v.x).add("y", v.y).add("z", v.z).take();
+constexpr auto fields(std::type_identity<ImageRecord>) {
+    using I = ImageRecord;
+    return std::tuple{field("fileName", &I::fileName),
+                      field("capturedAt", &I::capturedAt),
+                      field("gravity", &I::gravity),
+                      field("hasDepth", &I::hasDepth),
+                      field("yawDegrees", &I::yawDegrees),
+                      field("pitchDegrees", &I::pitchDegrees),
+                      field("cameraTransform", &I::cameraTransform),
+                      field("intrinsics", &I::intrinsics),
+                      field("bytes", &I::bytes)};
 }
 
-Vector3 Coding<Vector3>::decode(const Json& value) {
-    const ObjectReader r(value);
-    return {r.required<double>("x"), r.required<double>("y"), r.required<double>("z")};
+constexpr auto fields(std::type_identity<ObjectBounds>) {
+    using B = ObjectBounds;
+    return std::tuple{field("centre", &B::centre), field("radius", &B::radius),
+                      field("height", &B::height)};
 }
 
-Json Coding<ImageRecord>::encode(const ImageRecord& i) {
-    return ObjectWriter()
-        .add("fileName", i.fileName)
-        .add("capturedAt", i.capturedAt)
-        .add("gravity", i.gravity)
-        .add("hasDepth", i.hasDepth)
-        .add("yawDegrees", i.yawDegrees)
-        .add("pitchDegrees", i.pitchDegrees)
-        .add("cameraTransform", i.cameraTransform)
-        .add("intrinsics", i.intrinsics)
-        .add("bytes", i.bytes)
-        .take();
+constexpr auto fields(std::type_identity<CaptureManifest>) {
+    using M = CaptureManifest;
+    return std::tuple{field("id", &M::id),
+                      field("name", &M::name),
+                      field("createdAt", &M::createdAt),
+                      field("deviceModel", &M::deviceModel),
+                      field("appVersion", &M::appVersion),
+                      field("images", &M::images),
+                      field("options", &M::options),
+                      field("captureMode", &M::captureMode),
+                      field("objectBounds", &M::objectBounds)};
 }
 
-ImageRecord Coding<ImageRecord>::decode(const Json& value) {
-    const ObjectReader r(value);
-    ImageRecord i;
-    i.fileName = r.required<std::string>("fileName");
-    i.capturedAt = r.required<Date>("capturedAt");
-    i.gravity = r.optional<Vector3>("gravity");
-    i.hasDepth = r.required<bool>("hasDepth");
-    i.yawDegrees = r.optional<double>("yawDegrees");
-    i.pitchDegrees = r.optional<double>("pitchDegrees");
-    i.cameraTransform = r.optional<std::vector<float>>("cameraTransform");
-    i.intrinsics = r.optional<std::vector<float>>("intrinsics");
-    i.bytes = r.optional<std::int64_t>("bytes");
-    return i;
+constexpr auto fields(std::type_identity<JobStatus>) {
+    using S = JobStatus;
+    return std::tuple{field("captureID", &S::captureID),
+                      field("phase", &S::phase),
+                      field("fraction", &S::fraction),
+                      field("stage", &S::stage),
+                      field("secondsRemaining", &S::secondsRemaining),
+                      field("message", &S::message),
+                      field("modelBytes", &S::modelBytes)};
 }
 
-Json Coding<ObjectBounds>::encode(const ObjectBounds& b) {
-    return ObjectWriter()
-        .add("centre", b.centre)
-        .add("radius", b.radius)
-        .add("height", b.height)
-        .take();
-}
+}  // namespace
 
-ObjectBounds Coding<ObjectBounds>::decode(const Json& value) {
-    const ObjectReader r(value);
-    return {r.required<std::vector<float>>("centre"), r.required<float>("radius"),
-            r.required<float>("height")};
-}
-
-Json Coding<CaptureManifest>::encode(const CaptureManifest& m) {
-    return ObjectWriter()
-        .add("id", m.id)
-        .add("name", m.name)
-        .add("createdAt", m.createdAt)
-        .add("deviceModel", m.deviceModel)
-        .add("appVersion", m.appVersion)
-        .add("images", m.images)
-        .add("options", m.options)
-        .add("captureMode", m.captureMode)
-        .add("objectBounds", m.objectBounds)
-        .take();
-}
-
-CaptureManifest Coding<CaptureManifest>::decode(const Json& value) {
-    const ObjectReader r(value);
-    CaptureManifest m;
-    m.id = r.required<Uuid>("id");
-    m.name = r.required<std::string>("name");
-    m.createdAt = r.required<Date>("createdAt");
-    m.deviceModel = r.required<std::string>("deviceModel");
-    m.appVersion = r.required<std::string>("appVersion");
-    m.images = r.required<std::vector<ImageRecord>>("images");
-    m.options = r.required<ProcessingOptions>("options");
-    m.captureMode = r.optional<CaptureMode>("captureMode");
-    m.objectBounds = r.optional<ObjectBounds>("objectBounds");
-    return m;
-}
-
-Json Coding<JobStatus>::encode(const JobStatus& s) {
-    return ObjectWriter()
-        .add("captureID", s.captureID)
-        .add("phase", s.phase)
-        .add("fraction", s.fraction)
-        .add("stage", s.stage)
-        .add("secondsRemaining", s.secondsRemaining)
-        .add("message", s.message)
-        .add("modelBytes", s.modelBytes)
-        .take();
-}
-
-JobStatus Coding<JobStatus>::decode(const Json& value) {
-    const ObjectReader r(value);
-    JobStatus s;
-    s.captureID = r.required<Uuid>("captureID");
-    s.phase = r.required<JobPhase>("phase");
-    s.fraction = r.required<double>("fraction");
-    s.stage = r.optional<std::string>("stage");
-    s.secondsRemaining = r.optional<double>("secondsRemaining");
-    s.message = r.optional<std::string>("message");
-    s.modelBytes = r.optional<std::int64_t>("modelBytes");
-    return s;
-}
+PELORIN_CODING_FROM_FIELDS(ProcessingOptions)
+PELORIN_CODING_FROM_FIELDS(Vector3)
+PELORIN_CODING_FROM_FIELDS(ImageRecord)
+PELORIN_CODING_FROM_FIELDS(ObjectBounds)
+PELORIN_CODING_FROM_FIELDS(CaptureManifest)
+PELORIN_CODING_FROM_FIELDS(JobStatus)
 
 }  // namespace pelorin::link

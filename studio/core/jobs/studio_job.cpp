@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "common/unicode_text.h"
+#include "link/records/field_table.h"
 
 namespace pelorin::studio {
 
@@ -74,6 +75,7 @@ using coding::ObjectReader;
 using coding::ObjectWriter;
 using studio::StudioJob;
 
+// One key names the kind, as for any enumeration with associated values, so no table fits.
 Json Coding<StudioJob::Source>::encode(const StudioJob::Source& source) {
     Json value = Json::object();
     if (source.kind == StudioJob::Source::Kind::phone) {
@@ -96,76 +98,43 @@ StudioJob::Source Coding<StudioJob::Source>::decode(const Json& value) {
     coding::fail("unknown source \"" + key + "\"");
 }
 
-Json Coding<StudioJob::Outputs>::encode(const StudioJob::Outputs& o) {
-    return ObjectWriter()
-        .add("usdzBytes", o.usdzBytes)
-        .add("hasOBJ", o.hasOBJ)
-        .add("hasPointCloud", o.hasPointCloud)
-        .add("pointCount", o.pointCount)
-        .add("skippedImages", o.skippedImages)
-        .add("usedMotionData", o.usedMotionData)
-        .add("maskedImages", o.maskedImages)
-        .add("glbBytes", o.glbBytes)
-        .take();
+namespace {
+
+using coding::field;
+
+constexpr auto fields(std::type_identity<StudioJob::Outputs>) {
+    using O = StudioJob::Outputs;
+    return std::tuple{
+        field("usdzBytes", &O::usdzBytes),         field("hasOBJ", &O::hasOBJ),
+        field("hasPointCloud", &O::hasPointCloud), field("pointCount", &O::pointCount),
+        field("skippedImages", &O::skippedImages), field("usedMotionData", &O::usedMotionData),
+        field("maskedImages", &O::maskedImages),   field("glbBytes", &O::glbBytes)};
 }
 
-StudioJob::Outputs Coding<StudioJob::Outputs>::decode(const Json& value) {
-    const ObjectReader r(value);
-    StudioJob::Outputs o;
-    o.usdzBytes = r.required<std::int64_t>("usdzBytes");
-    o.hasOBJ = r.required<bool>("hasOBJ");
-    o.hasPointCloud = r.required<bool>("hasPointCloud");
-    o.pointCount = r.optional<int>("pointCount");
-    o.skippedImages = r.required<int>("skippedImages");
-    o.usedMotionData = r.required<bool>("usedMotionData");
-    o.maskedImages = r.optional<int>("maskedImages");
-    o.glbBytes = r.optional<std::int64_t>("glbBytes");
-    return o;
+constexpr auto fields(std::type_identity<StudioJob>) {
+    using J = StudioJob;
+    return std::tuple{field("id", &J::id),
+                      field("name", &J::name),
+                      field("source", &J::source),
+                      field("createdAt", &J::createdAt),
+                      field("imageCount", &J::imageCount),
+                      field("expectedImageCount", &J::expectedImageCount),
+                      field("options", &J::options),
+                      field("phase", &J::phase),
+                      field("fraction", &J::fraction),
+                      field("stage", &J::stage),
+                      field("secondsRemaining", &J::secondsRemaining),
+                      field("message", &J::message),
+                      field("notes", &J::notes),
+                      field("outputs", &J::outputs),
+                      field("startedAt", &J::startedAt),
+                      field("finishedAt", &J::finishedAt),
+                      field("captureMode", &J::captureMode)};
 }
 
-Json Coding<StudioJob>::encode(const StudioJob& j) {
-    return ObjectWriter()
-        .add("id", j.id)
-        .add("name", j.name)
-        .add("source", j.source)
-        .add("createdAt", j.createdAt)
-        .add("imageCount", j.imageCount)
-        .add("expectedImageCount", j.expectedImageCount)
-        .add("options", j.options)
-        .add("phase", j.phase)
-        .add("fraction", j.fraction)
-        .add("stage", j.stage)
-        .add("secondsRemaining", j.secondsRemaining)
-        .add("message", j.message)
-        .add("notes", j.notes)
-        .add("outputs", j.outputs)
-        .add("startedAt", j.startedAt)
-        .add("finishedAt", j.finishedAt)
-        .add("captureMode", j.captureMode)
-        .take();
-}
+}  // namespace
 
-StudioJob Coding<StudioJob>::decode(const Json& value) {
-    const ObjectReader r(value);
-    StudioJob j;
-    j.id = r.required<Uuid>("id");
-    j.name = r.required<std::string>("name");
-    j.source = r.required<StudioJob::Source>("source");
-    j.createdAt = r.required<Date>("createdAt");
-    j.imageCount = r.required<int>("imageCount");
-    j.expectedImageCount = r.optional<int>("expectedImageCount");
-    j.options = r.required<ProcessingOptions>("options");
-    j.phase = r.required<JobPhase>("phase");
-    j.fraction = r.required<double>("fraction");
-    j.stage = r.optional<std::string>("stage");
-    j.secondsRemaining = r.optional<double>("secondsRemaining");
-    j.message = r.optional<std::string>("message");
-    j.notes = r.required<std::vector<std::string>>("notes");
-    j.outputs = r.optional<StudioJob::Outputs>("outputs");
-    j.startedAt = r.optional<Date>("startedAt");
-    j.finishedAt = r.optional<Date>("finishedAt");
-    j.captureMode = r.optional<CaptureMode>("captureMode");
-    return j;
-}
+PELORIN_CODING_FROM_FIELDS(StudioJob::Outputs)
+PELORIN_CODING_FROM_FIELDS(StudioJob)
 
 }  // namespace pelorin::link
