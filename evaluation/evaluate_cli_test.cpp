@@ -11,6 +11,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "engine/formats/glb_writer.h"
+#include "engine/formats/ply.h"
 #include "evaluation/rasteriser.h"
 #include "evaluation/truth_cameras.h"
 #include "tests/support/scratch_folder.h"
@@ -135,7 +136,7 @@ TEST(EvaluateCli, TheTruthItselfScoresPerfectlyWhereverItStands) {
     ScratchFolder scratch;
     const fs::path truth = makeTruth(scratch);
     const Mesh moved = fixtures::someSimilarity(0.37).apply(fixtures::lumpySolid());
-    ASSERT_TRUE(saveAsciiPly(moved, scratch / "moved.ply"));
+    ASSERT_TRUE(engine::writePlyMesh(moved, scratch / "moved.ply"));
     const Outcome ply =
         evaluate(scratch, {"--model", (scratch / "moved.ply").string(), "--truth", truth.string()});
     ASSERT_EQ(ply.status, 0) << ply.output;
@@ -164,7 +165,7 @@ TEST(EvaluateCli, ARigidFitShowsAWholeSurfaceOffset) {
     const fs::path truth = makeTruth(scratch);
     const double diagonal = fixtures::lumpySolid().diagonal();
     const Mesh offset = fixtures::someSimilarity(1).apply(fixtures::lumpySolid(0.01 * diagonal));
-    ASSERT_TRUE(saveAsciiPly(offset, scratch / "offset.ply"));
+    ASSERT_TRUE(engine::writePlyMesh(offset, scratch / "offset.ply"));
     const std::vector<std::string> arguments = {"--model", (scratch / "offset.ply").string(),
                                                 "--truth", truth.string()};
     auto rigidArguments = arguments;
@@ -186,7 +187,7 @@ TEST(EvaluateCli, ARigidFitShowsAWholeSurfaceOffset) {
 TEST(EvaluateCli, BadArgumentsAndBadTruthGiveAReason) {
     ScratchFolder scratch;
     const fs::path truth = makeTruth(scratch);
-    ASSERT_TRUE(saveAsciiPly(fixtures::lumpySolid(), scratch / "model.ply"));
+    ASSERT_TRUE(engine::writePlyMesh(fixtures::lumpySolid(), scratch / "model.ply"));
     const std::string model = (scratch / "model.ply").string();
 
     struct Case {

@@ -4,36 +4,17 @@
 #include <cmath>
 #include <fstream>
 
-#include "engine/reconstruction/local/surface/surface_mesh.h"
+#include "engine/formats/ply.h"
 #include "evaluation/model_file.h"
 
 namespace pelorin::evaluation {
 
 namespace fs = std::filesystem;
 
-double Mesh::diagonal() const {
-    if (vertices.empty()) return 0;
-    Point low = vertices[0], high = vertices[0];
-    for (const auto& v : vertices) {
-        for (int i = 0; i < 3; ++i) {
-            low[i] = std::min(low[i], v[i]);
-            high[i] = std::max(high[i], v[i]);
-        }
-    }
-    double sum = 0;
-    for (int i = 0; i < 3; ++i) sum += (high[i] - low[i]) * (high[i] - low[i]);
-    return std::sqrt(sum);
-}
-
 namespace {
 
 pelorin::Expected<Mesh, std::string> loadPly(const fs::path& path) {
-    auto read = engine::local::readPlyMesh(path);
-    if (!read) return pelorin::unexpected(read.error());
-    Mesh mesh;
-    mesh.vertices.assign(read->vertices.begin(), read->vertices.end());
-    mesh.triangles.assign(read->triangles.begin(), read->triangles.end());
-    return mesh;
+    return engine::readPlyMesh(path);
 }
 
 }  // namespace
@@ -69,17 +50,6 @@ pelorin::Expected<Mesh, std::string> loadMesh(const fs::path& path) {
     }
     if (mesh.triangles.empty()) return failed("the mesh has no triangles");
     return mesh;
-}
-
-bool saveAsciiPly(const Mesh& mesh, const fs::path& path) {
-    std::ofstream out(path);
-    out << "ply\nformat ascii 1.0\nelement vertex " << mesh.vertices.size()
-        << "\nproperty double x\nproperty double y\nproperty double z\nelement face "
-        << mesh.triangles.size() << "\nproperty list uchar int vertex_indices\nend_header\n";
-    out.precision(17);
-    for (const auto& v : mesh.vertices) out << v[0] << ' ' << v[1] << ' ' << v[2] << '\n';
-    for (const auto& t : mesh.triangles) out << "3 " << t[0] << ' ' << t[1] << ' ' << t[2] << '\n';
-    return static_cast<bool>(out);
 }
 
 }  // namespace pelorin::evaluation

@@ -1,4 +1,5 @@
 #include "evaluation/model_file.h"
+#include "engine/formats/ply.h"
 
 #include <gtest/gtest.h>
 
@@ -89,7 +90,7 @@ TEST(ModelReaders, FilesOfEveryKindGiveTheSameGeometry) {
     pelorin::testing::writeFile(scratch / "model.glb", *engine::GlbWriter::buildGLB(model));
     pelorin::testing::writeFile(scratch / "Model.USDZ", *engine::UsdzWriter::buildUSDZ(model));
     const Mesh expected = geometryOf(model);
-    ASSERT_TRUE(saveAsciiPly(expected, scratch / "model.ply"));
+    ASSERT_TRUE(engine::writePlyMesh(expected, scratch / "model.ply"));
     for (const char* name : {"model.glb", "Model.USDZ", "model.ply"}) {
         const auto mesh = loadMesh(scratch / name);
         ASSERT_TRUE(mesh) << mesh.error();

@@ -1,4 +1,5 @@
 #include "evaluation/model_score.h"
+#include "engine/formats/ply.h"
 
 #include <gtest/gtest.h>
 
@@ -179,7 +180,7 @@ TEST(ModelScore, AKnownSupportAlignsAModelThatKeepsItAndIsNeverScored) {
 TEST(MeshFiles, PlyRoundTripAndBadFiles) {
     pelorin::testing::ScratchFolder scratch;
     const Mesh truth = lumpySolid();
-    ASSERT_TRUE(saveAsciiPly(truth, scratch / "mesh.ply"));
+    ASSERT_TRUE(engine::writePlyMesh(truth, scratch / "mesh.ply"));
     auto read = loadMesh(scratch / "mesh.ply");
     ASSERT_TRUE(read) << read.error();
     EXPECT_EQ(read->vertices.size(), truth.vertices.size());

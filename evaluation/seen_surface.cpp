@@ -5,14 +5,14 @@
 
 #include <opencv2/core.hpp>
 
-#include "engine/reconstruction/local/geometry.h"
+#include "engine/geometry/vector_math.h"
 #include "evaluation/rasteriser.h"
 
 namespace pelorin::evaluation {
 
-using engine::local::cross;
-using engine::local::dot;
-using engine::local::operator-;
+using engine::cross;
+using engine::dot;
+using engine::operator-;
 
 std::vector<bool> seenByPhotos(const Mesh& mesh, const std::vector<Point>& points,
                                const std::vector<std::uint32_t>& triangleOf,

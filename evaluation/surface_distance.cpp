@@ -4,53 +4,34 @@
 #include <cmath>
 #include <limits>
 
+#include "engine/geometry/vector_math.h"
+
 namespace pelorin::evaluation {
 
-namespace {
-
-Point sub(const Point& a, const Point& b) {
-    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
-}
-Point add(const Point& a, const Point& b) {
-    return {a[0] + b[0], a[1] + b[1], a[2] + b[2]};
-}
-Point mul(const Point& a, double s) {
-    return {a[0] * s, a[1] * s, a[2] * s};
-}
-double dot(const Point& a, const Point& b) {
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-Point cross(const Point& a, const Point& b) {
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-double norm(const Point& a) {
-    return std::sqrt(dot(a, a));
-}
-
-}  // namespace
+using namespace pelorin::engine;  // the vector algebra
 
 Point closestOnTriangle(const Point& p, const Point& a, const Point& b, const Point& c) {
     // Voronoi regions of the triangle's vertices, edges and face, in turn.
-    const Point ab = sub(b, a), ac = sub(c, a), ap = sub(p, a);
+    const Point ab = b - a, ac = c - a, ap = p - a;
     const double d1 = dot(ab, ap), d2 = dot(ac, ap);
     if (d1 <= 0 && d2 <= 0) return a;
-    const Point bp = sub(p, b);
+    const Point bp = p - b;
     const double d3 = dot(ab, bp), d4 = dot(ac, bp);
     if (d3 >= 0 && d4 <= d3) return b;
     const double vc = d1 * d4 - d3 * d2;
-    if (vc <= 0 && d1 >= 0 && d3 <= 0) return add(a, mul(ab, d1 / (d1 - d3)));
-    const Point cp = sub(p, c);
+    if (vc <= 0 && d1 >= 0 && d3 <= 0) return a + (d1 / (d1 - d3)) * ab;
+    const Point cp = p - c;
     const double d5 = dot(ab, cp), d6 = dot(ac, cp);
     if (d6 >= 0 && d5 <= d6) return c;
     const double vb = d5 * d2 - d1 * d6;
-    if (vb <= 0 && d2 >= 0 && d6 <= 0) return add(a, mul(ac, d2 / (d2 - d6)));
+    if (vb <= 0 && d2 >= 0 && d6 <= 0) return a + (d2 / (d2 - d6)) * ac;
     const double va = d3 * d6 - d5 * d4;
     if (va <= 0 && (d4 - d3) >= 0 && (d5 - d6) >= 0) {
-        return add(b, mul(sub(c, b), (d4 - d3) / ((d4 - d3) + (d5 - d6))));
+        return b + ((d4 - d3) / ((d4 - d3) + (d5 - d6))) * (c - b);
     }
     const double total = va + vb + vc;
     if (total == 0) return a;
-    return add(a, add(mul(ab, vb / total), mul(ac, vc / total)));
+    return a + ((vb / total) * ab + (vc / total) * ac);
 }
 
 SurfaceDistance::SurfaceDistance(const Mesh& mesh) : mesh_(mesh) {
@@ -111,7 +92,7 @@ SurfaceDistance::Nearest SurfaceDistance::nearest(const Point& query) const {
     Point clamped = query;
     for (int i = 0; i < 3; ++i)
         clamped[i] = std::clamp(query[i], low_[i], low_[i] + size_[i] * cell_);
-    const double outside = norm(sub(query, clamped));
+    const double outside = norm(query - clamped);
     Nearest best{std::numeric_limits<double>::infinity(), {}};
     const int maxShell = std::max({size_[0], size_[1], size_[2]});
     for (int r = 0; r <= maxShell; ++r) {
@@ -130,7 +111,7 @@ SurfaceDistance::Nearest SurfaceDistance::nearest(const Point& query) const {
                         const Point p =
                             closestOnTriangle(query, mesh_.vertices[tri[0]], mesh_.vertices[tri[1]],
                                               mesh_.vertices[tri[2]]);
-                        const double d = norm(sub(query, p));
+                        const double d = norm(query - p);
                         if (d < best.distance) best = {d, p};
                     }
                 }
@@ -149,7 +130,7 @@ std::vector<Point> samplePoints(const Mesh& mesh, std::size_t count, std::uint32
     double total = 0;
     for (const auto& t : mesh.triangles) {
         const auto& a = mesh.vertices[t[0]];
-        total += 0.5 * norm(cross(sub(mesh.vertices[t[1]], a), sub(mesh.vertices[t[2]], a)));
+        total += 0.5 * norm(cross(mesh.vertices[t[1]] - a, mesh.vertices[t[2]] - a));
         cumulative.push_back(total);
     }
     std::mt19937 random(seed);
@@ -170,8 +151,7 @@ std::vector<Point> samplePoints(const Mesh& mesh, std::size_t count, std::uint32
             v = 1 - v;
         }
         const auto& a = mesh.vertices[tri[0]];
-        points.push_back(add(
-            a, add(mul(sub(mesh.vertices[tri[1]], a), u), mul(sub(mesh.vertices[tri[2]], a), v))));
+        points.push_back(a + (u * (mesh.vertices[tri[1]] - a) + v * (mesh.vertices[tri[2]] - a)));
     }
     return points;
 }

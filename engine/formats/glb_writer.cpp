@@ -239,16 +239,21 @@ Expected<Bytes, GlbError> buildGLB(const TexturedMesh& mesh) {
     return out;
 }
 
-Expected<std::monostate, Error> convert(const std::filesystem::path& objFolder,
-                                        const std::filesystem::path& destination) {
-    const auto mesh = ObjReader::readObjFolder(objFolder);
-    if (!mesh) return unexpected(mesh.error());
+Expected<std::monostate, Error> write(const TexturedMesh& mesh,
+                                      const std::filesystem::path& destination) {
     // Written piece by piece: the mesh arrays and the images go to the file without a copy.
-    const GlbFile file(*mesh);
+    const GlbFile file(mesh);
     if (!fitsGlb(file)) return unexpected(Error(GlbError::tooLarge));
     const auto written = common::writeFileAtomically(destination, file.pieces());
     if (!written) return unexpected(Error(written.error()));
     return std::monostate{};
+}
+
+Expected<std::monostate, Error> convert(const std::filesystem::path& objFolder,
+                                        const std::filesystem::path& destination) {
+    const auto mesh = ObjReader::readObjFolder(objFolder);
+    if (!mesh) return unexpected(mesh.error());
+    return write(*mesh, destination);
 }
 
 }  // namespace pelorin::engine::GlbWriter

@@ -19,6 +19,10 @@ using Group = MeshGroup;
 using ObjReader::parseMTL;
 using ObjReader::parseOBJ;
 
+// The GLB file of the mesh, written atomically to destination.
+Expected<std::monostate, Error> write(const TexturedMesh& mesh,
+                                      const std::filesystem::path& destination);
+
 // Converts the first OBJ file in objFolder, with its material library and textures, into one
 // binary glTF file at destination, written atomically.
 Expected<std::monostate, Error> convert(const std::filesystem::path& objFolder,

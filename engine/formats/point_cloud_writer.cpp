@@ -6,7 +6,7 @@
 
 namespace pelorin::engine::PointCloudWriter {
 
-Bytes encode(std::span<const Point> points) {
+Bytes encode(std::span<const PointCloudPoint> points) {
     const std::string header =
         "ply\n"
         "format binary_little_endian 1.0\n"
@@ -25,9 +25,9 @@ Bytes encode(std::span<const Point> points) {
     Bytes out;
     out.reserve(header.size() + recordSize * points.size());
     common::appendBytes(out, header.data(), header.size());
-    for (const Point& point : points) {
+    for (const PointCloudPoint& point : points) {
         common::appendBytes(out, point.position.data(), 12);
-        common::appendBytes(out, point.color.data(), 3);
+        common::appendBytes(out, point.colour.data(), 3);
     }
     return out;
 }

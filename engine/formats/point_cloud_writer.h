@@ -6,18 +6,12 @@
 
 #include "common/files/atomic_file.h"
 #include "common/files/file_reader.h"
+#include "engine/formats/point_cloud.h"
 
 namespace pelorin::engine::PointCloudWriter {
 
-struct Point {
-    std::array<float, 3> position;      // metres
-    std::array<std::uint8_t, 4> color;  // red, green, blue, alpha
-
-    bool operator==(const Point&) const = default;
-};
-
 // The points as a binary little-endian PLY file with x, y, z and red, green, blue per point;
 // alpha is not written. Every point is kept, in order.
-Bytes encode(std::span<const Point> points);
+Bytes encode(std::span<const PointCloudPoint> points);
 
 }  // namespace pelorin::engine::PointCloudWriter

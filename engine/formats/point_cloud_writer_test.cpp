@@ -25,7 +25,7 @@ TEST(PointCloudWriter, NoPointsIsTheHeaderAlone) {
 }
 
 TEST(PointCloudWriter, OnePointIsFifteenLittleEndianBytesWithoutAlpha) {
-    const PointCloudWriter::Point point{{1, 2, 3}, {255, 0, 128, 77}};
+    const PointCloudPoint point{{1, 2, 3}, {255, 0, 128, 77}};
     Bytes expected = bytesOf(header(1));
     expected.insert(expected.end(), {0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00,
                                      0x40, 0x40, 0xFF, 0x00, 0x80});
@@ -33,7 +33,7 @@ TEST(PointCloudWriter, OnePointIsFifteenLittleEndianBytesWithoutAlpha) {
 }
 
 TEST(PointCloudWriter, EveryPointIsWrittenInOrderEvenDuplicates) {
-    std::vector<PointCloudWriter::Point> points;
+    std::vector<PointCloudPoint> points;
     for (int i = 0; i < 1000; ++i) {
         points.push_back(
             {{static_cast<float>(i), -0.5f, 1e-3f}, {static_cast<std::uint8_t>(i), 1, 2, 3}});
@@ -49,7 +49,7 @@ TEST(PointCloudWriter, EveryPointIsWrittenInOrderEvenDuplicates) {
         float x;
         std::memcpy(&x, record, 4);
         EXPECT_EQ(x, points[i].position[0]);
-        EXPECT_EQ(record[12], points[i].color[0]);
+        EXPECT_EQ(record[12], points[i].colour[0]);
         EXPECT_EQ(record[14], 2);
     }
 }

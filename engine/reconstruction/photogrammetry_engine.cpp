@@ -14,7 +14,6 @@
 #include "common/files/file_reader.h"
 #include "common/formatters.h"
 #include "engine/capture/capture_sample_sequence.h"
-#include "engine/formats/glb_writer.h"
 #include "engine/formats/point_cloud_writer.h"
 #include "engine/photos/photo_finder.h"
 #include "engine/reconstruction/engine_log.h"
@@ -92,6 +91,11 @@ void removeIgnoringErrors(const fs::path& path) {
     fs::remove_all(path, ignored);
 }
 
+bool isRegularFile(const fs::path& file) {
+    std::error_code error;
+    return fs::is_regular_file(file, error);
+}
+
 bool isNonEmptyFolder(const fs::path& folder) {
     std::error_code error;
     fs::directory_iterator it(folder, error);
@@ -129,6 +133,7 @@ class EventLoop {
 
     std::optional<EngineError> mainError;
     bool mainFinished = false;
+    bool glbFinished = false;
     std::optional<int> pointCount;
     bool pointCloudWritten = false;
     int skipped = 0;
@@ -160,6 +165,10 @@ class EventLoop {
         fractions_.emplace_back(request, fraction);
     }
 
+    static bool isGlb(const PhotogrammetryRequest& request) {
+        return request.kind == PhotogrammetryRequest::Kind::modelFile &&
+               request.url.extension() == ".glb";
+    }
     bool isMain(const PhotogrammetryRequest& request) const {
         return request.kind == PhotogrammetryRequest::Kind::modelFile && request.url == mainModel_;
     }
@@ -203,13 +212,10 @@ class EventLoop {
         std::optional<std::string> note;
         if (const auto* model = std::get_if<ModelFileResult>(&e.result)) {
             if (model->url == mainModel_) mainFinished = true;
+            if (isGlb(e.request)) glbFinished = isRegularFile(model->url);
         } else if (const auto* cloud = std::get_if<PointCloudResult>(&e.result)) {
             pointCount = static_cast<int>(cloud->points.size());
-            std::vector<PointCloudWriter::Point> points;
-            points.reserve(cloud->points.size());
-            for (const auto& point : cloud->points)
-                points.push_back({point.position, point.colour});
-            const Bytes ply = PointCloudWriter::encode(points);
+            const Bytes ply = PointCloudWriter::encode(cloud->points);
             if (auto written = common::writeFileAtomically(staging / "pointcloud.ply", ply)) {
                 pointCloudWritten = true;
             } else {
@@ -226,6 +232,10 @@ class EventLoop {
             return Step::next;
         }
         log::error("extra export failed: %s", e.error.description.c_str());
+        if (isGlb(e.request)) {
+            report("The GLB copy for Android could not be made: " + e.error.description);
+            return Step::next;
+        }
         report("One of the extra exports could not be made.");
         return Step::next;
     }
@@ -357,8 +367,8 @@ pelorin::Expected<OpenedSession, AttemptError> openSession(
     return opened;
 }
 
-// The main model, the OBJ folder unless the phone leaves it out or this is the simple attempt,
-// and the point cloud when asked, all into a fresh staging folder.
+// The main model, the OBJ folder and the GLB copy unless the phone leaves them out or this is
+// the simple attempt, and the point cloud when asked, all into a fresh staging folder.
 pelorin::Expected<std::vector<PhotogrammetryRequest>, AttemptError> stageRequests(
     const Inputs& inputs, const ProcessingOptions& options, bool simple, const fs::path& staging) {
     using pelorin::unexpected;
@@ -377,6 +387,10 @@ pelorin::Expected<std::vector<PhotogrammetryRequest>, AttemptError> stageRequest
         requests.push_back(PhotogrammetryRequest::modelFile(staging / "OBJ", detail));
     }
     if (options.exportPointCloud) requests.push_back(PhotogrammetryRequest::pointCloud());
+    // The GLB copy for Android comes with the OBJ folder; last, so that the others keep their
+    // places in the list.
+    if (wantObj)
+        requests.push_back(PhotogrammetryRequest::modelFile(staging / "model.glb", detail));
     return requests;
 }
 
@@ -407,34 +421,13 @@ std::optional<AttemptError> play(PhotogrammetrySession& session,
     return std::nullopt;
 }
 
-struct Copies {
-    bool glb = false;
-    bool obj = false;
-};
-
-// The GLB copy is made from the staged OBJ folder, which then stays only when it was asked for.
-Copies makeCopies(const fs::path& staging, const ProcessingOptions& options,
-                  const ProgressHandler& progress) {
+// The OBJ folder stays only when it was asked for; a phone that did not ask still gets the GLB
+// copy made with it.
+bool keepObj(const fs::path& staging, const ProcessingOptions& options) {
     const fs::path stagedObj = staging / "OBJ";
-    Copies copies;
-    if (!isNonEmptyFolder(stagedObj)) {
-        removeIgnoringErrors(stagedObj);
-        return copies;
-    }
-    auto converted = GlbWriter::convert(stagedObj, staging / "model.glb");
-    if (converted) {
-        copies.glb = true;
-    } else if (progress) {
-        progress({1, std::nullopt, std::nullopt,
-                  "The GLB copy for Android could not be made: " +
-                      GlbWriter::description(converted.error())});
-    }
-    if (options.exportOBJ) {
-        copies.obj = true;
-    } else {
-        removeIgnoringErrors(stagedObj);
-    }
-    return copies;
+    if (options.exportOBJ && isNonEmptyFolder(stagedObj)) return true;
+    removeIgnoringErrors(stagedObj);
+    return false;
 }
 
 }  // namespace
@@ -469,7 +462,7 @@ pelorin::Expected<EngineOutput, AttemptError> attempt(
     if (auto failed = play(*opened->session, requests.value(), staging, loop, stop))
         return unexpected(std::move(*failed));
 
-    const Copies copies = makeCopies(staging, options, progress);
+    const bool keptObj = keepObj(staging, options);
     if (auto failure = publish(staging, inputs.output)) {
         return unexpected(AttemptError(
             EngineError::failed("The finished model could not be saved: " + *failure)));
@@ -477,8 +470,8 @@ pelorin::Expected<EngineOutput, AttemptError> attempt(
 
     EngineOutput output;
     output.usdz = inputs.output / "model.usdz";
-    if (copies.glb) output.glb = inputs.output / "model.glb";
-    if (copies.obj) output.objFolder = inputs.output / "OBJ";
+    if (loop.glbFinished) output.glb = inputs.output / "model.glb";
+    if (keptObj) output.objFolder = inputs.output / "OBJ";
     if (loop.pointCloudWritten) output.pointCloud = inputs.output / "pointcloud.ply";
     output.pointCount = loop.pointCount;
     output.skippedImages = loop.skipped;

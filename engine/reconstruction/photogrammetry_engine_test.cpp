@@ -104,13 +104,14 @@ TEST_F(EngineTest, SuccessfulRunPublishesEveryOutput) {
     EXPECT_FALSE(fs::exists(inputs_.output / "old.txt"));
     EXPECT_FALSE(fs::exists(scratch_ / "Output.building"));
 
-    // Three requests: model, OBJ folder, point cloud, in that order.
+    // Four requests: model, OBJ folder, point cloud, GLB copy, in that order.
     const auto made = requests();
     ASSERT_EQ(made.size(), 1u);
-    ASSERT_EQ(made[0].size(), 3u);
+    ASSERT_EQ(made[0].size(), 4u);
     EXPECT_EQ(made[0][0].url, scratch_ / "Output.building" / "model.usdz");
     EXPECT_EQ(made[0][1].url, scratch_ / "Output.building" / "OBJ");
     EXPECT_EQ(made[0][2].kind, PhotogrammetryRequest::Kind::pointCloud);
+    EXPECT_EQ(made[0][3].url, scratch_ / "Output.building" / "model.glb");
 
     ASSERT_FALSE(progress_.empty());
     EXPECT_EQ(progress_.front().stage, "Reading photos");
@@ -168,8 +169,8 @@ TEST_F(EngineTest, LadderGoesFromIsolateToNormalToSimple) {
                   "the background is kept and only USDZ is exported."}));
     const auto made = requests();
     ASSERT_EQ(made.size(), 3u);
-    EXPECT_EQ(made[0].size(), 3u);
-    EXPECT_EQ(made[1].size(), 3u);
+    EXPECT_EQ(made[0].size(), 4u);
+    EXPECT_EQ(made[1].size(), 4u);
     ASSERT_EQ(made[2].size(), 1u);
     EXPECT_EQ(made[2][0].url.filename(), "model.usdz");
     // The first attempt was fed masked samples; the later ones read the folder.
@@ -268,13 +269,16 @@ TEST_F(EngineTest, ExtraExportErrorIsANote) {
         {.kind = Kind::requestError, .request = 1, .error = PhotogrammetryError::other("disk")},
         {.kind = Kind::requestComplete, .request = 0},
         {.kind = Kind::requestComplete, .request = 2},
+        {.kind = Kind::requestError, .request = 3, .error = PhotogrammetryError::other("full")},
         {.kind = Kind::processingComplete}};
     replay_->setScript(script);
     auto result = run();
     ASSERT_TRUE(result) << result.error().description();
     EXPECT_FALSE(result->glb);
     EXPECT_FALSE(result->objFolder);
-    EXPECT_EQ(notes(), std::vector<std::string>{"One of the extra exports could not be made."});
+    EXPECT_EQ(notes(),
+              (std::vector<std::string>{"One of the extra exports could not be made.",
+                                        "The GLB copy for Android could not be made: full"}));
 }
 
 TEST_F(EngineTest, MainModelErrorAndEndsWithoutCompletion) {

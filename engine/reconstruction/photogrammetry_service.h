@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/expected.h"
+#include "engine/formats/point_cloud.h"
 
 // The photogrammetry service as the engine sees it: a support test, a configuration, sessions
 // made from a folder or from a lazy sequence of samples, requests, an event stream and
@@ -63,14 +64,6 @@ enum class ProcessingStage {
 struct ProgressInfo {
     std::optional<ProcessingStage> processingStage;
     std::optional<double> estimatedRemainingTime;
-};
-
-struct PointCloudPoint {
-    std::array<float, 3> position{};
-    // Red, green, blue, alpha.
-    std::array<std::uint8_t, 4> colour{};
-
-    bool operator==(const PointCloudPoint&) const = default;
 };
 
 struct ModelFileResult {

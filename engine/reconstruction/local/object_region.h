@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "engine/reconstruction/local/colmap/sparse_model.h"
-#include "engine/reconstruction/local/geometry.h"
+#include "engine/geometry/vector_math.h"
 #include "link/records/capture_records.h"
 
 namespace pelorin::engine::local {

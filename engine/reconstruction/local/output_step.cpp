@@ -1,6 +1,7 @@
 #include "engine/reconstruction/local/output_step.h"
 
 #include "common/files/folder_listing.h"
+#include "engine/formats/glb_writer.h"
 #include "engine/formats/usdz_writer.h"
 #include "engine/reconstruction/local/surface/surface_mesh.h"
 
@@ -27,8 +28,9 @@ std::optional<std::string> copyFolder(const fs::path& from, const fs::path& to) 
 
 }  // namespace
 
-void runOutputStep(const StepContext& context, const std::vector<PhotogrammetryRequest>& requests) {
-    const fs::path textured = context / "textured";
+void runOutputStep(const StepContext& context, const std::vector<PhotogrammetryRequest>& requests,
+                   const TexturedMesh& textured) {
+    const fs::path objFolder = context / "textured";
     std::optional<std::vector<PointCloudPoint>> cloud;
     for (const auto& request : requests) {
         context.checkStop();
@@ -49,11 +51,15 @@ void runOutputStep(const StepContext& context, const std::vector<PhotogrammetryR
             }
             if (cloud) result = PointCloudResult{*cloud};
         } else if (request.url.extension() == ".usdz") {
-            auto written = UsdzWriter::convert(textured, request.url);
+            auto written = UsdzWriter::write(textured, request.url);
+            if (!written) error = context.writeError(engine::description(written.error()));
+            result = ModelFileResult{request.url};
+        } else if (request.url.extension() == ".glb") {
+            auto written = GlbWriter::write(textured, request.url);
             if (!written) error = context.writeError(engine::description(written.error()));
             result = ModelFileResult{request.url};
         } else {
-            if (auto failed = copyFolder(textured, request.url))
+            if (auto failed = copyFolder(objFolder, request.url))
                 error = context.writeError(*failed);
             result = ModelFileResult{request.url};
         }

@@ -8,6 +8,9 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "engine/formats/glb_reader.h"
+#include "engine/formats/obj_reader.h"
+#include "engine/formats/usdz_reader.h"
 #include "engine/reconstruction/local/checkpoint.h"
 #include "engine/reconstruction/local/detail_plan.h"
 #include "engine/reconstruction/local/object_region.h"
@@ -18,6 +21,7 @@
 #include "engine/reconstruction/local/stereo/fusion_step.h"
 #include "engine/reconstruction/local/surface/support_plane.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/test_models.h"
 
 using namespace pelorin;
 using namespace pelorin::engine;
@@ -143,29 +147,42 @@ TEST(ObjectRegion, WithoutBoundsTheObjectAboveTheGroundWhereTheCamerasLook) {
     EXPECT_FALSE(object.contains({1.5, 0.001, 0}));
 }
 
-TEST(OutputStep, AnOBJFolderReplacesWhatIsThereAndAPointCloudComesFromTheFusedCloud) {
+// Every model request is answered from the one textured mesh handed over in memory: the USDZ and
+// GLB hold it, the OBJ folder is the checkpoint's copy and replaces what was there.
+TEST(OutputStep, EachModelFileHoldsTheMeshHandedOverAndAPointCloudComesFromTheFusedCloud) {
     pelorin::testing::ScratchFolder folder;
     Checkpoint checkpoint(folder / "local");
     ASSERT_TRUE(checkpoint.open("{}"));
     pelorin::testing::writeFile(checkpoint / "textured" / "model.obj", "new obj");
     pelorin::testing::writeFile(folder / "OBJ" / "model.obj", "old obj");
+    pelorin::testing::writeTexturedCube(folder / "cube");
+    const auto mesh = ObjReader::readObjFolder(folder / "cube");
+    ASSERT_TRUE(mesh);
     std::vector<PhotogrammetryEvent> events;
     auto emit = [&](PhotogrammetryEvent e) { events.push_back(std::move(e)); };
     const std::vector<PhotogrammetryRequest> requests = {
+        PhotogrammetryRequest::modelFile(folder / "model.usdz", RequestDetail::preview),
         PhotogrammetryRequest::modelFile(folder / "OBJ", RequestDetail::preview),
+        PhotogrammetryRequest::modelFile(folder / "model.glb", RequestDetail::preview),
         PhotogrammetryRequest::pointCloud()};
     RunProgress progress(requests, emit);
     StepContext context(checkpoint, progress, emit, {}, 1);
-    runOutputStep(context, requests);
+    runOutputStep(context, requests, *mesh);
+
     const auto obj = pelorin::testing::readBytes(folder / "OBJ" / "model.obj");
     EXPECT_EQ(std::string(obj.begin(), obj.end()), "new obj");
+    for (const auto& read : {readUsdz(folder / "model.usdz"), readGlb(folder / "model.glb")}) {
+        ASSERT_TRUE(read) << read.error();
+        EXPECT_EQ(read->positions, mesh->positions);
+        EXPECT_EQ(read->groups.size(), mesh->groups.size());
+    }
     int completed = 0, failed = 0;
     for (const auto& e : events) {
         completed += std::holds_alternative<events::RequestComplete>(e);
         failed += std::holds_alternative<events::RequestError>(e);
     }
-    // There is no fused cloud: the point cloud fails on its own, the model still arrives.
-    EXPECT_EQ(completed, 1);
+    // There is no fused cloud: the point cloud fails on its own, the models still arrive.
+    EXPECT_EQ(completed, 3);
     EXPECT_EQ(failed, 1);
 }
 

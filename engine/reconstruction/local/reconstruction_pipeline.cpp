@@ -82,8 +82,8 @@ void runSteps(StepContext& context, Checkpoint& checkpoint, const SampleSource& 
                     .depth = plan.poissonDepth,
                     .faces = plan.faces,
                     .threads = threads});
-    runTextureStep(context, model, {.atlas = plan.atlas});
-    runOutputStep(context, requests);
+    const TexturedMesh textured = runTextureStep(context, model, {.atlas = plan.atlas});
+    runOutputStep(context, requests, textured);
 }
 
 PhotogrammetryError errorOf(const std::exception_ptr& thrown) {

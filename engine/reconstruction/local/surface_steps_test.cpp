@@ -9,12 +9,14 @@
 #include <gtest/gtest.h>
 
 #include "engine/formats/obj_reader.h"
+#include "engine/formats/obj_writer.h"
 #include "engine/reconstruction/local/surface/background_planes.h"
 #include "engine/reconstruction/local/surface/mesh_decimation.h"
 #include "engine/reconstruction/local/surface/surface_mesh.h"
 #include "engine/reconstruction/local/texture/texture_baking.h"
 #include "tests/support/scratch_folder.h"
 
+using namespace pelorin::engine;
 using namespace pelorin::engine::local;
 
 namespace {
@@ -258,7 +260,9 @@ TEST(TextureBakingTest, EachSideTakesThePhotoThatFacesItAndTheObjReadsBack) {
     EXPECT_GT(checked, 20);
 
     pelorin::testing::ScratchFolder folder;
-    ASSERT_TRUE(writeObjFolder(baked, folder.path()));
+    auto textured = texturedMesh(baked);
+    ASSERT_TRUE(textured);
+    ASSERT_TRUE(pelorin::engine::ObjWriter::write(*textured, folder.path()));
     auto read = pelorin::engine::ObjReader::readObjFolder(folder.path());
     ASSERT_TRUE(read);
     EXPECT_EQ(read->vertexCount(), 3 * ball.triangles.size());
@@ -272,7 +276,7 @@ TEST(TextureBakingTest, EachSideTakesThePhotoThatFacesItAndTheObjReadsBack) {
     source.request_stop();
     const BakedModel stopped = bakeTexture(ball, views, options, source.get_token());
     EXPECT_TRUE(stopped.atlas.empty());
-    EXPECT_FALSE(writeObjFolder(stopped, folder.path() / "stopped"));
+    EXPECT_FALSE(texturedMesh(stopped));
 }
 
 // Each scene: what must go, what must stay, and how much of what must stay may be lost.

@@ -7,6 +7,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "engine/formats/glb_writer.h"
 #include "engine/formats/usdz_writer.h"
 
 namespace pelorin::engine {
@@ -68,15 +69,16 @@ std::optional<PhotogrammetryError> writeObjFolder(const std::filesystem::path& f
 }  // namespace
 
 std::optional<PhotogrammetryError> writeReplayModel(const std::filesystem::path& url) {
-    if (url.extension() == ".usdz") {
+    const bool glb = url.extension() == ".glb";
+    if (glb || url.extension() == ".usdz") {
         // The package is made from the same cube, written aside first.
         const auto aside = url.parent_path() / ("." + url.filename().string() + ".obj");
         auto failure = writeObjFolder(aside);
         if (!failure) {
-            auto written = UsdzWriter::convert(aside, url);
+            auto written = glb ? GlbWriter::convert(aside, url) : UsdzWriter::convert(aside, url);
             if (!written)
                 failure = PhotogrammetryError{PhotogrammetryError::Kind::invalidOutput, 0,
-                                              UsdzWriter::description(written.error())};
+                                              description(written.error())};
         }
         std::error_code ignored;
         std::filesystem::remove_all(aside, ignored);

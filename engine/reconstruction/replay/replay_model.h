@@ -9,8 +9,9 @@
 
 namespace pelorin::engine {
 
-// Writes the small textured model that the replay backend hands out: a ".usdz" file, or an OBJ
-// with its MTL and texture when the location is a folder. An error when it cannot be written.
+// Writes the small textured model that the replay backend hands out: a ".usdz" or ".glb" file, or
+// an OBJ with its MTL and texture when the location is a folder. An error when it cannot be
+// written.
 [[nodiscard]] std::optional<PhotogrammetryError> writeReplayModel(const std::filesystem::path& url);
 
 // A coloured point cloud of `count` points on a unit sphere.

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/expected.h"
-#include "engine/reconstruction/local/geometry.h"
+#include "engine/geometry/vector_math.h"
 
 namespace pelorin::engine::local {
 

@@ -6,6 +6,7 @@
 
 #include "tests/support/scratch_folder.h"
 
+using namespace pelorin::engine;
 using namespace pelorin::engine::local;
 
 namespace {

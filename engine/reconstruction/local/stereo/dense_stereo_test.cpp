@@ -6,6 +6,7 @@
 
 #include "engine/reconstruction/local/stereo/depth_fusion.h"
 
+using namespace pelorin::engine;
 using namespace pelorin::engine::local;
 
 namespace {

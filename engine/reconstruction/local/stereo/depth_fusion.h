@@ -7,16 +7,11 @@
 
 #include <opencv2/core.hpp>
 
+#include "engine/geometry/surface_mesh.h"
 #include "engine/reconstruction/local/stereo/dense_stereo.h"
 #include "engine/reconstruction/local/stereo/view_selection.h"
 
 namespace pelorin::engine::local {
-
-struct DensePoint {
-    Vec3 position{};
-    Vec3 normal{};                         // unit, facing the cameras that saw it
-    std::array<std::uint8_t, 3> colour{};  // red, green, blue
-};
 
 struct FusionOptions {
     // Relative depth difference within which another view's depth map agrees.

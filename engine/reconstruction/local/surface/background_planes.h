@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "engine/reconstruction/local/geometry.h"
+#include "engine/geometry/vector_math.h"
 #include "engine/reconstruction/local/stereo/depth_fusion.h"
 
 namespace pelorin::engine::local {

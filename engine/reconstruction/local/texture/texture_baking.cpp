@@ -9,8 +9,6 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "common/bytes.h"
-#include "common/files/atomic_file.h"
 #include "engine/reconstruction/local/parallel_for.h"
 
 namespace pelorin::engine::local {
@@ -412,52 +410,43 @@ BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>&
     return result;
 }
 
-pelorin::Expected<std::monostate, std::string> writeObjFolder(const BakedModel& model,
-                                                              const std::filesystem::path& folder,
-                                                              const std::string& stem) {
+pelorin::Expected<TexturedMesh, std::string> texturedMesh(const BakedModel& model) {
     const auto& mesh = model.mesh;
+    std::vector<std::uint8_t> png;
+    if (model.atlas.empty() || !cv::imencode(".png", model.atlas, png))
+        return pelorin::unexpected(std::string("the texture could not be encoded"));
     std::vector<Vec3> normals(mesh.vertices.size(), Vec3{});
     for (const auto& t : mesh.triangles) {
         const Vec3 n = faceNormal(mesh, t);  // area-weighted
         for (auto v : t) normals[v] = normals[v] + n;
     }
-    std::string obj = "mtllib " + stem + ".mtl\nusemtl material0\n";
-    obj.reserve(mesh.vertices.size() * 80 + mesh.triangles.size() * 120);
-    char line[160];
-    for (const auto& v : mesh.vertices) {
-        std::snprintf(line, sizeof line, "v %.6f %.6f %.6f\n", v[0], v[1], v[2]);
-        obj += line;
-    }
-    for (const auto& n : normals) {
-        const Vec3 u = normalized(n);
-        std::snprintf(line, sizeof line, "vn %.5f %.5f %.5f\n", u[0], u[1], u[2]);
-        obj += line;
-    }
-    for (const auto& corners : model.texcoords) {
-        for (const auto& uv : corners) {
-            std::snprintf(line, sizeof line, "vt %.6f %.6f\n", uv[0], uv[1]);
-            obj += line;
+    // Each corner is a vertex of its own: its texture coordinate is its triangle's.
+    TexturedMesh textured;
+    const std::size_t corners = 3 * mesh.triangles.size();
+    textured.positions.reserve(3 * corners);
+    textured.normals.reserve(3 * corners);
+    textured.texcoords.reserve(2 * corners);
+    MeshGroup group;
+    group.material = "material0";
+    group.indices.reserve(corners);
+    for (std::size_t f = 0; f < mesh.triangles.size(); ++f) {
+        for (int c = 0; c < 3; ++c) {
+            const auto v = mesh.triangles[f][c];
+            const Vec3 n = normalized(normals[v]);
+            for (int k = 0; k < 3; ++k) {
+                textured.positions.push_back(float(mesh.vertices[v][k]));
+                textured.normals.push_back(float(n[k]));
+            }
+            textured.texcoords.push_back(model.texcoords[f][c][0]);
+            textured.texcoords.push_back(model.texcoords[f][c][1]);
+            group.indices.push_back(std::uint32_t(3 * f + c));
         }
     }
-    for (std::size_t f = 0; f < mesh.triangles.size(); ++f) {
-        const auto& t = mesh.triangles[f];
-        std::snprintf(line, sizeof line, "f %u/%zu/%u %u/%zu/%u %u/%zu/%u\n", t[0] + 1, 3 * f + 1,
-                      t[0] + 1, t[1] + 1, 3 * f + 2, t[1] + 1, t[2] + 1, 3 * f + 3, t[2] + 1);
-        obj += line;
-    }
-    const std::string mtl =
-        "newmtl material0\nKa 1 1 1\nKd 1 1 1\nKs 0 0 0\nd 1\nillum 1\nmap_Kd " + stem + ".png\n";
-    std::vector<std::uint8_t> png;
-    if (model.atlas.empty() || !cv::imencode(".png", model.atlas, png))
-        return pelorin::unexpected(std::string("the texture could not be encoded"));
-    auto write = [&](const std::string& name, std::span<const std::uint8_t> bytes) {
-        return common::writeFileAtomically(folder / name, bytes);
-    };
-    for (auto written : {write(stem + ".png", png), write(stem + ".mtl", bytesOf(mtl)),
-                         write(stem + ".obj", bytesOf(obj))}) {
-        if (!written) return pelorin::unexpected(written.error().description());
-    }
-    return std::monostate{};
+    group.texture = TextureImage::fromBytes(Bytes(png.begin(), png.end()), "image/png");
+    textured.groups.push_back(std::move(group));
+    textured.hasNormals = true;
+    textured.hasTexcoords = true;
+    return textured;
 }
 
 }  // namespace pelorin::engine::local

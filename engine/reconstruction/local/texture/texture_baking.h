@@ -8,6 +8,7 @@
 #include <opencv2/core.hpp>
 
 #include "common/expected.h"
+#include "engine/formats/textured_mesh.h"
 #include "engine/reconstruction/local/colmap/sparse_model.h"
 #include "engine/reconstruction/local/surface/surface_mesh.h"
 
@@ -48,10 +49,8 @@ struct BakeOptions {
 BakedModel bakeTexture(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
                        const BakeOptions& options = {}, std::stop_token stop = {});
 
-// Writes `<stem>.obj`, `<stem>.mtl` and `<stem>.png` into `folder` (each atomically), with
-// normals computed from the surface. Fails with a one-line reason.
-pelorin::Expected<std::monostate, std::string> writeObjFolder(const BakedModel& model,
-                                                              const std::filesystem::path& folder,
-                                                              const std::string& stem = "model");
+// The baked model as the model writers take it, the atlas encoded as PNG: a vertex for each
+// triangle corner, with normals computed from the surface. Fails with a one-line reason.
+pelorin::Expected<TexturedMesh, std::string> texturedMesh(const BakedModel& model);
 
 }  // namespace pelorin::engine::local

@@ -5,6 +5,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "engine/formats/obj_reader.h"
+#include "engine/formats/obj_writer.h"
 #include "engine/reconstruction/local/resource_probes.h"
 #include "engine/reconstruction/local/stereo/dense_stereo.h"
 #include "engine/reconstruction/local/surface/surface_mesh.h"
@@ -14,9 +16,13 @@ namespace pelorin::engine::local {
 
 namespace fs = std::filesystem;
 
-void runTextureStep(const StepContext& context, const SparseModel& model,
-                    const TextureStepOptions& options) {
-    if (context.done(Step::texture)) return;
+TexturedMesh runTextureStep(const StepContext& context, const SparseModel& model,
+                            const TextureStepOptions& options) {
+    if (context.done(Step::texture)) {
+        auto textured = ObjReader::readObjFolder(context / "textured");
+        if (!textured) StepContext::fail(PhotogrammetryError::other(description(textured.error())));
+        return std::move(textured.value());
+    }
     context.progress(Step::texture, 0);
     auto mesh = readPlyMesh(context / "mesh.ply");
     if (!mesh) StepContext::fail(PhotogrammetryError::other(mesh.error()));
@@ -51,9 +57,12 @@ void runTextureStep(const StepContext& context, const SparseModel& model,
     std::error_code ignored;
     fs::remove_all(context / "textured", ignored);
     fs::create_directories(context / "textured", ignored);
-    auto written = writeObjFolder(baked, context / "textured");
-    if (!written) context.failWriting(written.error());
+    auto textured = texturedMesh(baked);
+    if (!textured) context.failWriting(textured.error());
+    auto written = ObjWriter::write(*textured, context / "textured");
+    if (!written) context.failWriting(description(written.error()));
     context.finish(Step::texture);
+    return std::move(textured.value());
 }
 
 }  // namespace pelorin::engine::local

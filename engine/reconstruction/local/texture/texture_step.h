@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/formats/textured_mesh.h"
 #include "engine/reconstruction/local/colmap/sparse_model.h"
 #include "engine/reconstruction/local/pipeline_step.h"
 
@@ -14,8 +15,9 @@ struct TextureStepOptions {
 };
 
 // Bakes the mesh's texture from the undistorted photos (step texture) into the OBJ folder
-// "textured" (obj, mtl and png).
-void runTextureStep(const StepContext& context, const SparseModel& model,
-                    const TextureStepOptions& options);
+// "textured" (obj, mtl and png), and hands the textured mesh on to the model writers; after a
+// resume it is read back from that folder once.
+TexturedMesh runTextureStep(const StepContext& context, const SparseModel& model,
+                            const TextureStepOptions& options);
 
 }  // namespace pelorin::engine::local

@@ -3,8 +3,8 @@
 #include <array>
 #include <cmath>
 
-// Small fixed-size vector algebra shared by the reconstruction steps.
-namespace pelorin::engine::local {
+// Small fixed-size vector algebra shared by the reconstruction steps and the evaluation.
+namespace pelorin::engine {
 
 using Vec3 = std::array<double, 3>;
 using Mat3 = std::array<double, 9>;  // row by row
@@ -68,4 +68,4 @@ inline Mat3 rotationBetween(const Vec3& from, const Vec3& to) {
             t * k[0] * k[2] - s * k[1], t * k[1] * k[2] + s * k[0], t * k[2] * k[2] + c};
 }
 
-}  // namespace pelorin::engine::local
+}  // namespace pelorin::engine
