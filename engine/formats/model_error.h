@@ -9,7 +9,7 @@
 namespace pelorin::engine {
 
 // Why a model file could not be made from a mesh or an OBJ folder.
-enum class [[nodiscard]] ModelError {
+enum class [[nodiscard]] ModelError{
     noObj,
     empty,
     // Array lengths that do not match the vertex count, or indices past the last vertex.

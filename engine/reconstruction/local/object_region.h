@@ -5,8 +5,8 @@
 
 #include <optional>
 
-#include "engine/reconstruction/local/colmap/sparse_model.h"
 #include "engine/geometry/vector_math.h"
+#include "engine/reconstruction/local/colmap/sparse_model.h"
 #include "link/records/capture_records.h"
 
 namespace pelorin::engine::local {
