@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -14,7 +13,9 @@
 #include "link/frames/frame_parser.h"
 #include "link/frames/link_constants.h"
 #include "link/transport/byte_queue.h"
+#include "link/transport/connection_handshake.h"
 #include "link/transport/tcp_settings.h"
+#include "link/transport/write_batches.h"
 
 namespace pelorin::link {
 
@@ -25,9 +26,6 @@ using SecureLink::SecureError;
 // A record may carry the largest header plus 64 bytes of prefix and seal overhead on top of
 // the largest body the parser accepts.
 constexpr std::uint64_t recordAllowance = 1'048'640;
-// Up to this many queued records go to the socket in one gathered write.
-constexpr std::size_t maxRecordsPerWrite = 64;
-constexpr std::size_t maxBytesPerWrite = 1024 * 1024;
 // An empty inbound buffer keeps storage up to this size instead of returning it, so that a
 // busy link does not allocate and fault in fresh pages on every receive.
 constexpr std::size_t retainedInboundBytes = 2 * TcpSettings::maxReceiveBytes;
@@ -53,11 +51,6 @@ std::string description(const LinkConnection::SendError& error) {
 struct LinkConnection::Core : std::enable_shared_from_this<Core> {
     using Strand = asio::strand<asio::io_context::executor_type>;
     using Failure = std::string;  // the description the connection fails with
-
-    struct Outgoing {
-        Bytes bytes;
-        SendCompletion completion;
-    };
 
     Core(asio::io_context& context, Role role, asio::ip::tcp::socket socket,
          std::optional<Endpoint> target)
@@ -91,12 +84,10 @@ struct LinkConnection::Core : std::enable_shared_from_this<Core> {
     const std::optional<Endpoint> target;
     FrameParser parser{LinkConstants::maxBodyBytes};
     ByteQueue inbound;
-    std::optional<SecureLink::ClientHandshake> client;
+    ConnectionHandshake handshake{role};
     std::optional<SecureLink::Session> session;
-    std::vector<Outgoing> pending;
-    std::deque<Outgoing> writeQueue;
-    std::vector<Outgoing> writing;
-    std::vector<asio::const_buffer> writeBuffers;
+    std::vector<Outgoing> pending;  // frames held back until the session is established
+    WriteBatches writes;
     bool finished = false;
     bool transportConnected = false;
     bool connectTimedOut = false;
@@ -129,11 +120,7 @@ struct LinkConnection::Core : std::enable_shared_from_this<Core> {
     void failPending() {
         auto entries = std::move(pending);
         pending.clear();
-        for (auto& entry : entries) complete(entry.completion, SecureError::badHandshake);
-    }
-
-    static void complete(const SendCompletion& completion, std::optional<SendError> error) {
-        if (completion) completion(std::move(error));
+        for (auto& entry : entries) completeSend(entry.completion, SecureError::badHandshake);
     }
 
     void closeTransport() {
@@ -217,10 +204,9 @@ struct LinkConnection::Core : std::enable_shared_from_this<Core> {
     void transportReady() {
         if (finished) return;
         if (isClient()) {
-            client = SecureLink::ClientHandshake::init();
-            if (!client) return fail(SecureLink::description(SecureError::badHandshake));
-            const auto hello = client->helloBytes();
-            write(Bytes(hello.begin(), hello.end()), nullptr);
+            auto hello = handshake.clientHello();
+            if (!hello) return fail(SecureLink::description(SecureError::badHandshake));
+            write(std::move(*hello), nullptr);
         }
         receive();
     }
@@ -257,52 +243,21 @@ struct LinkConnection::Core : std::enable_shared_from_this<Core> {
     // Handshake bytes first, then records; nothing when all is well.
     std::optional<Failure> handleInbound() {
         if (!session) {
-            if (auto failure = isClient() ? clientHandshake() : serverHandshake()) return failure;
+            auto established = handshake.take(inbound);
+            if (!established) return established.error();
+            if (*established) installSession(std::move(**established));
             if (!session || finished) return std::nullopt;
         }
         return openRecords();
     }
 
-    std::optional<Failure> serverHandshake() {
-        if (inbound.size() < SecureLink::clientHelloLength) return std::nullopt;
-        const auto hello = inbound.bytes().first(SecureLink::clientHelloLength);
-        auto ephemeral = crypto::P256Key::generate();
-        if (!ephemeral) return SecureLink::description(SecureError::badHandshake);
-        auto response = SecureLink::respond(std::get<ServerRole>(role).identity, hello, *ephemeral);
-        if (!response) return SecureLink::description(response.error());
-        inbound.consume(SecureLink::clientHelloLength);
-        write(std::move(response->serverHello), nullptr);
-        installSession(std::move(response->session));
-        return std::nullopt;
-    }
-
-    std::optional<Failure> clientHandshake() {
-        constexpr std::size_t fixed = SecureLink::serverHelloFixedLength;
-        if (inbound.size() < fixed) return std::nullopt;
-        const auto bytes = inbound.bytes();
-        const std::size_t signatureLength = std::size_t{bytes[134]} << 8 | bytes[135];
-        if (signatureLength > 128) return SecureLink::description(SecureError::badHandshake);
-        if (inbound.size() < fixed + signatureLength || !client) return std::nullopt;
-        auto result = client->finish(bytes.first(fixed + signatureLength));
-        if (!result) return SecureLink::description(result.error());
-        inbound.consume(fixed + signatureLength);
-        const auto fingerprint = SecureLink::fingerprint(result->serverIdentity);
-        if (!fingerprint) return SecureLink::description(SecureError::badHandshake);
-        const auto& expected = std::get<ClientRole>(role).expectedFingerprint;
-        if (expected && *expected != *fingerprint) {
-            return SecureLink::description(SecureError::identityMismatch);
-        }
-        {
+    void installSession(ConnectionHandshake::Established established) {
+        if (!established.reply.empty()) write(std::move(established.reply), nullptr);
+        if (established.peerFingerprint) {
             std::lock_guard lock(infoMutex);
-            peerFingerprint = fingerprint;
+            peerFingerprint = std::move(established.peerFingerprint);
         }
-        installSession(std::move(result->session));
-        return std::nullopt;
-    }
-
-    void installSession(SecureLink::Session established) {
-        session = std::move(established);
-        client.reset();
+        session = std::move(established.session);
         handshakeTimer.cancel();
         report(State::ready());
         auto held = std::move(pending);
@@ -344,43 +299,24 @@ struct LinkConnection::Core : std::enable_shared_from_this<Core> {
 
     void sendFrame(Bytes frame, SendCompletion completion) {
         if (!session) {
-            if (finished) return complete(completion, SecureError::badHandshake);
+            if (finished) return completeSend(completion, SecureError::badHandshake);
             pending.push_back({std::move(frame), std::move(completion)});
             return;
         }
         auto record = session->seal(frame);
-        if (!record) return complete(completion, record.error());
+        if (!record) return completeSend(completion, record.error());
         write(std::move(*record), std::move(completion));
     }
 
     void write(Bytes bytes, SendCompletion completion) {
-        writeQueue.push_back({std::move(bytes), std::move(completion)});
-        if (writing.empty()) startWrite();
+        if (writes.push({std::move(bytes), std::move(completion)})) startWrite();
     }
 
     void startWrite() {
-        writeBuffers.clear();
-        std::size_t total = 0;
-        while (!writeQueue.empty() && writing.size() < maxRecordsPerWrite &&
-               (writing.empty() || total + writeQueue.front().bytes.size() <= maxBytesPerWrite)) {
-            writing.push_back(std::move(writeQueue.front()));
-            writeQueue.pop_front();
-            total += writing.back().bytes.size();
-            writeBuffers.push_back(asio::buffer(writing.back().bytes));
-        }
-        asio::async_write(socket, writeBuffers,
+        asio::async_write(socket, writes.startBatch(),
                           onStrand([self = shared_from_this()](std::error_code error, std::size_t) {
-                              self->written(error);
+                              if (self->writes.finishBatch(error)) self->startWrite();
                           }));
-    }
-
-    void written(std::error_code error) {
-        auto done = std::move(writing);
-        writing.clear();
-        for (auto& entry : done) {
-            complete(entry.completion, error ? std::optional<SendError>(error) : std::nullopt);
-        }
-        if (!writeQueue.empty()) startWrite();
     }
 
     // --- owner's requests -----------------------------------------------------------------
