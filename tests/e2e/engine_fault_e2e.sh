@@ -31,8 +31,14 @@ timeout 600 "$phone" --link "$link" upload "$work/photos" --out "$work/downloads
 job=$(sed -n 's/^capture \([0-9A-F-]*\):.*/\1/p' "$work/upload.log" | head -n 1)
 [ -n "$job" ] || fail "the upload made no job: $(cat "$work/upload.log")"
 kill -0 "$studio_pid" 2>/dev/null || fail "the studio ended during the run"
-timeout 30 "$phone" --link "$link" status "$job" >"$work/status.log" ||
-    fail "the studio did not answer after the fault"
+# The phone may stop following before the run reaches the fault on a loaded machine: ask until
+# the job has ended.
+for _ in $(seq 1 120); do
+    timeout 30 "$phone" --link "$link" status "$job" >"$work/status.log" ||
+        fail "the studio did not answer after the fault"
+    grep -q "^$job \(Failed\|Finished\|Cancelled\)" "$work/status.log" && break
+    sleep 5
+done
 grep -q "^$job Failed.*ran out of memory" "$work/status.log" ||
     fail "the job does not say it ran out of memory: $(cat "$work/status.log")"
 # Still serving: a new pairing works.
