@@ -20,8 +20,8 @@
 
 #include "engine/reconstruction/service_factory.h"
 #include "link/messages/link_message.h"
+#include "link/runtime/link_runtime.h"
 #include "link/transport/link_connection.h"
-#include "link/transport/link_runtime.h"
 #include "studio/core/jobs/job_file.h"
 #include "tests/support/scratch_folder.h"
 #include "tests/support/ui/studio_window.h"

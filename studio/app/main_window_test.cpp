@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "link/messages/link_message.h"
+#include "link/runtime/link_runtime.h"
 #include "link/transport/link_connection.h"
-#include "link/transport/link_runtime.h"
 #include "tests/support/capture_manifests.h"
 #include "tests/support/scratch_folder.h"
 #include "tests/support/ui/quick_harness.h"

@@ -5,7 +5,7 @@
 #include <memory>
 #include <variant>
 
-#include "link/transport/link_runtime.h"
+#include "link/runtime/link_runtime.h"
 #include "studio/core/jobs/job_store.h"
 #include "studio/core/phone/studio_link.h"
 #include "studio/platform/single_instance.h"

@@ -22,8 +22,8 @@
 #include "link/frames/link_constants.h"
 #include "link/records/manifest_file.h"
 #include "link/records/record_coding.h"
+#include "link/runtime/link_runtime.h"
 #include "link/transport/link_connection.h"
-#include "link/transport/link_runtime.h"
 #include "tools/command_line.h"
 #include "tools/phone/model_download.h"
 

@@ -16,7 +16,7 @@
 
 #include "link/frames/frame.h"
 #include "link/messages/link_message.h"
-#include "link/transport/callback_slot.h"
+#include "link/runtime/callback_slot.h"
 #include "studio/core/phone/code_box.h"
 
 namespace pelorin::studio {

@@ -11,8 +11,8 @@
 
 #include "common/files/file_reader.h"
 #include "link/discovery/host_name.h"
+#include "link/runtime/link_runtime.h"
 #include "link/transport/link_connection.h"
-#include "link/transport/link_runtime.h"
 #include "link/transport/link_server.h"
 #include "studio/core/jobs/job_store.h"
 

@@ -13,8 +13,8 @@
 
 #include "engine/formats/usdz_check.h"
 #include "engine/reconstruction/replay/replay_backend.h"
+#include "link/runtime/link_runtime.h"
 #include "link/transport/link_connection.h"
-#include "link/transport/link_runtime.h"
 #include "studio/core/jobs/job_file.h"
 #include "studio/core/jobs/job_store.h"
 #include "tests/support/capture_manifests.h"

@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "engine/reconstruction/replay/replay_backend.h"
-#include "link/transport/link_runtime.h"
+#include "link/runtime/link_runtime.h"
 #include "studio/app/studio_shell.h"
 #include "studio/core/jobs/job_store.h"
 #include "studio/core/phone/studio_link.h"

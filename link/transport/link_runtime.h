@@ -1,4 +1,0 @@
-#pragma once
-
-// The old place of this header, kept for code that still includes it from here.
-#include "link/runtime/link_runtime.h"
