@@ -10,9 +10,11 @@
 // Every model's own surface is described too: the share no photo saw, the largest plane and
 // the small pieces.
 //
-// With --hold-out, N photos spread over the set are kept out of the reconstruction; the model is
-// rendered from their true cameras and compared with them (PSNR inside the true object's
-// silhouette, and the share of it the model covers).
+// With --hold-out, N photos spread over the set are kept out of the model, rendered from their
+// cameras and compared with them (PSNR and SSIM). With a truth they are left out altogether and
+// their true cameras are used, inside the true object's silhouette (and the share of it the model
+// covers). Without one, structure from motion places them but the model is not made from them,
+// and they are compared inside the model's own silhouette (and the share of the frame it fills).
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -26,6 +28,8 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "engine/reconstruction/local/held_out_views.h"
+#include "engine/reconstruction/local/local_backend.h"
 #include "engine/reconstruction/local/reconstruction_pipeline.h"
 #include "engine/reconstruction/photogrammetry_engine.h"
 #include "engine/reconstruction/service_factory.h"
@@ -37,6 +41,7 @@
 #include "evaluation/truth_cameras.h"
 #include "evaluation/view_quality.h"
 #include "link/records/manifest_file.h"
+#include "tools/command_line.h"
 
 namespace fs = std::filesystem;
 using namespace pelorin;
@@ -65,15 +70,16 @@ class WorkFolder {
     fs::path path_;
 };
 
-int usage(const std::string& problem = {}) {
-    if (!problem.empty()) std::fprintf(stderr, "pelorin-evaluate: %s\n", problem.c_str());
-    std::fprintf(
-        stderr,
-        "usage: pelorin-evaluate <photo-folder> [--truth <folder>] [--detail "
-        "preview|reduced|medium|full] [--hold-out N] [--rigid] [--ordered] [--json <file>]\n"
-        "       pelorin-evaluate --model <obj-folder|model.usdz|model.glb|ply> [--truth "
-        "<folder>] [--rigid] [--json <file>]\n");
-    return 2;
+constexpr const char* usageText =
+    "usage: pelorin-evaluate <photo-folder> [--truth <folder>] [--detail "
+    "preview|reduced|medium|full] [--hold-out N] [--rigid] [--ordered] [--json <file>]\n"
+    "       pelorin-evaluate --model <obj-folder|model.usdz|model.glb|ply> [--truth <folder>] "
+    "[--rigid] [--json <file>]\n";
+
+int usage(const std::string& problem) {
+    const int status = tools::usageError(usageText);
+    std::fprintf(stderr, "pelorin-evaluate: %s\n", problem.c_str());
+    return status;
 }
 
 int failure(const std::string& reason) {
@@ -137,8 +143,6 @@ pelorin::Expected<Options, std::string> parseArguments(int argc, char** argv) {
     } else if (!options.photos) {
         return pelorin::unexpected(std::string("give a photo folder or --model"));
     }
-    if (options.holdOut && !options.truth)
-        return pelorin::unexpected(std::string("--hold-out needs --truth with cameras"));
     return options;
 }
 
@@ -246,7 +250,7 @@ pelorin::Expected<std::monostate, std::string> judgeHeldOut(const std::vector<fs
                                                             json& report) {
     auto model = evaluation::loadTexturedModel(modelPath);
     if (!model) return pelorin::unexpected(model.error());
-    double psnrSum = 0, coverageSum = 0;
+    double psnrSum = 0, ssimSum = 0, coverageSum = 0;
     json views = json::object();
     for (const auto& path : held) {
         const cv::Mat photo = cv::imread(path.string(), cv::IMREAD_COLOR);
@@ -260,12 +264,57 @@ pelorin::Expected<std::monostate, std::string> judgeHeldOut(const std::vector<fs
         const auto quality = evaluation::judgeView(*model, toTruth, truth.mesh, camera, photo);
         if (!quality) return pelorin::unexpected(path.filename().string() + ": " + quality.error());
         views[path.filename().string()] = {{"psnrDecibels", quality->psnr},
+                                           {"ssim", quality->ssim},
                                            {"coveragePercent", 100 * quality->coverage}};
         psnrSum += quality->psnr;
+        ssimSum += quality->ssim;
         coverageSum += quality->coverage;
     }
     report["heldOut"]["meanPsnrDecibels"] = psnrSum / held.size();
+    report["heldOut"]["meanSsim"] = ssimSum / held.size();
     report["heldOut"]["meanCoveragePercent"] = 100 * coverageSum / held.size();
+    report["heldOut"]["views"] = std::move(views);
+    return std::monostate{};
+}
+
+// Renders the model from the cameras structure from motion gave the held-out photos and compares
+// it with their undistorted images.
+pelorin::Expected<std::monostate, std::string> judgeHeldOutOwn(const fs::path& checkpoint,
+                                                               const fs::path& modelPath,
+                                                               std::size_t heldCount,
+                                                               json& report) {
+    auto held = engine::local::readHeldOutViews(checkpoint);
+    if (!held) return pelorin::unexpected(held.error());
+    if (held->empty()) return pelorin::unexpected(std::string("no held-out photo was placed"));
+    auto model = evaluation::loadTexturedModel(modelPath);
+    if (!model) return pelorin::unexpected(model.error());
+    std::vector<evaluation::ViewQuality> qualities;
+    json views = json::object();
+    for (const auto& [name, view, image] : *held) {
+        const cv::Mat photo = cv::imread(image.string(), cv::IMREAD_COLOR);
+        if (photo.empty()) return pelorin::unexpected(image.string() + ": cannot be decoded");
+        const auto& c = view.camera;
+        const auto camera =
+            evaluation::PinholeCamera::fromWorldToCamera(
+                view.rotation, view.centre, {c.fx, c.fy, c.cx, c.cy}, c.width, c.height)
+                .resized(photo.cols, photo.rows);
+        const auto quality = evaluation::judgeOwnView(*model, camera, photo);
+        if (!quality) return pelorin::unexpected(name + ": " + quality.error());
+        views[name] = {{"psnrDecibels", quality->psnr},
+                       {"ssim", quality->ssim},
+                       {"silhouettePercent", 100 * quality->frameShare}};
+        qualities.push_back(*quality);
+    }
+    const auto mean = [&](auto member) {
+        double sum = 0;
+        for (const auto& q : qualities) sum += q.*member;
+        return sum / qualities.size();
+    };
+    report["heldOut"]["placed"] = qualities.size();
+    report["heldOut"]["notPlaced"] = heldCount - qualities.size();
+    report["heldOut"]["meanPsnrDecibels"] = mean(&evaluation::ViewQuality::psnr);
+    report["heldOut"]["meanSsim"] = mean(&evaluation::ViewQuality::ssim);
+    report["heldOut"]["meanSilhouettePercent"] = 100 * mean(&evaluation::ViewQuality::frameShare);
     report["heldOut"]["views"] = std::move(views);
     return std::monostate{};
 }
@@ -276,24 +325,36 @@ int evaluatePhotos(const Options& options, const std::optional<Truth>& truth, js
     const auto photos = engine::PhotogrammetryEngine::photoURLs(folder);
     std::vector<fs::path> held;
     if (options.holdOut) {
-        if (!truth->cameras) return failure("--hold-out needs cameras.json in the truth folder");
+        if (truth && !truth->cameras)
+            return failure("--hold-out needs cameras.json in the truth folder");
         if (options.holdOut >= photos.size()) {
             return failure("cannot hold out " + std::to_string(options.holdOut) + " of " +
                            std::to_string(photos.size()) + " photos");
         }
         for (const std::size_t k : evaluation::spreadChoice(photos.size(), options.holdOut)) {
-            if (!viewOf(*truth->cameras, photos[k]))
+            if (truth && !viewOf(*truth->cameras, photos[k]))
                 return failure(photos[k].filename().string() + " has no camera in the truth");
             held.push_back(photos[k]);
         }
     }
-    auto service = engine::defaultPhotogrammetryService();
+    // Without a truth the held-out photos' cameras come from structure from motion, which only
+    // the local backend is told to place them with.
+    const bool placeHeldOut = !held.empty() && !truth;
+    std::shared_ptr<engine::PhotogrammetryService> service;
+    if (placeHeldOut) {
+        engine::local::PipelineOptions pipeline;
+        for (const auto& path : held) pipeline.heldOut.insert(path.filename().string());
+        service = std::make_shared<engine::local::LocalBackend>(engine::local::ColmapTool{},
+                                                                std::move(pipeline));
+    } else {
+        service = engine::defaultPhotogrammetryService();
+    }
     if (!service->isSupported()) return failure("no reconstruction backend can run here");
 
     WorkFolder work;
     engine::PhotogrammetryEngine::Inputs inputs;
     inputs.images = folder;
-    if (!held.empty()) {
+    if (!held.empty() && truth) {
         std::vector<std::string> names;
         for (const auto& path : held) names.push_back(path.filename().string());
         inputs.images = work / "Photos";
@@ -336,9 +397,14 @@ int evaluatePhotos(const Options& options, const std::optional<Truth>& truth, js
     report["photos"] = photoCount;
     report["photosRegistered"] = photoCount - result->skippedImages;
     if (!held.empty()) report["photosHeldOut"] = held.size();
-    if (!result->objFolder) return truth ? failure("the run made no OBJ model to score") : 0;
+    if (!result->objFolder)
+        return truth || placeHeldOut ? failure("the run made no OBJ model to score") : 0;
     if (auto described = describeSurface(*result->objFolder, report); !described)
         return failure(described.error());
+    if (placeHeldOut) {
+        auto judged = judgeHeldOutOwn(inputs.checkpoint, *result->objFolder, held.size(), report);
+        if (!judged) return failure(judged.error());
+    }
     if (!truth) return 0;
     const auto model = evaluation::loadMesh(*result->objFolder);
     if (!model) return failure(model.error());
@@ -364,6 +430,8 @@ void printFigures(const json& value, const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (auto answered = tools::answerStandardOptions(argc, argv, "pelorin-evaluate", usageText))
+        return *answered;
     auto options = parseArguments(argc, argv);
     if (!options) return usage(options.error());
     std::optional<Truth> truth;

@@ -18,6 +18,16 @@ PinholeCamera::PinholeCamera(const std::array<double, 16>& m, const std::array<d
     k_ = {k[0], k[3], k[6], k[1], k[4], k[7], k[2], k[5], k[8]};
 }
 
+PinholeCamera PinholeCamera::fromWorldToCamera(const std::array<double, 9>& r, const Point& c,
+                                               const std::array<double, 4>& k, int width,
+                                               int height) {
+    // The pose's columns are the axes of a camera that looks along -Z with +Y up: right, up
+    // (minus down) and back (minus forward).
+    return PinholeCamera(
+        {r[0], r[1], r[2], 0, -r[3], -r[4], -r[5], 0, -r[6], -r[7], -r[8], 0, c[0], c[1], c[2], 1},
+        {k[0], 0, 0, 0, k[1], 0, k[2], k[3], 1}, width, height);
+}
+
 PinholeCamera PinholeCamera::resized(int width, int height) const {
     // With the corner at (0, 0), scaling the image scales every pixel position alike.
     PinholeCamera copy = *this;

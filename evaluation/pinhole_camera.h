@@ -14,6 +14,13 @@ class PinholeCamera {
     PinholeCamera(const std::array<double, 16>& cameraToWorld,
                   const std::array<double, 9>& intrinsics, int width, int height);
 
+    // A camera as structure from motion places it: the world-to-camera `rotation`, row by row,
+    // of a camera looking along +Z with +Y down, its centre, and fx, fy, cx, cy in pixels.
+    static PinholeCamera fromWorldToCamera(const std::array<double, 9>& rotation,
+                                           const Point& centre,
+                                           const std::array<double, 4>& intrinsics, int width,
+                                           int height);
+
     // The same camera for the image scaled to another size (a photo may be smaller than the
     // size its recorded intrinsics are for).
     PinholeCamera resized(int width, int height) const;

@@ -5,22 +5,15 @@
 #include <cmath>
 
 #include "evaluation/model_score.h"
+#include "tests/support/camera_poses.h"
 
 namespace pelorin::evaluation {
 namespace {
 
 // A camera at `eye` looking at the origin with +Y up, 100 x 100 pixels, focal length 100.
 PinholeCamera lookingAtOrigin(const Point& eye) {
-    const double length = std::sqrt(eye[0] * eye[0] + eye[1] * eye[1] + eye[2] * eye[2]);
-    const Point z = {eye[0] / length, eye[1] / length, eye[2] / length};  // looks along -z
-    Point x = {z[2], 0, -z[0]};                                           // up x z
-    const double xLength = std::sqrt(x[0] * x[0] + x[2] * x[2]);
-    x = {x[0] / xLength, 0, x[2] / xLength};
-    const Point y = {z[1] * x[2] - z[2] * x[1], z[2] * x[0] - z[0] * x[2],
-                     z[0] * x[1] - z[1] * x[0]};
-    return PinholeCamera(
-        {x[0], x[1], x[2], 0, y[0], y[1], y[2], 0, z[0], z[1], z[2], 0, eye[0], eye[1], eye[2], 1},
-        {100, 0, 0, 0, 100, 0, 50, 50, 1}, 100, 100);
+    return PinholeCamera::fromWorldToCamera(pelorin::testing::lookingAt(eye), eye,
+                                            {100, 100, 50, 50}, 100, 100);
 }
 
 // Eight cameras on a ring 4 units out, `degrees` above the horizon.

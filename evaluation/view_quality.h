@@ -19,8 +19,13 @@ struct ViewQuality {
     // Peak signal-to-noise ratio in decibels, 8-bit, over blue, green and red together;
     // infinite when the two agree exactly.
     double psnr = 0;
+    // Structural similarity (Gaussian window of 1.5 pixels, the three channels averaged), the
+    // mean over the object's pixels; 1 when the two agree.
+    double ssim = 0;
     // Share of the object's pixels that the model covers.
     double coverage = 0;
+    // Share of the frame the object fills.
+    double frameShare = 0;
     // The object's pixels.
     std::size_t pixels = 0;
 };
@@ -37,5 +42,13 @@ pelorin::Expected<ViewQuality, std::string> judgeView(const engine::TexturedMesh
                                                       const Similarity& toTruth, const Mesh& truth,
                                                       const PinholeCamera& camera,
                                                       const cv::Mat& photo);
+
+// Renders the model through the camera of a photo that it was not made from (already sized to
+// the photo, in the model's own frame) and compares it with the photo inside the model's own
+// silhouette. Without a truth there is no object to measure against: a model that shrinks
+// fills less of the frame, and its misplaced texture scores worse.
+pelorin::Expected<ViewQuality, std::string> judgeOwnView(const engine::TexturedMesh& model,
+                                                         const PinholeCamera& camera,
+                                                         const cv::Mat& photo);
 
 }  // namespace pelorin::evaluation

@@ -6,6 +6,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "tests/support/camera_poses.h"
 #include "tests/support/test_shapes.h"
 
 namespace pelorin::evaluation {
@@ -117,6 +118,57 @@ TEST(ViewQuality, AModelMatchingThePhotoScoresHighAtThePhotosSize) {
     EXPECT_LT(misread->psnr, shrunk->psnr - 10);
 
     EXPECT_FALSE(judgeView(model, back, truth, full, half));
+}
+
+// Without a truth the model is judged inside its own silhouette, through the camera structure
+// from motion gave the photo.
+TEST(ViewQuality, AModelJudgedByItsOwnSilhouetteCannotGainByShrinking) {
+    const engine::TexturedMesh model = fixtures::texturedOf(fixtures::lumpySolid());
+    // The photo through a camera six units up +Z as the truth describes it; the same camera
+    // as structure from motion gives it.
+    const PinholeCamera truthCamera({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 6, 1},
+                                    {300, 0, 0, 0, 300, 0, 160, 120, 1}, 320, 240);
+    const Rendering photo = *renderTextured(model, Similarity{}, truthCamera);
+    const Point eye = {0, 0, 6};
+    const auto placed = PinholeCamera::fromWorldToCamera(pelorin::testing::lookingAt(eye), eye,
+                                                         {300, 300, 160, 120}, 320, 240);
+
+    const auto same = judgeOwnView(model, placed, photo.colour);
+    ASSERT_TRUE(same) << same.error();
+    EXPECT_GT(same->psnr, 45);
+    EXPECT_GT(same->ssim, 0.99);
+    EXPECT_DOUBLE_EQ(same->frameShare, cv::countNonZero(photo.coverage) / (320.0 * 240.0));
+    EXPECT_GT(same->frameShare, 0.1);
+
+    // Shrunk a tenth about its centre, it fills less of the frame and its texture no longer
+    // lies where the photo's does.
+    engine::TexturedMesh shrunk = model;
+    Point centre{};
+    for (std::size_t i = 0; i < shrunk.positions.size(); ++i)
+        centre[i % 3] += shrunk.positions[i] / double(shrunk.vertexCount());
+    for (std::size_t i = 0; i < shrunk.positions.size(); ++i)
+        shrunk.positions[i] = float(centre[i % 3] + 0.9 * (shrunk.positions[i] - centre[i % 3]));
+    const auto smaller = judgeOwnView(shrunk, placed, photo.colour);
+    ASSERT_TRUE(smaller) << smaller.error();
+    EXPECT_LT(smaller->frameShare, 0.9 * same->frameShare);
+    EXPECT_LT(smaller->psnr, same->psnr - 15);
+    EXPECT_LT(smaller->ssim, same->ssim - 0.1);
+
+    // The right shape with another part's image: the same silhouette, a worse likeness.
+    engine::TexturedMesh repainted = model;
+    repainted.groups[0].texture = repainted.groups[1].texture;
+    const auto retextured = judgeOwnView(repainted, placed, photo.colour);
+    ASSERT_TRUE(retextured);
+    EXPECT_DOUBLE_EQ(retextured->frameShare, same->frameShare);
+    EXPECT_LT(retextured->psnr, same->psnr - 10);
+
+    const Point behind = {0, 0, -6};
+    const auto away = PinholeCamera::fromWorldToCamera(
+        pelorin::testing::lookingAt(behind, {0, 0, -12}), behind, {300, 300, 160, 120}, 320, 240);
+    const auto nothing = judgeOwnView(model, away, photo.colour);
+    ASSERT_FALSE(nothing);
+    EXPECT_NE(nothing.error().find("not in view"), std::string::npos) << nothing.error();
+    EXPECT_FALSE(judgeOwnView(model, placed.resized(160, 120), photo.colour));
 }
 
 }  // namespace

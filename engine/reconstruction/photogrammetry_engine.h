@@ -27,7 +27,7 @@ struct EngineProgress {
     bool operator==(const EngineProgress&) const = default;
 };
 
-// What a successful run made, with locations inside the Output folder.
+// What a successful run made: paths of files inside the Output folder, that folder included.
 struct EngineOutput {
     std::filesystem::path usdz;
     std::optional<std::filesystem::path> glb;

@@ -26,7 +26,8 @@ constexpr const char* usage =
     "[--detail preview|reduced|medium|full] [--no-motion] [--ordered]\n"
     "  builds a model from a folder of photos as a job does; the Checkpoint folder stays in\n"
     "  the output folder, so running it again resumes. Photos without a capture.json are\n"
-    "  built as a dropped folder is; --ordered says they were taken in order around the object\n";
+    "  built as a dropped folder is; --ordered says they were taken in order around the\n"
+    "  object\n";
 
 // Progress on a terminal: one line redrawn in place with a bar, the stage, the percentage and
 // the time left. Elsewhere (a log, a pipe) a plain line for each new stage.
@@ -119,8 +120,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pelorin-reconstruct: %s\n", result.error().description().c_str());
         return 1;
     }
-    std::printf("model: %s\n", (inputs.output / result->usdz).string().c_str());
-    if (result->objFolder)
-        std::printf("obj: %s\n", (inputs.output / *result->objFolder).string().c_str());
+    std::printf("model: %s\n", result->usdz.c_str());
+    if (result->objFolder) std::printf("obj: %s\n", result->objFolder->c_str());
     return 0;
 }

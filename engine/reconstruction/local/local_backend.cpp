@@ -17,10 +17,12 @@ namespace {
 // Runs the pipeline on its own thread and hands its events out one by one.
 class LocalSession : public PhotogrammetrySession {
   public:
-    LocalSession(SampleSource samples, PhotogrammetryConfiguration configuration, ColmapTool colmap)
+    LocalSession(SampleSource samples, PhotogrammetryConfiguration configuration, ColmapTool colmap,
+                 PipelineOptions options)
         : samples_(std::move(samples)),
           configuration_(std::move(configuration)),
-          colmap_(std::move(colmap)) {}
+          colmap_(std::move(colmap)),
+          options_(std::move(options)) {}
 
     ~LocalSession() override {
         worker_.request_stop();
@@ -44,7 +46,7 @@ class LocalSession : public PhotogrammetrySession {
             runReconstruction(
                 samples_, configuration_, requests_,
                 [this](PhotogrammetryEvent event) { push(std::move(event)); },
-                cancelSource_.get_token(), colmap_);
+                cancelSource_.get_token(), colmap_, options_);
         });
         return std::nullopt;
     }
@@ -79,6 +81,7 @@ class LocalSession : public PhotogrammetrySession {
     SampleSource samples_;
     const PhotogrammetryConfiguration configuration_;
     const ColmapTool colmap_;
+    const PipelineOptions options_;
     std::vector<PhotogrammetryRequest> requests_;
     std::mutex lock_;
     std::condition_variable ready_;
@@ -91,7 +94,8 @@ class LocalSession : public PhotogrammetrySession {
 
 }  // namespace
 
-LocalBackend::LocalBackend(ColmapTool colmap) : colmap_(std::move(colmap)) {}
+LocalBackend::LocalBackend(ColmapTool colmap, PipelineOptions options)
+    : colmap_(std::move(colmap)), options_(std::move(options)) {}
 
 bool LocalBackend::isSupported() const {
     if (!supported_) {
@@ -137,7 +141,7 @@ LocalBackend::makeSession(SampleSource samples, const PhotogrammetryConfiguratio
         return pelorin::unexpected(PhotogrammetryError{PhotogrammetryError::Kind::invalidOutput, 0,
                                                        "No checkpoint folder was given."});
     return std::unique_ptr<PhotogrammetrySession>(
-        std::make_unique<LocalSession>(std::move(samples), configuration, colmap_));
+        std::make_unique<LocalSession>(std::move(samples), configuration, colmap_, options_));
 }
 
 pelorin::Expected<PhotogrammetrySample, PhotogrammetryError> LocalBackend::loadSample(

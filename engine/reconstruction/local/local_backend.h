@@ -9,7 +9,7 @@ namespace pelorin::engine::local {
 // steps for the rest (see runReconstruction). Supported when COLMAP runs.
 class LocalBackend : public PhotogrammetryService {
   public:
-    explicit LocalBackend(ColmapTool colmap = {});
+    explicit LocalBackend(ColmapTool colmap = {}, PipelineOptions options = {});
 
     bool isSupported() const override;
 
@@ -25,6 +25,7 @@ class LocalBackend : public PhotogrammetryService {
 
   private:
     ColmapTool colmap_;
+    PipelineOptions options_;
     mutable std::optional<bool> supported_;
 };
 

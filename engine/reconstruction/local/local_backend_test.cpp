@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <opencv2/imgcodecs.hpp>
+
+#include "engine/reconstruction/local/held_out_views.h"
 #include "engine/reconstruction/local/parallel_for.h"
 #include "tests/support/process_state.h"
 #include "tests/support/scratch_folder.h"
@@ -229,4 +232,54 @@ TEST(LocalBackendTest, AFaultInAnyStepsWorkersFailsTheRunAndTheNextRunResumes) {
     for (const char* command :
          {"feature_extractor", "mapper", "image_undistorter", "poisson_mesher"})
         EXPECT_EQ(std::count(commands.begin(), commands.end(), command), 1) << command;
+}
+
+// The evaluation's hold-out: structure from motion places the photos, and nothing after it sees
+// them, so that the model can be judged against them.
+TEST(LocalBackendTest, HeldOutPhotosArePlacedButTheModelIsNotMadeFromThem) {
+    pelorin::testing::ScratchFolder folder;
+    const std::set<std::string> held = {"IMG_0030.jpg", "IMG_0041.jpg"};
+    LocalBackend backend({}, {.heldOut = held});
+    const fs::path checkpoint = folder / "Checkpoint";
+    const auto outcome =
+        run(backend, reducedSet, checkpoint,
+            {PhotogrammetryRequest::modelFile(folder / "model.usdz", RequestDetail::preview)});
+    ASSERT_TRUE(outcome.complete);
+    for (const auto& event : outcome.events)
+        ASSERT_FALSE(std::holds_alternative<events::RequestError>(event));
+    ASSERT_TRUE(fs::exists(folder / "model.usdz"));
+
+    const auto views = readHeldOutViews(checkpoint);
+    ASSERT_TRUE(views) << views.error();
+    std::set<std::string> placed;
+    std::set<std::string> heldNames;
+    for (const auto& [photo, view, image] : *views) {
+        placed.insert(photo);
+        heldNames.insert(view.name);
+        const cv::Mat undistorted = cv::imread(image.string());
+        ASSERT_FALSE(undistorted.empty()) << image;
+        EXPECT_EQ(undistorted.cols, view.camera.width);
+        EXPECT_EQ(undistorted.rows, view.camera.height);
+    }
+    EXPECT_EQ(placed, held);
+    // Every other registered photo has its depth map; the held-out ones have none.
+    const auto model = loadSparseModel(checkpoint / "local" / "dense" / "sparse_text");
+    ASSERT_TRUE(model) << model.error();
+    ASSERT_GT(model->views.size(), held.size() + 10);
+    for (const auto& view : model->views) {
+        const bool hasDepth =
+            fs::exists(checkpoint / "local" / "depth" / (std::to_string(view.id) + ".bin"));
+        EXPECT_EQ(hasDepth, !heldNames.count(view.name)) << view.name;
+    }
+
+    // A record that is not ours is refused with a reason.
+    pelorin::testing::writeFile(
+        checkpoint / "local" / "held_out.json",
+        R"([{"photo": "a.jpg", "name": "../../etc/passwd", "width": 4, "height": 4,)"
+        R"( "focal": [1, 1], "principal": [2, 2],)"
+        R"( "rotation": [1, 0, 0, 0, 1, 0, 0, 0, 1], "centre": [0, 0, 0]}])");
+    EXPECT_FALSE(readHeldOutViews(checkpoint));
+    pelorin::testing::writeFile(checkpoint / "local" / "held_out.json", "[{\"name\": 3}]");
+    EXPECT_FALSE(readHeldOutViews(checkpoint));
+    EXPECT_FALSE(readHeldOutViews(folder / "elsewhere"));
 }

@@ -9,6 +9,7 @@
 #include "common/files/file_reader.h"
 #include "engine/reconstruction/local/align_step.h"
 #include "engine/reconstruction/local/detail_plan.h"
+#include "engine/reconstruction/local/held_out_views.h"
 #include "engine/reconstruction/local/output_step.h"
 #include "engine/reconstruction/local/prepare_step.h"
 #include "engine/reconstruction/local/resource_probes.h"
@@ -28,24 +29,28 @@ constexpr int highSensitivityFeatures = 8000;
 // A checkpoint made by another version of the steps is not reused.
 constexpr int checkpointVersion = 3;
 
-std::string settingsOf(const PhotogrammetryConfiguration& configuration, RequestDetail detail) {
-    return nlohmann::json{
+std::string settingsOf(const PhotogrammetryConfiguration& configuration, RequestDetail detail,
+                       const PipelineOptions& options) {
+    auto settings = nlohmann::json{
         {"detail", detailName(detail)},
         {"ordering", configuration.sampleOrdering == SampleOrdering::sequential},
         {"sensitivity", configuration.featureSensitivity == FeatureSensitivity::high},
         {"masking", configuration.isObjectMaskingEnabled},
-        {"version", checkpointVersion}}
-        .dump();
+        {"version", checkpointVersion}};
+    // Only when set, so that the checkpoints of ordinary runs keep their settings.
+    if (!options.heldOut.empty()) settings["heldOut"] = options.heldOut;
+    return settings.dump();
 }
 
 void runSteps(StepContext& context, Checkpoint& checkpoint, const SampleSource& samples,
               const PhotogrammetryConfiguration& configuration,
-              const std::vector<PhotogrammetryRequest>& requests, const ColmapTool& colmap) {
+              const std::vector<PhotogrammetryRequest>& requests, const ColmapTool& colmap,
+              const PipelineOptions& options) {
     const RequestDetail detail = detailFor(requests);
     const DetailPlan plan = planFor(detail);
     const unsigned threads = context.threads();
     context.setBytesNeeded(checkpointBytesNeeded(0, plan.workingSide, plan.denseSide));
-    if (auto opened = checkpoint.open(settingsOf(configuration, detail)); !opened)
+    if (auto opened = checkpoint.open(settingsOf(configuration, detail, options)); !opened)
         context.failWriting(opened.error().description());
 
     const PreparedImages prepared = runPrepareStep(
@@ -63,8 +68,8 @@ void runSteps(StepContext& context, Checkpoint& checkpoint, const SampleSource& 
 
     const AlignedModel aligned =
         runAlignStep(context, runUndistortStep(context, colmap, modelName), prepared);
-    const SparseModel& model = aligned.model;
-    const ObjectRegion region = objectRegion(model, prepared.manifest, aligned.metric);
+    const ObjectRegion region = objectRegion(aligned.model, prepared.manifest, aligned.metric);
+    const SparseModel model = holdOut(context, aligned.model, prepared, options.heldOut);
 
     DepthOptions depth{.denseSide = plan.denseSide, .planes = plan.planes, .threads = threads};
     if (configuration.isObjectMaskingEnabled) {
@@ -109,7 +114,7 @@ void runReconstruction(const SampleSource& samples,
                        const PhotogrammetryConfiguration& configuration,
                        const std::vector<PhotogrammetryRequest>& requests,
                        const std::function<void(PhotogrammetryEvent)>& emit, std::stop_token stop,
-                       const ColmapTool& colmap) {
+                       const ColmapTool& colmap, const PipelineOptions& options) {
     Checkpoint checkpoint(configuration.checkpointDirectory / "local");
     RunProgress progress(requests, emit);
     StepContext context(checkpoint, progress, emit, std::move(stop),
@@ -119,7 +124,7 @@ void runReconstruction(const SampleSource& samples,
         emit(events::ProcessingComplete{});
     };
     try {
-        runSteps(context, checkpoint, samples, configuration, requests, colmap);
+        runSteps(context, checkpoint, samples, configuration, requests, colmap, options);
         emit(events::ProcessingComplete{});
     } catch (const StepCancelled&) {
         emit(events::ProcessingCancelled{});

@@ -14,6 +14,7 @@
 #include "engine/reconstruction/local/surface/mesh_decimation.h"
 #include "engine/reconstruction/local/surface/surface_mesh.h"
 #include "engine/reconstruction/local/texture/texture_baking.h"
+#include "tests/support/camera_poses.h"
 #include "tests/support/scratch_folder.h"
 
 using namespace pelorin::engine;
@@ -57,12 +58,7 @@ std::map<std::pair<std::uint32_t, std::uint32_t>, int> edgeUses(const SurfaceMes
 RegisteredView lookingAt(const Vec3& position, const Vec3& target = {}) {
     RegisteredView view;
     view.camera = {200, 200, 150, 150, 100, 100};
-    const Vec3 forward = normalized(target - position);
-    const Vec3 helper = std::abs(forward[1]) < 0.9 ? Vec3{0, 1, 0} : Vec3{1, 0, 0};
-    const Vec3 right = normalized(cross(helper, forward));
-    const Vec3 down = cross(forward, right);
-    view.rotation = {right[0], right[1],   right[2],   down[0],   down[1],
-                     down[2],  forward[0], forward[1], forward[2]};
+    view.rotation = pelorin::testing::lookingAt(position, target);
     view.centre = position;
     return view;
 }
