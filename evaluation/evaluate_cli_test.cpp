@@ -199,6 +199,8 @@ TEST(EvaluateCli, BadArgumentsAndBadTruthGiveAReason) {
         {{"--model", model, "--truth", truth.string(), "--hold-out", "2"}, "needs photos"},
         {{"photos", "--hold-out", "0", "--truth", truth.string()}, "--hold-out needs a number"},
         {{"photos", "--hold-out", "two", "--truth", truth.string()}, "--hold-out needs a number"},
+        {{"--model", model, "--work", (scratch / "work").string()}, "--work needs photos"},
+        {{"photos", "--pictures"}, "--pictures needs a value"},
         {{"photos", "--detail", "extreme"}, "unknown detail \"extreme\""},
         {{"photos", "--truth"}, "--truth needs a value"},
         {{"photos", "--fast"}, "unexpected argument \"--fast\""},

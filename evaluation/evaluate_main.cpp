@@ -3,7 +3,8 @@
 // truth folder (mesh.ply, and cameras.json for the object's bounds and the photos' cameras).
 //
 //   pelorin-evaluate <photo-folder> [--truth <folder>] [--detail preview|reduced|medium|full]
-//                    [--hold-out N] [--rigid] [--json <file>]
+//                    [--hold-out N] [--rigid] [--ordered] [--work <folder>]
+//                    [--pictures <folder>] [--json <file>]
 //   pelorin-evaluate --model <obj-folder|model.usdz|model.glb|ply> [--truth <folder>] [--rigid]
 //                    [--json <file>]
 //
@@ -15,6 +16,11 @@
 // their true cameras are used, inside the true object's silhouette (and the share of it the model
 // covers). Without one, structure from motion places them but the model is not made from them,
 // and they are compared inside the model's own silhouette (and the share of the frame it fills).
+//
+// With --work the run builds in that folder and leaves it there: run again and it resumes from
+// its checkpoint (remove the "<step>.done" markers in Checkpoint/local of the steps to run
+// again). With --pictures each held-out photo (without a truth) is written there beside the
+// model's rendering from its camera, to be looked at.
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -49,18 +55,25 @@ using nlohmann::json;
 
 namespace {
 
-// The run's photos, output and checkpoint, under the temporary folder and gone afterwards.
+// The run's photos, output and checkpoint: under the temporary folder and gone afterwards, or
+// in a folder of the caller's that stays, so that running again resumes from its checkpoint.
 class WorkFolder {
   public:
-    WorkFolder() {
+    explicit WorkFolder(const std::optional<fs::path>& kept) {
+        if (kept) {
+            path_ = *kept;
+            fs::create_directories(path_);
+            return;
+        }
         std::string pattern = (fs::temp_directory_path() / "pelorin-evaluate.XXXXXX").string();
         if (!mkdtemp(pattern.data()))
             throw fs::filesystem_error("mkdtemp", std::error_code(errno, std::generic_category()));
         path_ = pattern;
+        temporary_ = true;
     }
     ~WorkFolder() {
         std::error_code ignored;
-        fs::remove_all(path_, ignored);
+        if (temporary_) fs::remove_all(path_, ignored);
     }
     WorkFolder(const WorkFolder&) = delete;
     WorkFolder& operator=(const WorkFolder&) = delete;
@@ -68,11 +81,13 @@ class WorkFolder {
 
   private:
     fs::path path_;
+    bool temporary_ = false;
 };
 
 constexpr const char* usageText =
     "usage: pelorin-evaluate <photo-folder> [--truth <folder>] [--detail "
-    "preview|reduced|medium|full] [--hold-out N] [--rigid] [--ordered] [--json <file>]\n"
+    "preview|reduced|medium|full] [--hold-out N] [--rigid] [--ordered] [--work <folder>]\n"
+    "                        [--pictures <folder>] [--json <file>]\n"
     "       pelorin-evaluate --model <obj-folder|model.usdz|model.glb|ply> [--truth <folder>] "
     "[--rigid] [--json <file>]\n";
 
@@ -89,6 +104,10 @@ int failure(const std::string& reason) {
 
 struct Options {
     std::optional<fs::path> photos, model, truth, jsonFile;
+    // Where the run builds, kept afterwards; a temporary folder when not given.
+    std::optional<fs::path> work;
+    // Where each held-out photo is written beside the model's rendering from its camera.
+    std::optional<fs::path> pictures;
     link::ProcessingDetail detail = link::ProcessingDetail::medium;
     std::size_t holdOut = 0;
     evaluation::Fit fit = evaluation::Fit::similarity;
@@ -106,12 +125,15 @@ pelorin::Expected<Options, std::string> parseArguments(int argc, char** argv) {
                 return pelorin::unexpected(argument + " needs a value");
             return std::string(argv[++i]);
         };
-        if (argument == "--truth" || argument == "--model" || argument == "--json") {
+        if (argument == "--truth" || argument == "--model" || argument == "--json" ||
+            argument == "--work" || argument == "--pictures") {
             auto v = value();
             if (!v) return pelorin::unexpected(v.error());
-            (argument == "--truth"   ? options.truth
-             : argument == "--model" ? options.model
-                                     : options.jsonFile) = fs::path(*v);
+            (argument == "--truth"      ? options.truth
+             : argument == "--model"    ? options.model
+             : argument == "--work"     ? options.work
+             : argument == "--pictures" ? options.pictures
+                                        : options.jsonFile) = fs::path(*v);
         } else if (argument == "--detail") {
             auto v = value();
             if (!v) return pelorin::unexpected(v.error());
@@ -140,6 +162,7 @@ pelorin::Expected<Options, std::string> parseArguments(int argc, char** argv) {
     if (options.model) {
         if (options.photos) return pelorin::unexpected(std::string("give a model or photos"));
         if (options.holdOut) return pelorin::unexpected(std::string("--hold-out needs photos"));
+        if (options.work) return pelorin::unexpected(std::string("--work needs photos"));
     } else if (!options.photos) {
         return pelorin::unexpected(std::string("give a photo folder or --model"));
     }
@@ -279,10 +302,9 @@ pelorin::Expected<std::monostate, std::string> judgeHeldOut(const std::vector<fs
 
 // Renders the model from the cameras structure from motion gave the held-out photos and compares
 // it with their undistorted images.
-pelorin::Expected<std::monostate, std::string> judgeHeldOutOwn(const fs::path& checkpoint,
-                                                               const fs::path& modelPath,
-                                                               std::size_t heldCount,
-                                                               json& report) {
+pelorin::Expected<std::monostate, std::string> judgeHeldOutOwn(
+    const fs::path& checkpoint, const fs::path& modelPath, std::size_t heldCount,
+    const std::optional<fs::path>& pictures, json& report) {
     auto held = engine::local::readHeldOutViews(checkpoint);
     if (!held) return pelorin::unexpected(held.error());
     if (held->empty()) return pelorin::unexpected(std::string("no held-out photo was placed"));
@@ -298,8 +320,18 @@ pelorin::Expected<std::monostate, std::string> judgeHeldOutOwn(const fs::path& c
             evaluation::PinholeCamera::fromWorldToCamera(
                 view.rotation, view.centre, {c.fx, c.fy, c.cx, c.cy}, c.width, c.height)
                 .resized(photo.cols, photo.rows);
-        const auto quality = evaluation::judgeOwnView(*model, camera, photo);
+        evaluation::Rendering rendering;
+        const auto quality = evaluation::judgeOwnView(*model, camera, photo, &rendering);
         if (!quality) return pelorin::unexpected(name + ": " + quality.error());
+        if (pictures) {
+            cv::Mat pair;
+            cv::hconcat(photo, rendering.colour, pair);
+            const fs::path file = *pictures / (fs::path(name).stem().string() + ".jpg");
+            std::error_code error;
+            fs::create_directories(*pictures, error);
+            if (!cv::imwrite(file.string(), pair))
+                return pelorin::unexpected(file.string() + ": cannot be written");
+        }
         views[name] = {{"psnrDecibels", quality->psnr},
                        {"ssim", quality->ssim},
                        {"silhouettePercent", 100 * quality->frameShare}};
@@ -351,7 +383,7 @@ int evaluatePhotos(const Options& options, const std::optional<Truth>& truth, js
     }
     if (!service->isSupported()) return failure("no reconstruction backend can run here");
 
-    WorkFolder work;
+    WorkFolder work(options.work);
     engine::PhotogrammetryEngine::Inputs inputs;
     inputs.images = folder;
     if (!held.empty() && truth) {
@@ -402,7 +434,8 @@ int evaluatePhotos(const Options& options, const std::optional<Truth>& truth, js
     if (auto described = describeSurface(*result->objFolder, report); !described)
         return failure(described.error());
     if (placeHeldOut) {
-        auto judged = judgeHeldOutOwn(inputs.checkpoint, *result->objFolder, held.size(), report);
+        auto judged = judgeHeldOutOwn(inputs.checkpoint, *result->objFolder, held.size(),
+                                      options.pictures, report);
         if (!judged) return failure(judged.error());
     }
     if (!truth) return 0;

@@ -95,7 +95,8 @@ pelorin::Expected<ViewQuality, std::string> judgeView(const engine::TexturedMesh
 
 pelorin::Expected<ViewQuality, std::string> judgeOwnView(const engine::TexturedMesh& model,
                                                          const PinholeCamera& camera,
-                                                         const cv::Mat& photo) {
+                                                         const cv::Mat& photo,
+                                                         Rendering* rendered) {
     if (photo.cols != camera.width() || photo.rows != camera.height())
         return pelorin::unexpected(std::string("the camera is not sized to the photo"));
     auto rendering = renderTextured(model, Similarity{}, camera);
@@ -103,6 +104,7 @@ pelorin::Expected<ViewQuality, std::string> judgeOwnView(const engine::TexturedM
     auto quality = compareInMask(*rendering, photo, rendering->coverage);
     if (!quality && cv::countNonZero(rendering->coverage) == 0)
         return pelorin::unexpected(std::string("the model is not in view"));
+    if (rendered) *rendered = std::move(rendering).value();
     return quality;
 }
 

@@ -47,8 +47,10 @@ pelorin::Expected<ViewQuality, std::string> judgeView(const engine::TexturedMesh
 // the photo, in the model's own frame) and compares it with the photo inside the model's own
 // silhouette. Without a truth there is no object to measure against: a model that shrinks
 // fills less of the frame, and its misplaced texture scores worse.
+// The rendering is handed to `rendered` when given, to be looked at.
 pelorin::Expected<ViewQuality, std::string> judgeOwnView(const engine::TexturedMesh& model,
                                                          const PinholeCamera& camera,
-                                                         const cv::Mat& photo);
+                                                         const cv::Mat& photo,
+                                                         Rendering* rendered = nullptr);
 
 }  // namespace pelorin::evaluation

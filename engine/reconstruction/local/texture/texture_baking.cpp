@@ -10,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "engine/reconstruction/local/parallel_for.h"
+#include "engine/reconstruction/local/texture/exposure_levelling.h"
 
 namespace pelorin::engine::local {
 
@@ -375,7 +376,7 @@ void copyChart(const Chart& chart, const TextureView& view, double scale, int gu
 
 }  // namespace
 
-BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>& views,
+BakedModel bakeTexture(const SurfaceMesh& input, std::vector<TextureView> views,
                        const BakeOptions& options, std::stop_token stop) {
     BakedModel result;
     result.mesh = input;
@@ -387,6 +388,7 @@ BakedModel bakeTexture(const SurfaceMesh& input, const std::vector<TextureView>&
         [&](std::size_t v, unsigned) { scores[v] = viewScores(mesh, views[v].view); }, stop);
     if (stop.stop_requested()) return result;
     orientTowardsViews(mesh, scores);
+    if (options.levelExposure) applyGains(views, exposureGains(mesh, views, scores));
 
     const auto neighbours = adjacency(mesh);
     const std::vector<int> label = chooseViews(scores, neighbours);

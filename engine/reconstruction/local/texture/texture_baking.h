@@ -36,6 +36,9 @@ struct BakeOptions {
     // Photos averaged into each texel (those that see its face at least half as well as the
     // best one); 1 copies the best photo alone.
     int blendedViews = 3;
+    // Each photo's colours are levelled against the others' before any is copied
+    // (exposureGains).
+    bool levelExposure = true;
     // Threads to use.
     unsigned threads = 2;
 };
@@ -43,10 +46,11 @@ struct BakeOptions {
 // Turns each triangle to face the photos that see it, picks for each the photo that sees it
 // best (near, head-on, not hidden, from either side), gathers
 // neighbouring triangles with the same photo into charts, packs the charts into one atlas,
-// copies their pixels from the photos and blends in the next best photos inside the faces.
+// levels the photos' exposures, copies their pixels from the photos and blends in the next best
+// photos inside the faces.
 // Once `stop` is requested it returns early with an unfinished model, for the caller to throw
 // away.
-BakedModel bakeTexture(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
+BakedModel bakeTexture(const SurfaceMesh& mesh, std::vector<TextureView> views,
                        const BakeOptions& options = {}, std::stop_token stop = {});
 
 // The baked model as the model writers take it, the atlas encoded as PNG: a vertex for each

@@ -52,7 +52,7 @@ TexturedMesh runTextureStep(const StepContext& context, const SparseModel& model
     BakeOptions bake;
     bake.atlasSize = options.atlas;
     bake.threads = context.threads();
-    const auto baked = bakeTexture(*mesh, views, bake, context.stop());
+    const auto baked = bakeTexture(*mesh, std::move(views), bake, context.stop());
     context.checkStop();
     std::error_code ignored;
     fs::remove_all(context / "textured", ignored);
