@@ -180,7 +180,7 @@ cv::Vec3f sampleBilinear(const cv::Mat& image, double x, double y) {
 // noise and small misalignments average out where a single photo would show them.
 void blendFace(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
                const std::vector<std::vector<float>>& scores, BakedModel& baked, int count,
-               std::size_t f) {
+               float share, std::size_t f) {
     const int atlas = baked.atlas.cols;
     std::vector<std::pair<float, int>> ranked;
     for (std::size_t v = 0; v < views.size(); ++v)
@@ -188,9 +188,8 @@ void blendFace(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
     if (ranked.size() < 2) return;
     const std::size_t used = std::min<std::size_t>(count, ranked.size());
     std::partial_sort(ranked.begin(), ranked.begin() + used, ranked.end(), std::greater<>());
-    // Views much worse than the best would only blur it.
     std::size_t kept = 1;
-    while (kept < used && ranked[kept].first >= 0.5f * ranked[0].first) ++kept;
+    while (kept < used && ranked[kept].first >= share * ranked[0].first) ++kept;
     if (kept < 2) return;
     const auto& t = mesh.triangles[f];
     cv::Point2d corner[3];
@@ -240,12 +239,13 @@ void blendFace(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
 // Charts lie apart in the atlas, so each worker blends whole charts.
 void blendViews(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
                 const std::vector<std::vector<float>>& scores, const std::vector<Chart>& charts,
-                BakedModel& baked, int count, unsigned threads, const std::stop_token& stop) {
+                BakedModel& baked, int count, float share, unsigned threads,
+                const std::stop_token& stop) {
     if (count < 2) return;
     parallelFor(
         "texture blending", charts.size(), threads,
         [&](std::size_t c, unsigned) {
-            for (auto f : charts[c].faces) blendFace(mesh, views, scores, baked, count, f);
+            for (auto f : charts[c].faces) blendFace(mesh, views, scores, baked, count, share, f);
         },
         stop);
 }
@@ -404,7 +404,8 @@ BakedModel bakeTexture(const SurfaceMesh& input, std::vector<TextureView> views,
         copyChart(chart, views[chart.view], scale, options.gutter, result);
     }
     if (stop.stop_requested()) return result;
-    blendViews(mesh, views, scores, charts, result, options.blendedViews, options.threads, stop);
+    blendViews(mesh, views, scores, charts, result, options.blendedViews, options.blendShare,
+               options.threads, stop);
     if (stop.stop_requested()) return result;
     // Faces no photo sees take the grey corner of the atlas.
     for (auto f : unseen)
