@@ -19,8 +19,8 @@
 //
 // With --work the run builds in that folder and leaves it there: run again and it resumes from
 // its checkpoint (remove the "<step>.done" markers in Checkpoint/local of the steps to run
-// again). With --pictures each held-out photo (without a truth) is written there beside the
-// model's rendering from its camera, to be looked at.
+// again). With --pictures each held-out photo is written there beside the model's rendering from
+// its camera, to be looked at.
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -265,12 +265,24 @@ pelorin::Expected<std::monostate, std::string> describeSurface(const fs::path& m
     return std::monostate{};
 }
 
+// The photo beside the model's rendering from its camera, as <folder>/<photo's stem>.jpg.
+pelorin::Expected<std::monostate, std::string> writePicture(
+    const fs::path& folder, const std::string& name, const cv::Mat& photo,
+    const evaluation::Rendering& rendering) {
+    cv::Mat pair;
+    cv::hconcat(photo, rendering.colour, pair);
+    const fs::path file = folder / (fs::path(name).stem().string() + ".jpg");
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (!cv::imwrite(file.string(), pair))
+        return pelorin::unexpected(file.string() + ": cannot be written");
+    return std::monostate{};
+}
+
 // Renders the model from each held-out photo's true camera and compares.
-pelorin::Expected<std::monostate, std::string> judgeHeldOut(const std::vector<fs::path>& held,
-                                                            const fs::path& modelPath,
-                                                            const Truth& truth,
-                                                            const evaluation::Similarity& toTruth,
-                                                            json& report) {
+pelorin::Expected<std::monostate, std::string> judgeHeldOut(
+    const std::vector<fs::path>& held, const fs::path& modelPath, const Truth& truth,
+    const evaluation::Similarity& toTruth, const std::optional<fs::path>& pictures, json& report) {
     auto model = evaluation::loadTexturedModel(modelPath);
     if (!model) return pelorin::unexpected(model.error());
     double psnrSum = 0, ssimSum = 0, coverageSum = 0;
@@ -284,8 +296,15 @@ pelorin::Expected<std::monostate, std::string> judgeHeldOut(const std::vector<fs
         const auto camera =
             evaluation::PinholeCamera(view->cameraTransform, view->intrinsics, width, height)
                 .resized(photo.cols, photo.rows);
-        const auto quality = evaluation::judgeView(*model, toTruth, truth.mesh, camera, photo);
+        evaluation::Rendering rendering;
+        const auto quality =
+            evaluation::judgeView(*model, toTruth, truth.mesh, camera, photo, &rendering);
         if (!quality) return pelorin::unexpected(path.filename().string() + ": " + quality.error());
+        if (pictures) {
+            if (auto written = writePicture(*pictures, path.filename().string(), photo, rendering);
+                !written)
+                return written;
+        }
         views[path.filename().string()] = {{"psnrDecibels", quality->psnr},
                                            {"ssim", quality->ssim},
                                            {"coveragePercent", 100 * quality->coverage}};
@@ -324,13 +343,8 @@ pelorin::Expected<std::monostate, std::string> judgeHeldOutOwn(
         const auto quality = evaluation::judgeOwnView(*model, camera, photo, &rendering);
         if (!quality) return pelorin::unexpected(name + ": " + quality.error());
         if (pictures) {
-            cv::Mat pair;
-            cv::hconcat(photo, rendering.colour, pair);
-            const fs::path file = *pictures / (fs::path(name).stem().string() + ".jpg");
-            std::error_code error;
-            fs::create_directories(*pictures, error);
-            if (!cv::imwrite(file.string(), pair))
-                return pelorin::unexpected(file.string() + ": cannot be written");
+            if (auto written = writePicture(*pictures, name, photo, rendering); !written)
+                return written;
         }
         views[name] = {{"psnrDecibels", quality->psnr},
                        {"ssim", quality->ssim},
@@ -444,7 +458,8 @@ int evaluatePhotos(const Options& options, const std::optional<Truth>& truth, js
     const auto scored = score(*model, *truth, options.fit,
                               engine::PhotogrammetryEngine::photoURLs(inputs.images), report);
     if (!held.empty()) {
-        auto judged = judgeHeldOut(held, *result->objFolder, *truth, scored.alignment, report);
+        auto judged = judgeHeldOut(held, *result->objFolder, *truth, scored.alignment,
+                                   options.pictures, report);
         if (!judged) return failure(judged.error());
     }
     return 0;

@@ -85,12 +85,14 @@ pelorin::Expected<ViewQuality, std::string> compareInMask(const Rendering& rende
 pelorin::Expected<ViewQuality, std::string> judgeView(const engine::TexturedMesh& model,
                                                       const Similarity& toTruth, const Mesh& truth,
                                                       const PinholeCamera& camera,
-                                                      const cv::Mat& photo) {
+                                                      const cv::Mat& photo, Rendering* rendered) {
     if (photo.cols != camera.width() || photo.rows != camera.height())
         return pelorin::unexpected(std::string("the camera is not sized to the photo"));
     auto rendering = renderTextured(model, toTruth, camera);
     if (!rendering) return pelorin::unexpected(rendering.error());
-    return compareInMask(*rendering, photo, renderSilhouette(truth, camera));
+    auto quality = compareInMask(*rendering, photo, renderSilhouette(truth, camera));
+    if (rendered) *rendered = std::move(rendering).value();
+    return quality;
 }
 
 pelorin::Expected<ViewQuality, std::string> judgeOwnView(const engine::TexturedMesh& model,

@@ -37,17 +37,18 @@ pelorin::Expected<ViewQuality, std::string> compareInMask(const Rendering& rende
                                                           const cv::Mat& mask);
 
 // Renders the model, moved onto the truth by `toTruth`, through the photo's camera (already
-// sized to the photo) and compares it with the photo inside the true object's silhouette.
+// sized to the photo) and compares it with the photo inside the true object's silhouette. The
+// rendering is handed to `rendered` when given, to be looked at.
 pelorin::Expected<ViewQuality, std::string> judgeView(const engine::TexturedMesh& model,
                                                       const Similarity& toTruth, const Mesh& truth,
                                                       const PinholeCamera& camera,
-                                                      const cv::Mat& photo);
+                                                      const cv::Mat& photo,
+                                                      Rendering* rendered = nullptr);
 
 // Renders the model through the camera of a photo that it was not made from (already sized to
 // the photo, in the model's own frame) and compares it with the photo inside the model's own
 // silhouette. Without a truth there is no object to measure against: a model that shrinks
 // fills less of the frame, and its misplaced texture scores worse.
-// The rendering is handed to `rendered` when given, to be looked at.
 pelorin::Expected<ViewQuality, std::string> judgeOwnView(const engine::TexturedMesh& model,
                                                          const PinholeCamera& camera,
                                                          const cv::Mat& photo,
