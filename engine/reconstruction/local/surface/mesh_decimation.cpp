@@ -1,7 +1,7 @@
 #include "engine/reconstruction/local/surface/mesh_decimation.h"
 
 #include <algorithm>
-#include <map>
+#include <array>
 #include <optional>
 #include <queue>
 
@@ -55,7 +55,9 @@ class Decimator {
           facesOf_(mesh.vertices.size()),
           quadrics_(mesh.vertices.size()),
           stamp_(mesh.vertices.size(), 0) {
-        std::map<std::pair<std::uint32_t, std::uint32_t>, int> edgeUse;
+        // Every edge once per face it borders, as (low << 32 | high), sorted.
+        std::vector<std::uint64_t> edges;
+        edges.reserve(3 * triangles_.size());
         for (std::uint32_t f = 0; f < triangles_.size(); ++f) {
             const auto& t = triangles_[f];
             Vec3 n = cross(vertices_[t[1]] - vertices_[t[0]], vertices_[t[2]] - vertices_[t[0]]);
@@ -66,11 +68,13 @@ class Decimator {
                 facesOf_[v].push_back(f);
                 quadrics_[v] += q;
             }
-            for (int e = 0; e < 3; ++e) {
-                const auto a = t[e], b = t[(e + 1) % 3];
-                ++edgeUse[{std::min(a, b), std::max(a, b)}];
-            }
+            for (int e = 0; e < 3; ++e) edges.push_back(edgeKey(t[e], t[(e + 1) % 3]));
         }
+        std::sort(edges.begin(), edges.end());
+        const auto uses = [&](std::uint64_t key) {
+            const auto range = std::equal_range(edges.begin(), edges.end(), key);
+            return range.second - range.first;
+        };
         // Edges of one face only are the outline: planes across them keep it in place.
         for (std::uint32_t f = 0; f < triangles_.size(); ++f) {
             const auto& t = triangles_[f];
@@ -78,7 +82,7 @@ class Decimator {
                 cross(vertices_[t[1]] - vertices_[t[0]], vertices_[t[2]] - vertices_[t[0]]));
             for (int e = 0; e < 3; ++e) {
                 const auto a = t[e], b = t[(e + 1) % 3];
-                if (edgeUse[{std::min(a, b), std::max(a, b)}] != 1) continue;
+                if (uses(edgeKey(a, b)) != 1) continue;
                 const Vec3 along = vertices_[b] - vertices_[a];
                 const Vec3 across = normalized(cross(along, n));
                 const Quadric q =
@@ -87,7 +91,8 @@ class Decimator {
                 quadrics_[b] += q;
             }
         }
-        for (const auto& [edge, uses] : edgeUse) push(edge.first, edge.second);
+        edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+        for (const auto key : edges) push(std::uint32_t(key >> 32), std::uint32_t(key));
         liveFaces_ = triangles_.size();
     }
 
@@ -119,19 +124,25 @@ class Decimator {
     }
 
   private:
+    static std::uint64_t edgeKey(std::uint32_t a, std::uint32_t b) {
+        return std::uint64_t(std::min(a, b)) << 32 | std::max(a, b);
+    }
+
     void push(std::uint32_t a, std::uint32_t b) {
         Quadric q = quadrics_[a];
         q += quadrics_[b];
         const Vec3 middle = 0.5 * (vertices_[a] + vertices_[b]);
         Vec3 best = middle;
         double cost = q.error(middle);
-        std::vector<Vec3> options = {vertices_[a], vertices_[b]};
+        // Millions of edges are priced: no allocation here.
+        std::array<Vec3, 3> options = {vertices_[a], vertices_[b], middle};
+        std::size_t count = 2;
         if (auto optimum = q.minimum();
             optimum && norm(*optimum - middle) < 2 * norm(vertices_[a] - vertices_[b]))
-            options.push_back(*optimum);
-        for (const auto& p : options) {
-            const double e = q.error(p);
-            if (e < cost) cost = e, best = p;
+            options[count++] = *optimum;
+        for (std::size_t k = 0; k < count; ++k) {
+            const double e = q.error(options[k]);
+            if (e < cost) cost = e, best = options[k];
         }
         queue_.push({std::max(cost, 0.0), a, b, stamp_[a], stamp_[b], best});
     }
@@ -183,14 +194,18 @@ class Decimator {
         around.erase(std::unique(around.begin(), around.end()), around.end());
         around.push_back(a);
         for (auto v : around) ++stamp_[v];
-        // Every edge of a changed vertex is priced again; older prices fall out by stamp.
+        // Every edge of a changed vertex is priced again, once; older prices fall out by stamp.
+        repriced_.clear();
         for (auto v : around) {
             for (auto f : facesOf_[v]) {
                 if (!alive_[f]) continue;
                 for (auto w : triangles_[f])
-                    if (v < w) push(v, w);
+                    if (v < w) repriced_.push_back(edgeKey(v, w));
             }
         }
+        std::sort(repriced_.begin(), repriced_.end());
+        repriced_.erase(std::unique(repriced_.begin(), repriced_.end()), repriced_.end());
+        for (const auto key : repriced_) push(std::uint32_t(key >> 32), std::uint32_t(key));
     }
 
     std::vector<Vec3> vertices_;
@@ -201,6 +216,7 @@ class Decimator {
     std::vector<std::uint32_t> stamp_;
     std::priority_queue<Candidate, std::vector<Candidate>, std::greater<>> queue_;
     std::size_t liveFaces_ = 0;
+    std::vector<std::uint64_t> repriced_;  // kept to spare an allocation per collapse
 };
 
 }  // namespace
