@@ -136,7 +136,7 @@ TEST(LocalBackendTest, CancelStopsColmapQuicklyAndTheNextRunResumesAfterStructur
     const auto commands = colmap.commands();
     const std::set<std::string> rerun(commands.begin() + before, commands.end());
     EXPECT_FALSE(rerun.count("feature_extractor"));
-    EXPECT_FALSE(rerun.count("spatial_matcher"));
+    EXPECT_FALSE(rerun.count("matches_importer"));
     EXPECT_FALSE(rerun.count("mapper"));
     EXPECT_TRUE(rerun.count("poisson_mesher"));
 

@@ -51,12 +51,12 @@ void extractFeatures(const StepContext& context, const ColmapTool& colmap,
     }
 }
 
-// Hands the phone's camera positions to the feature database when every photo has one.
-bool placePhotosFromPhone(const StepContext& context, const PreparedImages& prepared) {
-    if (!prepared.manifest) return false;
+// The phone's camera position of every working image, when every photo has one.
+std::optional<std::map<std::string, Vec3>> phonePositions(const PreparedImages& prepared) {
+    if (!prepared.manifest) return std::nullopt;
     std::map<std::string, Vec3> bySource;
     for (const auto& record : prepared.manifest->images) {
-        if (record.cameraTransform && record.cameraTransform->size() == 16) {
+        if (record.cameraTransform) {
             const auto& m = *record.cameraTransform;
             bySource.emplace(record.fileName, Vec3{m[12], m[13], m[14]});
         }
@@ -64,24 +64,49 @@ bool placePhotosFromPhone(const StepContext& context, const PreparedImages& prep
     std::map<std::string, Vec3> positions;
     for (const auto& image : prepared.images) {
         const auto found = bySource.find(image.source);
-        if (found == bySource.end()) return false;
+        if (found == bySource.end()) return std::nullopt;
         positions.emplace(image.name, found->second);
     }
+    return positions;
+}
+
+// Hands the phone's camera positions to the feature database.
+bool placePhotosFromPhone(const StepContext& context,
+                          const std::map<std::string, Vec3>& positions) {
     auto set = setPositionPriors(context / "database.db", positions);
     return set && *set == static_cast<int>(positions.size());
 }
 
-// Without positions: the likely pairs from a cheap pass over every pair's strongest features,
-// written as COLMAP's pair list. Returns how many pairs were chosen.
-std::size_t writeLikelyPairs(const StepContext& context, const SparseOptions& options) {
+// The likely pairs from a cheap pass over every pair's strongest features and, with the
+// phone's positions, each photo with its nearest ones, written as COLMAP's pair list. Returns
+// how many pairs were chosen.
+std::size_t writeLikelyPairs(const StepContext& context, const SparseOptions& options,
+                             const std::map<std::string, Vec3>* positions) {
     auto photos = readLargestFeatures(context / "database.db", options.pairs.featuresPerPhoto);
     if (!photos) StepContext::fail(PhotogrammetryError::other(photos.error()));
     context.checkStop();
     auto pairOptions = options.pairs;
     pairOptions.threads = options.threads;
-    const auto pairs = withLonePhotosMatchedInFull(
-        selectPairs(*photos, options.ordered, pairOptions, context.stop()), int(photos->size()));
+    auto pairs = selectPairs(*photos, options.ordered, pairOptions, context.stop());
     context.checkStop();
+    if (positions) {
+        // The positions link the rings of a capture however its photos look.
+        const int count = int(photos->size());
+        for (int i = 0; i < count; ++i) {
+            const Vec3& here = positions->at((*photos)[i].name);
+            std::vector<std::pair<double, int>> nearest;
+            for (int j = 0; j < count; ++j)
+                if (j != i) nearest.emplace_back(norm(positions->at((*photos)[j].name) - here), j);
+            const std::size_t kept =
+                std::min<std::size_t>(options.spatialNeighbours, nearest.size());
+            std::partial_sort(nearest.begin(), nearest.begin() + kept, nearest.end());
+            for (std::size_t k = 0; k < kept; ++k)
+                pairs.emplace_back(std::min(i, nearest[k].second), std::max(i, nearest[k].second));
+        }
+        std::sort(pairs.begin(), pairs.end());
+        pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    }
+    pairs = withLonePhotosMatchedInFull(std::move(pairs), int(photos->size()));
     std::string list;
     for (const auto& [i, j] : pairs) list += (*photos)[i].name + " " + (*photos)[j].name + "\n";
     context.write("pairs.txt", list);
@@ -101,30 +126,21 @@ void matchFeatures(const StepContext& context, const ColmapTool& colmap,
         return arguments;
     };
     const int count = int(prepared.images.size());
-    std::string matching;
-    if (placePhotosFromPhone(context, prepared)) {
-        // The phone's positions pair each photo with its nearest ones, also across the rings
-        // of a capture, which an order alone cannot.
-        runColmap(context, colmap, Step::matching,
-                  with({"spatial_matcher", "--SpatialMatching.is_gps", "0",
-                        "--SpatialMatching.ignore_z", "0", "--SpatialMatching.max_num_neighbors",
-                        std::to_string(options.spatialNeighbours), "--SpatialMatching.max_distance",
-                        "1000"}),
-                  count);
-        matching = "spatial: each photo with its " + std::to_string(options.spatialNeighbours) +
-                   " nearest by the phone's positions";
-    } else {
-        // Matching every pair in full grows with the square of the photos and was most of a
-        // folder import's time; a sequential window misses the rings' links.
-        const std::size_t chosen = writeLikelyPairs(context, options);
-        runColmap(
-            context, colmap, Step::matching,
-            with({"matches_importer", "--match_list_path", "pairs.txt", "--match_type", "pairs"}),
-            count);
-        matching = "likely pairs: " + std::to_string(chosen) + " of " +
-                   std::to_string(std::size_t(count) * (count - 1) / 2) + ", " +
-                   (options.ordered ? "in the order taken" : "unordered");
-    }
+    const auto positions = phonePositions(prepared);
+    const bool placed = positions && placePhotosFromPhone(context, *positions);
+    // Matching every pair in full grows with the square of the photos and was most of a
+    // folder import's time; a sequential window misses the rings' links.
+    const std::size_t chosen = writeLikelyPairs(context, options, placed ? &*positions : nullptr);
+    runColmap(context, colmap, Step::matching,
+              with({"matches_importer", "--match_list_path", "pairs.txt", "--match_type", "pairs"}),
+              count);
+    std::string matching = "likely pairs";
+    if (placed)
+        matching += " and each photo's " + std::to_string(options.spatialNeighbours) +
+                    " nearest by the phone's positions";
+    matching += ": " + std::to_string(chosen) + " of " +
+                std::to_string(std::size_t(count) * (count - 1) / 2) + ", " +
+                (options.ordered ? "in the order taken" : "unordered");
     context.write("matching.txt", matching + "\n");
 }
 

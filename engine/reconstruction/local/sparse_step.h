@@ -15,13 +15,13 @@ struct SparseOptions {
     // Whether the samples come in the order they were taken: then each photo is also matched
     // with its best partners before and after it.
     bool ordered = true;
-    // Without the phone's positions: which pairs are worth matching in full.
+    // Which pairs are worth matching in full.
     PairSelectionOptions pairs;
     // Photos of one size share a camera when their known focal lengths differ by at most this
     // share.
     double sameLens = 0.01;
-    // Spatial matching from the phone's positions: each photo's nearest photos.
-    int spatialNeighbours = 10;
+    // With the phone's positions each photo is also matched with this many nearest photos.
+    int spatialNeighbours = 4;
     // A model that holds fewer than this share of the photos is no model of the object.
     double leastRegisteredShare = 0.2;
     unsigned threads = 2;
