@@ -98,11 +98,25 @@ DepthMap computeDepthMap(const StereoView& reference, const std::vector<StereoVi
             cost = 1.0f - cost;  // 0 for a perfect match, up to 2
             cv::dilate(valid, valid, cv::getStructuringElement(cv::MORPH_RECT, {window, window}));
             cost.setTo(2.0f, valid);
-            costs[n] = cost.clone();
+            cost.copyTo(costs[n]);
         }
         // The mean of the best `counted` neighbours' costs.
         if (costs.size() == 1) {
             combined = costs[0];
+        } else if (costs.size() == 3 && counted == 2) {
+            // The usual case, run for every pixel and plane: the two smallest of three, added
+            // smaller first as the general sort below would.
+            combined = cv::Mat(size, CV_32F);
+            for (int y = 0; y < size.height; ++y) {
+                const float *a = costs[0].ptr<float>(y), *b = costs[1].ptr<float>(y),
+                            *c = costs[2].ptr<float>(y);
+                float* out = combined.ptr<float>(y);
+                for (int x = 0; x < size.width; ++x) {
+                    const float low = std::min(a[x], b[x]), high = std::max(a[x], b[x]);
+                    const float second = std::min(high, c[x]);
+                    out[x] = (std::min(low, second) + std::max(low, second)) / 2;
+                }
+            }
         } else {
             combined = cv::Mat(size, CV_32F);
             std::vector<float> values(costs.size());
