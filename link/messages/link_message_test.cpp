@@ -4,39 +4,37 @@
 
 #include <unordered_set>
 
+#include "tests/data/wire/wire_cases.h"
+
 namespace pelorin::link {
 namespace {
+
+using pelorin::testing::expectEachDecodes;
+using pelorin::testing::expectEachEncodes;
+using pelorin::testing::expectEachRefused;
 
 const auto encoder = makeRecordEncoder();
 const auto decoder = makeRecordDecoder();
 const Uuid id = *Uuid::parse("A0B1C2D3-E4F5-4607-8819-2A3B4C5D6E7F");
-const std::string idText = "\"A0B1C2D3-E4F5-4607-8819-2A3B4C5D6E7F\"";
 
 std::string encode(const LinkMessage& message) {
     return encoder.encode(message);
 }
 
 TEST(LinkMessageJson, ExactShapes) {
-    EXPECT_EQ(encode(msg::Ping{}), R"({"ping":{}})");
-    EXPECT_EQ(encode(msg::Pong{}), R"({"pong":{}})");
-    EXPECT_EQ(encode(msg::File{id, "a.jpg"}),
-              R"({"file":{"captureID":)" + idText + R"(,"fileName":"a.jpg"}})");
-    EXPECT_EQ(encode(msg::ModelChunk{id, 1048576, 5000000}),
-              R"({"modelChunk":{"captureID":)" + idText + R"(,"offset":1048576,"total":5000000}})");
-    EXPECT_EQ(encode(msg::Error{std::nullopt, "Nope"}), R"({"error":{"message":"Nope"}})");
-    EXPECT_EQ(encode(msg::Error{id, "Nope"}),
-              R"({"error":{"captureID":)" + idText + R"(,"message":"Nope"}})");
-    EXPECT_EQ(encode(msg::RequestStatus{}), R"({"requestStatus":{"captureIDs":[]}})");
-    EXPECT_EQ(encode(msg::UploadFinished{id, {}}),
-              R"({"uploadFinished":{"captureID":)" + idText + R"(,"missingFiles":[]}})");
-    EXPECT_EQ(
-        encode(msg::Status{JobStatus{.captureID = id, .phase = JobPhase::queued}}),
-        R"({"status":{"_0":{"captureID":)" + idText + R"(,"fraction":0.0,"phase":"queued"}}})");
-    StudioInfo info{"Desk", "1.0", 4, true, "linux", std::vector<std::string>{"usdz", "glb"}};
-    EXPECT_EQ(encode(msg::Welcome{info}),
-              R"({"welcome":{"_0":{"appVersion":"1.0","modelFormats":["usdz","glb"],)"
-              R"("photogrammetrySupported":true,"platform":"linux","protocolVersion":4,)"
-              R"("studioName":"Desk"}}})");
+    const StudioInfo info{"Desk", "1.0", 4, true, "linux", std::vector<std::string>{"usdz", "glb"}};
+    expectEachEncodes<LinkMessage>(
+        "messages/encoded",
+        {{"ping.json", msg::Ping{}},
+         {"pong.json", msg::Pong{}},
+         {"file.json", msg::File{id, "a.jpg"}},
+         {"model-chunk.json", msg::ModelChunk{id, 1048576, 5000000}},
+         {"error-without-capture.json", msg::Error{std::nullopt, "Nope"}},
+         {"error.json", msg::Error{id, "Nope"}},
+         {"request-status-empty.json", msg::RequestStatus{}},
+         {"upload-finished-none-missing.json", msg::UploadFinished{id, {}}},
+         {"status.json", msg::Status{JobStatus{.captureID = id, .phase = JobPhase::queued}}},
+         {"welcome.json", msg::Welcome{info}}});
 }
 
 TEST(LinkMessageJson, EveryCaseRoundTrips) {
@@ -73,36 +71,25 @@ TEST(LinkMessageJson, EveryCaseRoundTrips) {
 }
 
 TEST(LinkMessageJson, TopLevelNeedsExactlyOneKnownCase) {
-    EXPECT_EQ(decoder.decode<LinkMessage>(R"({"ping":{}})").value(), LinkMessage(msg::Ping{}));
-    EXPECT_EQ(decoder.decode<LinkMessage>(R"({"ping":{},"extra":1})").value(),
-              LinkMessage(msg::Ping{}));
-    for (const char* text : {R"({"ping":{},"pong":{}})", R"({"shout":{}})", "{}"}) {
-        auto read = decoder.decode<LinkMessage>(text);
-        ASSERT_FALSE(read) << text;
-        EXPECT_NE(read.error().message.find("Invalid number of keys found, expected one."),
-                  std::string::npos);
-    }
-    EXPECT_FALSE(decoder.decode<LinkMessage>(R"({"ping":null})"));
-    EXPECT_FALSE(decoder.decode<LinkMessage>(R"({"ping":[]})"));
-    EXPECT_FALSE(decoder.decode<LinkMessage>(R"(["ping"])"));
-    EXPECT_FALSE(decoder.decode<LinkMessage>(R"({"status":{}})"));
-    EXPECT_FALSE(decoder.decode<LinkMessage>(R"({"modelChunk":{"captureID":)" + idText +
-                                             R"(,"offset":"0","total":1}})"));
-    // Unknown inner keys are ignored; null optionals are absent.
-    auto error = decoder.decode<LinkMessage>(R"({"error":{"captureID":null,"message":"m","x":1}})");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(*error, LinkMessage(msg::Error{std::nullopt, "m"}));
+    // Unknown keys are ignored, at the top as inside; null optionals are absent.
+    expectEachDecodes<LinkMessage>(
+        "messages/top-level/decoded",
+        {{"ping.json", msg::Ping{}},
+         {"ping-extra-key.json", msg::Ping{}},
+         {"error-null-and-unknown-keys.json", msg::Error{std::nullopt, "m"}}});
+    const std::string notOneCase = "Invalid number of keys found, expected one.";
+    expectEachRefused<LinkMessage>("messages/top-level/bad", 8,
+                                   {{"two-cases.json", notOneCase},
+                                    {"unknown-case.json", notOneCase},
+                                    {"no-case.json", notOneCase}});
 }
 
 TEST(HelloRecord, OptionalAndRequiredFields) {
-    const std::string base = R"({"hello":{"_0":{"appVersion":"1","deviceID":)" + idText +
-                             R"(,"deviceName":"P","protocolVersion":4)";
-    auto read = decoder.decode<LinkMessage>(base + R"(,"pairingCode":"000111"}}})");
-    ASSERT_TRUE(read) << read.error().message;
-    const Hello& hello = std::get<msg::Hello>(*read).hello;
-    EXPECT_FALSE(hello.platform);
-    EXPECT_FALSE(hello.modelFormats);
-    EXPECT_FALSE(decoder.decode<LinkMessage>(base + "}}}"));
+    expectEachDecodes<LinkMessage>(
+        "messages/hello/decoded",
+        {{"without-optionals.json",
+          msg::Hello{{id, "P", "1", "000111", 4, std::nullopt, std::nullopt}}}});
+    expectEachRefused<LinkMessage>("messages/hello/bad", 1);
 }
 
 TEST(HelloRecord, VersionProblem) {

@@ -3,71 +3,51 @@
 #include <gtest/gtest.h>
 
 #include "link/records/capture_records.h"
+#include "tests/data/wire/wire_cases.h"
 #include "tests/support/scratch_folder.h"
 
 namespace pelorin::link {
 namespace {
+
+using pelorin::testing::expectEachDecodes;
+using pelorin::testing::expectEachEncodes;
+using pelorin::testing::expectEachRefused;
 
 const auto encoder = makeRecordEncoder();
 const auto decoder = makeRecordDecoder();
 const Uuid captureID = *Uuid::parse("0A1B2C3D-4E5F-4061-8273-948596A7B8C9");
 
 TEST(OptionsCoding, AbsentOrNullKeysReadAsDefaults) {
-    auto empty = decoder.decode<ProcessingOptions>("{}");
-    ASSERT_TRUE(empty);
-    EXPECT_EQ(*empty, ProcessingOptions{});
-
-    auto partial = decoder.decode<ProcessingOptions>(
-        R"({"detail":"full","exportOBJ":null,"isolateSubject":true,"future":1})");
-    ASSERT_TRUE(partial);
-    ProcessingOptions expected;
-    expected.detail = ProcessingDetail::full;
-    expected.isolateSubject = true;
-    EXPECT_EQ(*partial, expected);
+    expectEachDecodes<ProcessingOptions>(
+        "records/options/decoded", {{"empty-object.json", {}},
+                                    {"null-and-unknown-keys.json",
+                                     {.detail = ProcessingDetail::full, .isolateSubject = true}}});
 }
 
 TEST(OptionsCoding, UnknownDetailOrWrongTypeIsUnreadable) {
-    EXPECT_FALSE(decoder.decode<ProcessingOptions>(R"({"detail":"ultra"})"));
-    EXPECT_FALSE(decoder.decode<ProcessingOptions>(R"({"detail":"Medium"})"));
-    EXPECT_FALSE(decoder.decode<ProcessingOptions>(R"({"exportOBJ":1})"));
-    EXPECT_FALSE(decoder.decode<ProcessingOptions>("[]"));
+    expectEachRefused<ProcessingOptions>("records/options/bad", 4);
 }
 
 TEST(StatusCoding, OptionalKeysAreLeftOut) {
-    JobStatus status{.captureID = captureID, .phase = JobPhase::queued, .fraction = 0};
-    EXPECT_EQ(encoder.encode(status),
-              R"({"captureID":"0A1B2C3D-4E5F-4061-8273-948596A7B8C9","fraction":0.0,)"
-              R"("phase":"queued"})");
-    status.stage = "Aligning photos";
-    status.secondsRemaining = 12.5;
-    status.message = "x";
-    status.modelBytes = 1234567890123;
-    EXPECT_EQ(encoder.encode(status),
-              R"({"captureID":"0A1B2C3D-4E5F-4061-8273-948596A7B8C9","fraction":0.0,)"
-              R"("message":"x","modelBytes":1234567890123,"phase":"queued",)"
-              R"("secondsRemaining":12.5,"stage":"Aligning photos"})");
-    EXPECT_EQ(decoder.decode<JobStatus>(encoder.encode(status)).value(), status);
+    const JobStatus queued{.captureID = captureID, .phase = JobPhase::queued, .fraction = 0};
+    JobStatus everyOptional = queued;
+    everyOptional.stage = "Aligning photos";
+    everyOptional.secondsRemaining = 12.5;
+    everyOptional.message = "x";
+    everyOptional.modelBytes = 1234567890123;
+    expectEachEncodes<JobStatus>(
+        "records/status/encoded",
+        {{"required-only.json", queued}, {"every-optional.json", everyOptional}});
 }
 
 TEST(StatusCoding, ReadingRules) {
     // Lower-case UUIDs, null optionals and unknown keys are all fine.
-    auto status = decoder.decode<JobStatus>(
-        R"({"captureID":"0a1b2c3d-4e5f-4061-8273-948596a7b8c9","fraction":1,"phase":"finished",)"
-        R"("stage":null,"extra":{"a":[1,2]}})");
-    ASSERT_TRUE(status);
-    EXPECT_EQ(status->captureID, captureID);
-    EXPECT_EQ(status->fraction, 1.0);
-    EXPECT_FALSE(status->stage);
-
-    EXPECT_FALSE(decoder.decode<JobStatus>(
-        R"({"captureID":"0A1B2C3D-4E5F-4061-8273-948596A7B8C9","fraction":0,"phase":"paused"})"));
-    EXPECT_FALSE(decoder.decode<JobStatus>(
-        R"({"captureID":"0A1B2C3D-4E5F-4061-8273-948596A7B8C9","fraction":"0","phase":"ready"})"));
-    EXPECT_FALSE(
-        decoder.decode<JobStatus>(R"({"captureID":"not-a-uuid","fraction":0,"phase":"ready"})"));
-    auto missing = decoder.decode<JobStatus>(R"({"fraction":0,"phase":"ready"})");
-    ASSERT_FALSE(missing);
-    EXPECT_NE(missing.error().message.find("captureID"), std::string::npos);
+    expectEachDecodes<JobStatus>(
+        "records/status/decoded",
+        {{"lower-case-id-null-and-unknown-keys.json",
+          {.captureID = captureID, .phase = JobPhase::finished, .fraction = 1}}});
+    expectEachRefused<JobStatus>("records/status/bad", 4,
+                                 {{"capture-id-missing.json", "captureID"}});
 }
 
 CaptureManifest sampleManifest() {
@@ -87,17 +67,19 @@ CaptureManifest sampleManifest() {
     return manifest;
 }
 
+// The required keys alone and no photos: what the records/manifest/decoded files share.
+CaptureManifest bareManifest() {
+    CaptureManifest manifest;
+    manifest.id = captureID;
+    manifest.name = "n";
+    manifest.deviceModel = "d";
+    manifest.appVersion = "1";
+    return manifest;
+}
+
 TEST(ManifestCoding, ExactBytes) {
-    EXPECT_EQ(encoder.encode(sampleManifest()),
-              R"({"appVersion":"1.2","captureMode":"arGuided","createdAt":700000000.25,)"
-              R"("deviceModel":"Pixel 8","id":"0A1B2C3D-4E5F-4061-8273-948596A7B8C9",)"
-              R"("images":[{"bytes":2048,"capturedAt":700000001.5,"fileName":"IMG_1.HEIC",)"
-              R"("gravity":{"x":0.0,"y":-1.0,"z":0.5},"hasDepth":false,)"
-              R"("intrinsics":[1000.5,0.0,0.0,0.0,1000.5,0.0,640.0,480.0,1.0]}],"name":"Vase",)"
-              R"("objectBounds":{"centre":[0.1,0.2,-0.3],"height":0.5,"radius":0.25},)"
-              R"("options":{"detail":"medium","exportOBJ":true,"exportPointCloud":true,)"
-              R"("highFeatureSensitivity":false,"isolateSubject":false,"objectMasking":true,)"
-              R"("sequentialOrdering":true,"useMotionData":true}})");
+    expectEachEncodes<CaptureManifest>("records/manifest/encoded",
+                                       {{"sample.json", sampleManifest()}});
 }
 
 TEST(ManifestCoding, RoundTripsEveryField) {
@@ -111,47 +93,31 @@ TEST(ManifestCoding, RoundTripsEveryField) {
 }
 
 TEST(ManifestCoding, RequiredAndOptionalImageKeys) {
-    const std::string head =
-        R"({"appVersion":"1","createdAt":0,"deviceModel":"d",)"
-        R"("id":"0A1B2C3D-4E5F-4061-8273-948596A7B8C9","name":"n","options":{},"images":[)";
-    auto noGravity = decoder.decode<CaptureManifest>(
-        head + R"({"capturedAt":1,"fileName":"a.jpg","hasDepth":true}]})");
-    ASSERT_TRUE(noGravity) << noGravity.error().message;
-    EXPECT_FALSE(noGravity->images[0].gravity);
-    EXPECT_FALSE(noGravity->objectBounds);
-
-    EXPECT_FALSE(
-        decoder.decode<CaptureManifest>(head + R"({"capturedAt":1,"fileName":"a.jpg"}]})"));
-    // options is required even though its own keys are not.
-    EXPECT_FALSE(decoder.decode<CaptureManifest>(
-        R"({"appVersion":"1","createdAt":0,"deviceModel":"d","images":[],)"
-        R"("id":"0A1B2C3D-4E5F-4061-8273-948596A7B8C9","name":"n"})"));
+    CaptureManifest withoutGravity = bareManifest();
+    withoutGravity.images.push_back({.fileName = "a.jpg", .capturedAt = Date{1}, .hasDepth = true});
     // Bounds are read whatever the length of centre; their user checks it.
-    auto shortCentre = decoder.decode<CaptureManifest>(
-        head + R"(],"objectBounds":{"centre":[1],"height":1,"radius":2}})");
-    ASSERT_TRUE(shortCentre);
-    EXPECT_EQ(shortCentre->objectBounds->centre.size(), 1u);
+    CaptureManifest shortCentre = bareManifest();
+    shortCentre.objectBounds = ObjectBounds{.centre = {1}, .radius = 2, .height = 1};
+    expectEachDecodes<CaptureManifest>("records/manifest/decoded",
+                                       {{"image-without-gravity.json", withoutGravity},
+                                        {"short-bounds-centre.json", shortCentre}});
+    // without-options.json: options is required even though its own keys are not.
+    expectEachRefused<CaptureManifest>("records/manifest/bad", 2);
 }
 
 TEST(HostileInput, NeverThrowsAndExplains) {
+    expectEachRefused<JobStatus>("records/hostile", 7);
+    expectEachRefused<CaptureManifest>("records/hostile", 7);
+    // Made here: a file of 100000 brackets would be noise in the repository.
     const std::string nested(100000, '[');
-    for (const std::string& text :
-         {std::string(), std::string("{"), std::string("nul"), std::string("\xFF\xFE"), nested,
-          std::string(R"({"captureID":"0A1B2C3D-4E5F-4061-8273-948596A7B8C9","fraction":1e999,)"
-                      R"("phase":"ready"})"),
-          std::string(R"({"images":[{"bytes":99999999999999999999}]})"),
-          std::string(R"({"fileName":"\ud800","capturedAt":0,"hasDepth":false})")}) {
-        auto status = decoder.decode<JobStatus>(text);
-        EXPECT_FALSE(status);
-        EXPECT_FALSE(decoder.decode<CaptureManifest>(text));
-        if (!status) {
-            EXPECT_FALSE(status.error().message.empty());
-        }
+    auto status = decoder.decode<JobStatus>(nested);
+    EXPECT_FALSE(status);
+    if (!status) {
+        EXPECT_FALSE(status.error().message.empty());
     }
-    EXPECT_FALSE(decoder.decode<ImageRecord>(
-        R"({"fileName":"a","capturedAt":0,"hasDepth":false,"bytes":9223372036854775808})"));
-    EXPECT_FALSE(decoder.decode<ImageRecord>(
-        R"({"fileName":"a","capturedAt":0,"hasDepth":false,"bytes":1.5})"));
+    EXPECT_FALSE(decoder.decode<CaptureManifest>(nested));
+
+    expectEachRefused<ImageRecord>("records/image/bad", 2);
 }
 
 CaptureManifest manifestNamed(std::vector<std::string> names) {

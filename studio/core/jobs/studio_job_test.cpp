@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/data/wire/wire_cases.h"
+
 namespace pelorin::studio {
 namespace {
 
@@ -18,15 +20,9 @@ StudioJob minimalJob() {
     return job;
 }
 
-constexpr const char* minimalJson =
-    R"({"createdAt":100.5,"fraction":0.0,"id":"11111111-2222-4333-8444-555555555555",)"
-    R"("imageCount":3,"name":"Mug","notes":[],"options":{"detail":"medium","exportOBJ":true,)"
-    R"("exportPointCloud":true,"highFeatureSensitivity":false,"isolateSubject":false,)"
-    R"("objectMasking":true,"sequentialOrdering":true,"useMotionData":true},"phase":"ready",)"
-    R"("source":{"folder":{}}})";
-
 TEST(JobFileCoding, AbsentOptionalsAreLeftOutAndNotesAlwaysWritten) {
-    EXPECT_EQ(encoder.encode(minimalJob()), minimalJson);
+    pelorin::testing::expectEachEncodes<StudioJob>("jobs/encoded",
+                                                   {{"minimal.json", minimalJob()}});
 }
 
 TEST(JobFileCoding, EveryFieldRoundTrips) {
@@ -57,34 +53,16 @@ TEST(JobFileCoding, EveryFieldRoundTrips) {
     EXPECT_EQ(*read, job);
 }
 
+// The files of jobs/source/bad and jobs/keys/bad are jobs/encoded/minimal.json, whose folder
+// source reads, with one fault each.
 TEST(JobFileCoding, SourceNeedsExactlyOneKnownKey) {
-    auto withSource = [](const std::string& source) {
-        std::string text = minimalJson;
-        text.replace(text.find(R"({"folder":{}})"), 13, source);
-        return decoder.decode<StudioJob>(text);
-    };
-    EXPECT_TRUE(withSource(R"({"folder":{}})"));
-    for (const char* bad : {R"({"folder":{},"phone":{"deviceName":"x"}})", "{}"}) {
-        auto read = withSource(bad);
-        ASSERT_FALSE(read) << bad;
-        EXPECT_NE(read.error().message.find("Invalid number of keys found, expected one."),
-                  std::string::npos);
-    }
-    EXPECT_FALSE(withSource(R"({"cloud":{}})"));
-    EXPECT_FALSE(withSource(R"({"phone":{}})"));
-    EXPECT_FALSE(withSource(R"("folder")"));
+    const std::string notOneKind = "Invalid number of keys found, expected one.";
+    pelorin::testing::expectEachRefused<StudioJob>(
+        "jobs/source/bad", 5, {{"two-kinds.json", notOneKind}, {"empty.json", notOneKind}});
 }
 
 TEST(JobFileCoding, RequiredKeys) {
-    std::string noNotes = minimalJson;
-    noNotes.erase(noNotes.find(R"("notes":[],)"), 11);
-    EXPECT_FALSE(decoder.decode<StudioJob>(noNotes));
-    std::string badPhase = minimalJson;
-    badPhase.replace(badPhase.find(R"("ready")"), 7, R"("paused")");
-    EXPECT_FALSE(decoder.decode<StudioJob>(badPhase));
-    std::string wrongType = minimalJson;
-    wrongType.replace(wrongType.find(R"("imageCount":3)"), 14, R"("imageCount":"3")");
-    EXPECT_FALSE(decoder.decode<StudioJob>(wrongType));
+    pelorin::testing::expectEachRefused<StudioJob>("jobs/keys/bad", 3);
 }
 
 TEST(JobStatusAndDuration, FollowTheJob) {
