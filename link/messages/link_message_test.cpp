@@ -4,7 +4,7 @@
 
 #include <unordered_set>
 
-#include "tests/data/wire/wire_cases.h"
+#include "tests/support/wire_cases.h"
 
 namespace pelorin::link {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "link/records/capture_records.h"
-#include "tests/data/wire/wire_cases.h"
+#include "tests/support/wire_cases.h"
 #include "tests/support/scratch_folder.h"
 
 namespace pelorin::link {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/data/wire/wire_cases.h"
+#include "tests/support/wire_cases.h"
 
 namespace pelorin::studio {
 namespace {
