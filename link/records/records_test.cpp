@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "link/records/capture_records.h"
-#include "tests/support/wire_cases.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/wire_cases.h"
 
 namespace pelorin::link {
 namespace {
