@@ -15,8 +15,8 @@
 #include "link/records/record_coding.h"
 #include "tests/support/scratch_folder.h"
 
-// The wire and disk texts of the record, message and job tests live as one file a case in the
-// folders beside this header, so that adding a case is adding a file (and, where the test must
+// The wire and disk texts of the record, message and job tests live as one file a case under
+// tests/data/wire, so that adding a case is adding a file (and, where the test must
 // know what the text holds, an entry in its table).
 namespace pelorin::testing {
 
@@ -25,7 +25,7 @@ struct WireCase {
     std::string text;
 };
 
-// The .json files directly in `folder`, a folder beside this header, sorted by name so that runs
+// The .json files directly in `folder` (under tests/data/wire), sorted by name so that runs
 // compare. Files end with the newline editors add; one is dropped, since bytes are compared.
 inline std::vector<WireCase> wireCases(std::string_view folder) {
     const auto root = std::filesystem::path(PELORIN_TEST_DATA) / "wire" / folder;
