@@ -70,13 +70,6 @@ std::optional<std::map<std::string, Vec3>> phonePositions(const PreparedImages& 
     return positions;
 }
 
-// Hands the phone's camera positions to the feature database.
-bool placePhotosFromPhone(const StepContext& context,
-                          const std::map<std::string, Vec3>& positions) {
-    auto set = setPositionPriors(context / "database.db", positions);
-    return set && *set == static_cast<int>(positions.size());
-}
-
 // The likely pairs from a cheap pass over every pair's strongest features and, with the
 // phone's positions, each photo with its nearest ones, written as COLMAP's pair list. Returns
 // how many pairs were chosen.
@@ -127,15 +120,15 @@ void matchFeatures(const StepContext& context, const ColmapTool& colmap,
     };
     const int count = int(prepared.images.size());
     const auto positions = phonePositions(prepared);
-    const bool placed = positions && placePhotosFromPhone(context, *positions);
     // Matching every pair in full grows with the square of the photos and was most of a
     // folder import's time; a sequential window misses the rings' links.
-    const std::size_t chosen = writeLikelyPairs(context, options, placed ? &*positions : nullptr);
+    const std::size_t chosen =
+        writeLikelyPairs(context, options, positions ? &*positions : nullptr);
     runColmap(context, colmap, Step::matching,
               with({"matches_importer", "--match_list_path", "pairs.txt", "--match_type", "pairs"}),
               count);
     std::string matching = "likely pairs";
-    if (placed)
+    if (positions)
         matching += " and each photo's " + std::to_string(options.spatialNeighbours) +
                     " nearest by the phone's positions";
     matching += ": " + std::to_string(chosen) + " of " +

@@ -69,27 +69,6 @@ pelorin::Expected<int, std::string> updateEach(sqlite3* db, const Entries& entri
 
 }  // namespace
 
-pelorin::Expected<int, std::string> setPositionPriors(
-    const std::filesystem::path& database, const std::map<std::string, Vec3>& positions) {
-    auto opened = openDatabase(database, SQLITE_OPEN_READWRITE);
-    if (!opened) return pelorin::unexpected(opened.error());
-    Database db = std::move(opened).value();
-    Statement statement = prepare(db.get(),
-                                  "UPDATE images SET prior_tx = ?1, prior_ty = ?2, prior_tz = ?3 "
-                                  "WHERE name = ?4");
-    if (!statement)
-        return pelorin::unexpected(std::string("the feature database has no image priors: ") +
-                                   sqlite3_errmsg(db.get()));
-    return updateEach(db.get(), positions, [&](const auto& entry) -> std::optional<int> {
-        const auto& [name, position] = entry;
-        sqlite3_reset(statement.get());
-        for (int i = 0; i < 3; ++i) sqlite3_bind_double(statement.get(), i + 1, position[i]);
-        sqlite3_bind_text(statement.get(), 4, name.c_str(), -1, SQLITE_TRANSIENT);
-        if (sqlite3_step(statement.get()) != SQLITE_DONE) return std::nullopt;
-        return sqlite3_changes(db.get());
-    });
-}
-
 pelorin::Expected<int, std::string> setFocalLengths(const std::filesystem::path& database,
                                                     const std::map<std::string, double>& focals) {
     auto opened = openDatabase(database, SQLITE_OPEN_READWRITE);

@@ -12,12 +12,6 @@
 
 namespace pelorin::engine::local {
 
-// Gives the photos of a COLMAP database the positions the phone measured (by image name), so
-// that matching can pair each photo with its nearest neighbours in space, across the rings of
-// a capture. Returns how many photos took a position; fails with a one-line reason.
-pelorin::Expected<int, std::string> setPositionPriors(const std::filesystem::path& database,
-                                                      const std::map<std::string, Vec3>& positions);
-
 // Starts the cameras of the named photos at these focal lengths in pixels, marked as known
 // (the phone's calibration, or the lens from a photo's Exif). Returns how many were set.
 pelorin::Expected<int, std::string> setFocalLengths(const std::filesystem::path& database,

@@ -63,25 +63,23 @@ class ColmapDatabaseTest : public ::testing::Test {
     sqlite3* db = nullptr;
 };
 
-TEST_F(ColmapDatabaseTest, FocalLengthsAndPositionsReachTheNamedPhotosOnly) {
+TEST_F(ColmapDatabaseTest, FocalLengthsReachTheNamedPhotosOnly) {
     ASSERT_EQ(setFocalLengths(file, {{"a.jpg", 250}, {"absent.jpg", 9}}).value(), 1);
-    ASSERT_EQ(setPositionPriors(file, {{"b.jpg", Vec3{1, 2, 3}}}).value(), 1);
     sqlite3_stmt* query = nullptr;
     sqlite3_prepare_v2(db,
-                       "SELECT images.name, params, prior_focal_length, prior_tx, prior_tz FROM "
+                       "SELECT images.name, params, prior_focal_length FROM "
                        "images JOIN cameras ON cameras.camera_id = images.camera_id ORDER BY name",
                        -1, &query, nullptr);
-    std::vector<std::tuple<std::string, double, int, double, double>> rows;
+    std::vector<std::tuple<std::string, double, int>> rows;
     while (sqlite3_step(query) == SQLITE_ROW) {
         const auto* params = static_cast<const double*>(sqlite3_column_blob(query, 1));
         rows.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(query, 0)), params[0],
-                          sqlite3_column_int(query, 2), sqlite3_column_double(query, 3),
-                          sqlite3_column_double(query, 4));
+                          sqlite3_column_int(query, 2));
     }
     sqlite3_finalize(query);
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0], std::make_tuple("a.jpg", 250.0, 1, 0.0, 0.0));
-    EXPECT_EQ(rows[1], std::make_tuple("b.jpg", 100.0, 0, 1.0, 3.0));
+    EXPECT_EQ(rows[0], std::make_tuple("a.jpg", 250.0, 1));
+    EXPECT_EQ(rows[1], std::make_tuple("b.jpg", 100.0, 0));
 }
 
 TEST_F(ColmapDatabaseTest, TheLargestFeaturesComeFirstAndAMalformedRecordIsRefused) {
