@@ -85,11 +85,15 @@ std::size_t writeLikelyPairs(const StepContext& context, const SparseOptions& op
     if (positions) {
         // The positions link the rings of a capture however its photos look.
         const int count = int(photos->size());
+        std::vector<const Vec3*> at(count, nullptr);
+        for (int i = 0; i < count; ++i)
+            if (auto found = positions->find((*photos)[i].name); found != positions->end())
+                at[i] = &found->second;
         for (int i = 0; i < count; ++i) {
-            const Vec3& here = positions->at((*photos)[i].name);
+            if (!at[i]) continue;
             std::vector<std::pair<double, int>> nearest;
             for (int j = 0; j < count; ++j)
-                if (j != i) nearest.emplace_back(norm(positions->at((*photos)[j].name) - here), j);
+                if (j != i && at[j]) nearest.emplace_back(norm(*at[j] - *at[i]), j);
             const std::size_t kept =
                 std::min<std::size_t>(options.spatialNeighbours, nearest.size());
             std::partial_sort(nearest.begin(), nearest.begin() + kept, nearest.end());

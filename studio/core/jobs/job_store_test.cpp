@@ -456,8 +456,9 @@ TEST_F(JobStoreTest, DeletingTheRunningJobMovesItsFolderAside) {
         store->deleteJob(job.id);
         EXPECT_TRUE(store->jobs().empty());
         store->waitForWrites();
-        // Out of sight at once, though the run may still write into it.
-        EXPECT_FALSE(std::filesystem::exists(StudioJob::folder(root_, job.id)));
+        // Out of sight at once. The run may still write at the old place while it winds down
+        // (its folders come back there, which its end removes), but never the job's record.
+        EXPECT_FALSE(std::filesystem::exists(StudioJob::folder(root_, job.id) / "job.json"));
         const auto aside = deletedFolders();
         ASSERT_EQ(aside.size(), 1u);
         EXPECT_TRUE(std::filesystem::exists(aside[0] / "job.json"));
