@@ -232,6 +232,8 @@ TEST(EvaluateCli, BadArgumentsAndBadTruthGiveAReason) {
         {{"--model", model, "--truth", (scratch / "badcameras").string()}, "cameras.json"},
         {{"--model", (scratch / "model.glb").string(), "--truth", truth.string()}, "model.glb"},
         {{"--model", (scratch / "none.usdz").string(), "--truth", truth.string()}, "none.usdz"},
+        {{(scratch / "empty").string(), "--work", (scratch / "model.glb" / "work").string()},
+         "cannot be made a work folder"},
     };
     for (const auto& c : failures) {
         const Outcome run = evaluate(scratch, c.arguments);

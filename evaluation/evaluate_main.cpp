@@ -61,8 +61,7 @@ class WorkFolder {
   public:
     explicit WorkFolder(const std::optional<fs::path>& kept) {
         if (kept) {
-            path_ = *kept;
-            fs::create_directories(path_);
+            path_ = *kept;  // made, or refused, before the run
             return;
         }
         std::string pattern = (fs::temp_directory_path() / "pelorin-evaluate.XXXXXX").string();
@@ -367,6 +366,13 @@ pelorin::Expected<std::monostate, std::string> judgeHeldOutOwn(
 
 // Builds a model from the photos (less any held out) and adds its figures to the report.
 int evaluatePhotos(const Options& options, const std::optional<Truth>& truth, json& report) {
+    if (options.work) {
+        // A folder that cannot be made is the caller's mistake, said before any work is done.
+        std::error_code error;
+        fs::create_directories(*options.work, error);
+        if (error || !fs::is_directory(*options.work, error))
+            return failure(options.work->string() + ": cannot be made a work folder");
+    }
     const fs::path& folder = *options.photos;
     const auto photos = engine::PhotogrammetryEngine::photoURLs(folder);
     std::vector<fs::path> held;
