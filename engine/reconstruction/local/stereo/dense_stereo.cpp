@@ -47,6 +47,285 @@ WindowStats windowStats(const cv::Mat& image, int window) {
     return stats;
 }
 
+// A neighbour's pixel for reference pixel p at inverse depth w is the projection of
+// A p + w b: A and b per neighbour, A p kept per pixel.
+struct Ray {
+    cv::Mat ax, ay, az;  // A p, per reference pixel
+    cv::Vec3d b;
+};
+
+// One level of the pyramid: the images at one size, with what every cost needs.
+struct Level {
+    StereoView reference;
+    std::vector<StereoView> neighbours;
+    WindowStats stats;
+    std::vector<Ray> rays;  // one per neighbour
+};
+
+Level makeLevel(StereoView reference, std::vector<StereoView> neighbours, int window) {
+    Level level{std::move(reference), std::move(neighbours), {}, {}};
+    level.stats = windowStats(level.reference.grey, window);
+    const cv::Size size = level.reference.grey.size();
+    const auto& r = level.reference.view;
+    for (const auto& n : level.neighbours) {
+        const cv::Matx33d rotation = toMatx(n.view.rotation) * toMatx(r.rotation).t();
+        const Vec3 offset = n.view.rotation * (r.centre - n.view.centre);
+        const cv::Matx33d a = intrinsics(n.view.camera) * rotation * intrinsics(r.camera).inv();
+        const cv::Vec3d b = intrinsics(n.view.camera) * cv::Vec3d(offset[0], offset[1], offset[2]);
+        Ray ray{cv::Mat(size, CV_32F), cv::Mat(size, CV_32F), cv::Mat(size, CV_32F), b};
+        for (int y = 0; y < size.height; ++y) {
+            float *ax = ray.ax.ptr<float>(y), *ay = ray.ay.ptr<float>(y),
+                  *az = ray.az.ptr<float>(y);
+            for (int x = 0; x < size.width; ++x) {
+                ax[x] = float(a(0, 0) * x + a(0, 1) * y + a(0, 2));
+                ay[x] = float(a(1, 0) * x + a(1, 1) * y + a(1, 2));
+                az[x] = float(a(2, 0) * x + a(2, 1) * y + a(2, 2));
+            }
+        }
+        level.rays.push_back(std::move(ray));
+    }
+    return level;
+}
+
+// Half the size, the cameras with it.
+StereoView halved(const StereoView& view) {
+    StereoView small;
+    const cv::Size size((view.grey.cols + 1) / 2, (view.grey.rows + 1) / 2);
+    cv::resize(view.grey, small.grey, size, 0, 0, cv::INTER_AREA);
+    if (!view.mask.empty()) cv::resize(view.mask, small.mask, size, 0, 0, cv::INTER_NEAREST);
+    small.view = viewAtSize(view.view, size);
+    return small;
+}
+
+// 1 - the normalised cross-correlation of the reference with a neighbour warped onto it: 0
+// for a perfect match, up to 2, and 2 where the window reaches outside the neighbour's photo
+// (which the warp marks with -1).
+void matchCost(const Level& level, const cv::Mat& warped, int window, cv::Mat& cost) {
+    cv::Mat valid, productMean;
+    cv::compare(warped, 0, valid, cv::CMP_LT);
+    const WindowStats other = windowStats(warped, window);
+    cv::boxFilter(level.reference.grey.mul(warped), productMean, CV_32F, {window, window});
+    cv::Mat covariance = productMean - level.stats.mean.mul(other.mean);
+    cv::Mat denominator = level.stats.deviation.mul(other.deviation) + 1e-3f;
+    cv::divide(covariance, denominator, cost);
+    cost = 1.0f - cost;
+    cv::dilate(valid, valid, cv::getStructuringElement(cv::MORPH_RECT, {window, window}));
+    cost.setTo(2.0f, valid);
+}
+
+// The mean of the best `counted` neighbours' costs, so that a part hidden from one
+// neighbour can still be found in the others.
+void combineBest(const std::vector<cv::Mat>& costs, int counted, cv::Mat& combined) {
+    const cv::Size size = costs[0].size();
+    combined.create(size, CV_32F);
+    if (costs.size() == 1) {
+        costs[0].copyTo(combined);
+    } else if (costs.size() == 3 && counted == 2) {
+        // The usual case, run for every pixel and hypothesis: the two smallest of three,
+        // added smaller first as the general sort below would.
+        for (int y = 0; y < size.height; ++y) {
+            const float *a = costs[0].ptr<float>(y), *b = costs[1].ptr<float>(y),
+                        *c = costs[2].ptr<float>(y);
+            float* out = combined.ptr<float>(y);
+            for (int x = 0; x < size.width; ++x) {
+                const float low = std::min(a[x], b[x]), high = std::max(a[x], b[x]);
+                const float second = std::min(high, c[x]);
+                out[x] = (std::min(low, second) + std::max(low, second)) / 2;
+            }
+        }
+    } else {
+        std::vector<float> values(costs.size());
+        for (int y = 0; y < size.height; ++y) {
+            float* out = combined.ptr<float>(y);
+            for (int x = 0; x < size.width; ++x) {
+                for (std::size_t n = 0; n < costs.size(); ++n)
+                    values[n] = costs[n].ptr<float>(y)[x];
+                std::partial_sort(values.begin(), values.begin() + counted, values.end());
+                float sum = 0;
+                for (int i = 0; i < counted; ++i) sum += values[i];
+                out[x] = sum / counted;
+            }
+        }
+    }
+}
+
+// Per pixel the best inverse depth found (0 where none) and its cost.
+struct Estimate {
+    cv::Mat inverse;  // CV_32F
+    cv::Mat cost;     // CV_32F
+};
+
+struct Range {
+    double inverseFar, inverseNear;
+    double step() const { return inverseNear - inverseFar; }
+    bool contains(double inverse) const { return inverse > inverseFar && inverse < inverseNear; }
+};
+
+// Every plane, fronto-parallel in the reference camera, evenly spread in inverse depth.
+Estimate sweep(const Level& level, const Range& range, const StereoOptions& options) {
+    const cv::Size size = level.reference.grey.size();
+    const int window = options.window;
+    const int counted = std::clamp(options.bestNeighbours, 1, int(level.neighbours.size()));
+    // Per pixel: the best cost so far, its plane, and the costs of the planes either side of
+    // it for a sub-plane refinement.
+    cv::Mat best(size, CV_32F, cv::Scalar(std::numeric_limits<float>::max()));
+    cv::Mat bestPlane(size, CV_32S, cv::Scalar(-1));
+    cv::Mat before(size, CV_32F, cv::Scalar(1)), after(size, CV_32F, cv::Scalar(1));
+    cv::Mat previous(size, CV_32F, cv::Scalar(1));
+    std::vector<cv::Mat> costs(level.neighbours.size());
+    cv::Mat warped, combined;
+    const double step = range.step() / options.planes;
+    for (int k = 0; k < options.planes; ++k) {
+        const double depth = 1 / (range.inverseFar + step * (k + 0.5));
+        for (std::size_t n = 0; n < level.neighbours.size(); ++n) {
+            const auto h = planeHomography(level.reference.view, level.neighbours[n].view, depth);
+            cv::warpPerspective(level.neighbours[n].grey, warped, cv::Mat(h), size,
+                                cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT,
+                                cv::Scalar(-1));
+            matchCost(level, warped, window, costs[n]);
+        }
+        combineBest(costs, counted, combined);
+        for (int y = 0; y < size.height; ++y) {
+            const float* c = combined.ptr<float>(y);
+            const float* p = previous.ptr<float>(y);
+            float* b = best.ptr<float>(y);
+            int* plane = bestPlane.ptr<int>(y);
+            float* lo = before.ptr<float>(y);
+            float* hi = after.ptr<float>(y);
+            for (int x = 0; x < size.width; ++x) {
+                if (plane[x] == k - 1) hi[x] = c[x];
+                if (c[x] < b[x]) {
+                    b[x] = c[x];
+                    plane[x] = k;
+                    lo[x] = k > 0 ? p[x] : 1;
+                    hi[x] = 1;
+                }
+            }
+        }
+        std::swap(combined, previous);
+    }
+
+    Estimate estimate{cv::Mat::zeros(size, CV_32F), best};
+    for (int y = 0; y < size.height; ++y) {
+        const float* b = best.ptr<float>(y);
+        const int* plane = bestPlane.ptr<int>(y);
+        const float* lo = before.ptr<float>(y);
+        const float* hi = after.ptr<float>(y);
+        float* out = estimate.inverse.ptr<float>(y);
+        for (int x = 0; x < size.width; ++x) {
+            if (plane[x] <= 0 || plane[x] >= options.planes - 1) continue;  // at the range's edge
+            // A parabola through the three costs puts the minimum between planes.
+            const double curvature = lo[x] - 2.0 * b[x] + hi[x];
+            double shift = curvature > 1e-6 ? 0.5 * (lo[x] - hi[x]) / curvature : 0.0;
+            shift = std::clamp(shift, -0.5, 0.5);
+            out[x] = float(range.inverseFar + step * (plane[x] + 0.5 + shift));
+        }
+    }
+    return estimate;
+}
+
+// The combined cost of each pixel at its own inverse depth; 2 where it has none (0).
+void costAt(const Level& level, const cv::Mat& inverse, const Range& range,
+            const StereoOptions& options, cv::Mat& combined) {
+    const cv::Size size = inverse.size();
+    // A pixel without a depth is warped at mid-range, so that its window still serves its
+    // neighbours, and priced as no match after.
+    const float middle = float(range.inverseFar + range.step() / 2);
+    const int counted = std::clamp(options.bestNeighbours, 1, int(level.neighbours.size()));
+    std::vector<cv::Mat> costs(level.neighbours.size());
+    cv::Mat mapX(size, CV_32F), mapY(size, CV_32F), warped;
+    for (std::size_t n = 0; n < level.rays.size(); ++n) {
+        const Ray& ray = level.rays[n];
+        const auto b = ray.b;
+        for (int y = 0; y < size.height; ++y) {
+            const float* w = inverse.ptr<float>(y);
+            const float *ax = ray.ax.ptr<float>(y), *ay = ray.ay.ptr<float>(y),
+                        *az = ray.az.ptr<float>(y);
+            float *mx = mapX.ptr<float>(y), *my = mapY.ptr<float>(y);
+            for (int x = 0; x < size.width; ++x) {
+                const double at = w[x] > 0 ? w[x] : middle;
+                const double z = az[x] + at * b[2];
+                if (z <= 1e-9) {
+                    mx[x] = my[x] = -1e6f;  // behind the neighbour: outside its photo
+                    continue;
+                }
+                mx[x] = float((ax[x] + at * b[0]) / z);
+                my[x] = float((ay[x] + at * b[1]) / z);
+            }
+        }
+        cv::remap(level.neighbours[n].grey, warped, mapX, mapY, cv::INTER_LINEAR,
+                  cv::BORDER_CONSTANT, cv::Scalar(-1));
+        matchCost(level, warped, options.window, costs[n]);
+    }
+    combineBest(costs, counted, combined);
+    combined.setTo(2.0f, inverse <= 0);
+}
+
+// Each pixel's coarser answer (and its coarser neighbours' nearest and farthest, so that an
+// edge the coarse level blurred can still take either side), a few finer steps either way.
+Estimate refine(const Level& level, const cv::Mat& coarse, const Range& range, double step,
+                const StereoOptions& options) {
+    const cv::Size size = level.reference.grey.size();
+    cv::Mat holesHigh = coarse.clone();
+    holesHigh.setTo(std::numeric_limits<float>::max(), coarse <= 0);
+    cv::Mat farthest, nearest, centre, low, high;
+    const cv::Mat around = cv::getStructuringElement(cv::MORPH_RECT, {3, 3});
+    cv::erode(holesHigh, farthest, around);
+    farthest.setTo(0, farthest == std::numeric_limits<float>::max());
+    cv::dilate(coarse, nearest, around);
+    cv::resize(coarse, centre, size, 0, 0, cv::INTER_NEAREST);
+    cv::resize(farthest, low, size, 0, 0, cv::INTER_NEAREST);
+    cv::resize(nearest, high, size, 0, 0, cv::INTER_NEAREST);
+
+    Estimate best{cv::Mat::zeros(size, CV_32F), cv::Mat(size, CV_32F, cv::Scalar(2.0f))};
+    cv::Mat hypothesis(size, CV_32F), cost;
+    auto offer = [&](const cv::Mat& base, double offset) {
+        for (int y = 0; y < size.height; ++y) {
+            const float* from = base.ptr<float>(y);
+            float* to = hypothesis.ptr<float>(y);
+            for (int x = 0; x < size.width; ++x) {
+                const double inverse = from[x] + offset;
+                to[x] = from[x] > 0 && range.contains(inverse) ? float(inverse) : 0.0f;
+            }
+        }
+        costAt(level, hypothesis, range, options, cost);
+        for (int y = 0; y < size.height; ++y) {
+            const float *c = cost.ptr<float>(y), *h = hypothesis.ptr<float>(y);
+            float *b = best.cost.ptr<float>(y), *w = best.inverse.ptr<float>(y);
+            for (int x = 0; x < size.width; ++x) {
+                if (c[x] < b[x]) b[x] = c[x], w[x] = h[x];
+            }
+        }
+    };
+    for (int s = -options.refineSteps; s <= options.refineSteps; ++s) offer(centre, s * step);
+    for (int s = -1; s <= 1; ++s) {
+        offer(low, s * step);
+        offer(high, s * step);
+    }
+
+    // A parabola through the costs a step either side puts the minimum between steps.
+    cv::Mat lowCost, highCost, shifted;
+    cv::Mat bestInverse = best.inverse.clone();
+    shifted = bestInverse - step;
+    shifted.setTo(0, bestInverse <= 0);
+    costAt(level, shifted, range, options, lowCost);
+    shifted = bestInverse + step;
+    shifted.setTo(0, bestInverse <= 0);
+    costAt(level, shifted, range, options, highCost);
+    for (int y = 0; y < size.height; ++y) {
+        const float *lo = lowCost.ptr<float>(y), *hi = highCost.ptr<float>(y),
+                    *b = best.cost.ptr<float>(y);
+        float* w = best.inverse.ptr<float>(y);
+        for (int x = 0; x < size.width; ++x) {
+            if (w[x] <= 0) continue;
+            const double curvature = lo[x] - 2.0 * b[x] + hi[x];
+            double shift = curvature > 1e-6 ? 0.5 * (lo[x] - hi[x]) / curvature : 0.0;
+            w[x] = float(w[x] + std::clamp(shift, -0.5, 0.5) * step);
+        }
+    }
+    return best;
+}
+
 }  // namespace
 
 RegisteredView viewAtSize(const RegisteredView& view, cv::Size size) {
@@ -67,111 +346,42 @@ DepthMap computeDepthMap(const StereoView& reference, const std::vector<StereoVi
     const cv::Size size = reference.grey.size();
     DepthMap result{reference.view, cv::Mat::zeros(size, CV_32F)};
     if (neighbours.empty() || nearest <= 0 || farthest <= nearest) return result;
-    const int window = options.window;
-    const WindowStats ref = windowStats(reference.grey, window);
-    const int counted = std::clamp(options.bestNeighbours, 1, static_cast<int>(neighbours.size()));
+    const Range range{1 / farthest, 1 / nearest};
 
-    // Per pixel: the best cost so far, its plane, and the costs of the planes either side of
-    // it for a sub-plane refinement.
-    cv::Mat best(size, CV_32F, cv::Scalar(std::numeric_limits<float>::max()));
-    cv::Mat bestPlane(size, CV_32S, cv::Scalar(-1));
-    cv::Mat before(size, CV_32F, cv::Scalar(1)), after(size, CV_32F, cv::Scalar(1));
-    cv::Mat previous(size, CV_32F, cv::Scalar(1));
-    std::vector<cv::Mat> costs(neighbours.size());
-    cv::Mat warped, valid, product, productMean, cost, combined;
-    const double inverseNear = 1 / nearest, inverseFar = 1 / farthest;
-    for (int k = 0; k < options.planes; ++k) {
-        const double inverse = inverseFar + (inverseNear - inverseFar) * (k + 0.5) / options.planes;
-        const double depth = 1 / inverse;
-        for (std::size_t n = 0; n < neighbours.size(); ++n) {
-            const auto h = planeHomography(reference.view, neighbours[n].view, depth);
-            cv::warpPerspective(neighbours[n].grey, warped, cv::Mat(h), size,
-                                cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT,
-                                cv::Scalar(-1));
-            // Outside the neighbour's photo the warp gives -1: such pixels cannot match.
-            cv::compare(warped, 0, valid, cv::CMP_LT);
-            const WindowStats other = windowStats(warped, window);
-            cv::boxFilter(reference.grey.mul(warped), productMean, CV_32F, {window, window});
-            cv::Mat covariance = productMean - ref.mean.mul(other.mean);
-            cv::Mat denominator = ref.deviation.mul(other.deviation) + 1e-3f;
-            cv::divide(covariance, denominator, cost);
-            cost = 1.0f - cost;  // 0 for a perfect match, up to 2
-            cv::dilate(valid, valid, cv::getStructuringElement(cv::MORPH_RECT, {window, window}));
-            cost.setTo(2.0f, valid);
-            cost.copyTo(costs[n]);
-        }
-        // The mean of the best `counted` neighbours' costs.
-        if (costs.size() == 1) {
-            combined = costs[0];
-        } else if (costs.size() == 3 && counted == 2) {
-            // The usual case, run for every pixel and plane: the two smallest of three, added
-            // smaller first as the general sort below would.
-            combined = cv::Mat(size, CV_32F);
-            for (int y = 0; y < size.height; ++y) {
-                const float *a = costs[0].ptr<float>(y), *b = costs[1].ptr<float>(y),
-                            *c = costs[2].ptr<float>(y);
-                float* out = combined.ptr<float>(y);
-                for (int x = 0; x < size.width; ++x) {
-                    const float low = std::min(a[x], b[x]), high = std::max(a[x], b[x]);
-                    const float second = std::min(high, c[x]);
-                    out[x] = (std::min(low, second) + std::max(low, second)) / 2;
-                }
-            }
+    // The pyramid, finest first; a level too small for a few windows is not made.
+    std::vector<std::pair<StereoView, std::vector<StereoView>>> images{{reference, neighbours}};
+    while (int(images.size()) < options.levels) {
+        const auto& [finer, others] = images.back();
+        if (std::min(finer.grey.cols, finer.grey.rows) < 16 * options.window) break;
+        std::vector<StereoView> smaller;
+        for (const auto& other : others) smaller.push_back(halved(other));
+        images.emplace_back(halved(finer), std::move(smaller));
+    }
+    Estimate estimate;
+    double step = range.step() / options.planes;
+    for (auto level = images.rbegin(); level != images.rend(); ++level) {
+        const Level current = makeLevel(level->first, level->second, options.window);
+        if (level == images.rbegin()) {
+            estimate = sweep(current, range, options);
         } else {
-            combined = cv::Mat(size, CV_32F);
-            std::vector<float> values(costs.size());
-            for (int y = 0; y < size.height; ++y) {
-                float* out = combined.ptr<float>(y);
-                for (int x = 0; x < size.width; ++x) {
-                    for (std::size_t n = 0; n < costs.size(); ++n)
-                        values[n] = costs[n].ptr<float>(y)[x];
-                    std::partial_sort(values.begin(), values.begin() + counted, values.end());
-                    float sum = 0;
-                    for (int i = 0; i < counted; ++i) sum += values[i];
-                    out[x] = sum / counted;
-                }
-            }
+            step /= 2;
+            estimate = refine(current, estimate.inverse, range, step, options);
         }
-        for (int y = 0; y < size.height; ++y) {
-            const float* c = combined.ptr<float>(y);
-            const float* p = previous.ptr<float>(y);
-            float* b = best.ptr<float>(y);
-            int* plane = bestPlane.ptr<int>(y);
-            float* lo = before.ptr<float>(y);
-            float* hi = after.ptr<float>(y);
-            for (int x = 0; x < size.width; ++x) {
-                if (plane[x] == k - 1) hi[x] = c[x];
-                if (c[x] < b[x]) {
-                    b[x] = c[x];
-                    plane[x] = k;
-                    lo[x] = k > 0 ? p[x] : 1;
-                    hi[x] = 1;
-                }
-            }
-        }
-        combined.copyTo(previous);
     }
 
-    const double step = (inverseNear - inverseFar) / options.planes;
+    const WindowStats stats = windowStats(reference.grey, options.window);
     for (int y = 0; y < size.height; ++y) {
-        const float* b = best.ptr<float>(y);
-        const int* plane = bestPlane.ptr<int>(y);
-        const float* lo = before.ptr<float>(y);
-        const float* hi = after.ptr<float>(y);
-        const float* deviation = ref.deviation.ptr<float>(y);
+        const float* cost = estimate.cost.ptr<float>(y);
+        const float* inverse = estimate.inverse.ptr<float>(y);
+        const float* deviation = stats.deviation.ptr<float>(y);
         const std::uint8_t* mask = reference.mask.empty() ? nullptr : reference.mask.ptr(y);
         float* out = result.depth.ptr<float>(y);
         for (int x = 0; x < size.width; ++x) {
-            if (plane[x] <= 0 || plane[x] >= options.planes - 1) continue;  // at the range's edge
-            if (1 - b[x] < options.minimumCorrelation) continue;
+            if (inverse[x] <= 0) continue;
+            if (1 - cost[x] < options.minimumCorrelation) continue;
             if (deviation[x] < options.minimumTexture) continue;
             if (mask && !mask[x]) continue;
-            // A parabola through the three costs puts the minimum between planes.
-            const double curvature = lo[x] - 2.0 * b[x] + hi[x];
-            double shift = curvature > 1e-6 ? 0.5 * (lo[x] - hi[x]) / curvature : 0.0;
-            shift = std::clamp(shift, -0.5, 0.5);
-            const double inverse = inverseFar + step * (plane[x] + 0.5 + shift);
-            out[x] = static_cast<float>(1 / inverse);
+            out[x] = 1 / inverse[x];
         }
     }
     return result;

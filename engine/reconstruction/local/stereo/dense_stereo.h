@@ -28,6 +28,12 @@ struct StereoOptions {
     double minimumCorrelation = 0.55;
     // Standard deviation below which a window has too little texture to match (grey levels).
     double minimumTexture = 1.5;
+    // Image pyramid levels. Every plane is swept on the coarsest image only; each finer level
+    // tries a few depths around the coarser answer, which costs a fraction of a sweep and
+    // halves the depth step at each level. 1 sweeps the image at its own size.
+    int levels = 2;
+    // Depths tried either side of a coarser answer, in steps of the finer level.
+    int refineSteps = 3;
 };
 
 // Depth along the viewing axis per pixel of the reference view; 0 where nothing was found.
@@ -37,7 +43,7 @@ struct DepthMap {
 };
 
 // Plane-sweep stereo with normalised cross-correlation between the reference photo and its
-// neighbours over [nearest, farthest].
+// neighbours over [nearest, farthest], refined coarse to fine.
 DepthMap computeDepthMap(const StereoView& reference, const std::vector<StereoView>& neighbours,
                          double nearest, double farthest, const StereoOptions& options = {});
 

@@ -29,16 +29,32 @@ double planeDepth(const RegisteredView& view, double px, double py) {
     return t * ray[2];
 }
 
-// What a view sees of the plane, whose texture is painted in the plane's own x and y.
-cv::Mat render(const RegisteredView& view, const cv::Mat& texture) {
+// Depth along a view's axis of what it sees at pixel (px, py).
+using SceneDepth = double (*)(const RegisteredView&, double px, double py);
+
+// A square board at depth 1 in front of a wall at depth 1.5, both facing the cameras.
+constexpr double boardDepth = 1.0, wallDepth = 1.5, boardHalfWidth = 0.15, boardHalfHeight = 0.1;
+
+double boardDepthAt(const RegisteredView& view, double px, double py) {
+    const auto& c = view.camera;
+    const double x = view.centre[0] + (px - c.cx) / c.fx * boardDepth;
+    const double y = (py - c.cy) / c.fy * boardDepth;
+    return std::abs(x) < boardHalfWidth && std::abs(y) < boardHalfHeight ? boardDepth : wallDepth;
+}
+
+// What a view sees, textured in the world's own x and y (the wall's texture shifted, so that
+// the two surfaces do not repeat each other).
+cv::Mat render(const RegisteredView& view, const cv::Mat& texture,
+               SceneDepth sceneDepth = planeDepth) {
     cv::Mat mapX(height, width, CV_32F), mapY(height, width, CV_32F);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            const double depth = planeDepth(view, x + 0.5, y + 0.5);
+            const double depth = sceneDepth(view, x + 0.5, y + 0.5);
             const auto& c = view.camera;
             const double wx = view.centre[0] + (x + 0.5 - c.cx) / c.fx * depth;
             const double wy = (y + 0.5 - c.cy) / c.fy * depth;
-            mapX.at<float>(y, x) = static_cast<float>(texture.cols / 2 + wx * 400);
+            const double shift = depth == wallDepth ? 300 : 0;
+            mapX.at<float>(y, x) = static_cast<float>(texture.cols / 2 + wx * 400 + shift);
             mapY.at<float>(y, x) = static_cast<float>(texture.rows / 2 + wy * 400);
         }
     }
@@ -60,41 +76,83 @@ struct Scene {
     std::vector<DepthMap> maps;
 };
 
-Scene solvedScene() {
+Scene solvedScene(const StereoOptions& options = {}, SceneDepth sceneDepth = planeDepth) {
     const cv::Mat texture = noiseTexture();
     Scene scene;
     for (double x : {-0.08, 0.0, 0.08}) {
         const auto view = cameraAt(x);
-        scene.views.push_back({view, render(view, texture), {}});
+        scene.views.push_back({view, render(view, texture, sceneDepth), {}});
     }
     for (std::size_t i = 0; i < scene.views.size(); ++i) {
         std::vector<StereoView> others;
         for (std::size_t j = 0; j < scene.views.size(); ++j)
             if (j != i) others.push_back(scene.views[j]);
-        scene.maps.push_back(computeDepthMap(scene.views[i], others, 0.6, 2.0));
+        scene.maps.push_back(computeDepthMap(scene.views[i], others, 0.6, 2.0, options));
     }
     return scene;
+}
+
+StereoOptions withLevels(int levels) {
+    StereoOptions options;
+    options.levels = levels;
+    return options;
 }
 
 }  // namespace
 
 TEST(DenseStereoTest, FindsASlantedTexturedPlaneWithinAFractionOfAPercent) {
-    const Scene scene = solvedScene();
-    const DepthMap& map = scene.maps[1];
-    std::vector<double> errors;
-    int interior = 0;
-    for (int y = 10; y < height - 10; ++y) {
-        for (int x = 40; x < width - 40; ++x) {
-            ++interior;
-            const float depth = map.depth.at<float>(y, x);
-            if (depth <= 0) continue;
-            errors.push_back(std::abs(depth - planeDepth(map.view, x + 0.5, y + 0.5)) /
-                             planeDepth(map.view, x + 0.5, y + 0.5));
+    // One sweep at full size, and refined from coarser sweeps, which must be as sharp.
+    for (const int levels : {1, 2, 3}) {
+        const Scene scene = solvedScene(withLevels(levels));
+        const DepthMap& map = scene.maps[1];
+        std::vector<double> errors;
+        int interior = 0;
+        for (int y = 10; y < height - 10; ++y) {
+            for (int x = 40; x < width - 40; ++x) {
+                ++interior;
+                const float depth = map.depth.at<float>(y, x);
+                if (depth <= 0) continue;
+                errors.push_back(std::abs(depth - planeDepth(map.view, x + 0.5, y + 0.5)) /
+                                 planeDepth(map.view, x + 0.5, y + 0.5));
+            }
         }
+        EXPECT_GT(errors.size(), 0.85 * interior) << levels << " levels";
+        std::nth_element(errors.begin(), errors.begin() + errors.size() / 2, errors.end());
+        EXPECT_LT(errors[errors.size() / 2], 0.004) << levels << " levels";
     }
-    EXPECT_GT(errors.size(), 0.85 * interior);
-    std::nth_element(errors.begin(), errors.begin() + errors.size() / 2, errors.end());
-    EXPECT_LT(errors[errors.size() / 2], 0.004);
+}
+
+TEST(DenseStereoTest, AnEdgeRefinedFromACoarserLevelKeepsBothSides) {
+    // A coarse level blurs the board's outline into the wall; the finer level must still put
+    // each pixel on the one or the other, not in between.
+    for (const int levels : {1, 2, 3}) {
+        const Scene scene = solvedScene(withLevels(levels), boardDepthAt);
+        const DepthMap& map = scene.maps[1];
+        int found = 0, onASurface = 0, rightOne = 0, away = 0;
+        for (int y = 20; y < height - 20; ++y) {
+            for (int x = 40; x < width - 40; ++x) {
+                const float depth = map.depth.at<float>(y, x);
+                const double truth = boardDepthAt(map.view, x + 0.5, y + 0.5);
+                // Within a few pixels of the outline, the window sees both surfaces.
+                const bool nearEdge = boardDepthAt(map.view, x - 5.5, y + 0.5) != truth ||
+                                      boardDepthAt(map.view, x + 6.5, y + 0.5) != truth ||
+                                      boardDepthAt(map.view, x + 0.5, y - 5.5) != truth ||
+                                      boardDepthAt(map.view, x + 0.5, y + 6.5) != truth;
+                if (depth <= 0) continue;
+                ++found;
+                const bool onBoard = std::abs(depth - boardDepth) < 0.01 * boardDepth;
+                const bool onWall = std::abs(depth - wallDepth) < 0.01 * wallDepth;
+                onASurface += onBoard || onWall;
+                if (!nearEdge) {
+                    ++away;
+                    rightOne += std::abs(depth - truth) < 0.01 * truth;
+                }
+            }
+        }
+        EXPECT_GT(found, (height - 40) * (width - 80) * 8 / 10) << levels << " levels";
+        EXPECT_GT(rightOne, away * 97 / 100) << levels << " levels";
+        EXPECT_GT(onASurface, found * 95 / 100) << levels << " levels";
+    }
 }
 
 TEST(DenseStereoTest, MasksAndTexturelessPartsGetNoDepth) {
