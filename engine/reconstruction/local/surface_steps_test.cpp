@@ -160,18 +160,33 @@ std::size_t countWhere(const std::vector<DensePoint>& points,
 }  // namespace
 
 TEST(MeshDecimationTest, MeetsTheBudgetAndKeepsAClosedSphereRound) {
-    const SurfaceMesh fine = sphere(5);  // 8192 triangles
-    const SurfaceMesh coarse = decimate(fine, 1000);
-    EXPECT_LE(coarse.triangles.size(), 1000u);
-    EXPECT_GE(coarse.triangles.size(), 900u);
-    for (const auto& v : coarse.vertices) EXPECT_NEAR(norm(v), 1.0, 0.01);
-    for (const auto& [edge, uses] : edgeUses(coarse)) EXPECT_EQ(uses, 2);  // still closed
-    for (const auto& t : coarse.triangles) {
-        const Vec3 n = cross(coarse.vertices[t[1]] - coarse.vertices[t[0]],
-                             coarse.vertices[t[2]] - coarse.vertices[t[0]]);
-        EXPECT_GT(dot(n, coarse.vertices[t[0]]), 0);  // none turned over
+    struct Case {
+        int subdivisions;
+        std::size_t budget;
+        unsigned threads;  // two cut a large sphere in halves, which must meet again
+    };
+    for (const Case c : {Case{5, 1000, 1}, Case{5, 1000, 2}, Case{8, 20000, 2}}) {
+        const SurfaceMesh fine = sphere(c.subdivisions);  // 8192 * 4^(n - 5) triangles
+        const SurfaceMesh coarse = decimate(fine, c.budget, {}, c.threads);
+        const std::string name = std::to_string(fine.triangles.size()) + " triangles, " +
+                                 std::to_string(c.threads) + " threads";
+        EXPECT_LE(coarse.triangles.size(), c.budget) << name;
+        EXPECT_GE(coarse.triangles.size(), c.budget * 9 / 10) << name;
+        double farthest = 0;
+        for (const auto& v : coarse.vertices) farthest = std::max(farthest, std::abs(norm(v) - 1));
+        EXPECT_LT(farthest, 0.01) << name;
+        std::size_t open = 0, turned = 0;
+        for (const auto& [edge, uses] : edgeUses(coarse)) open += uses != 2;  // still closed
+        for (const auto& t : coarse.triangles) {
+            const Vec3 n = cross(coarse.vertices[t[1]] - coarse.vertices[t[0]],
+                                 coarse.vertices[t[2]] - coarse.vertices[t[0]]);
+            turned += dot(n, coarse.vertices[t[0]]) <= 0;
+        }
+        EXPECT_EQ(open, 0u) << name;
+        EXPECT_EQ(turned, 0u) << name;
+        EXPECT_EQ(decimate(fine, fine.triangles.size(), {}, c.threads).triangles.size(),
+                  fine.triangles.size());
     }
-    EXPECT_EQ(decimate(fine, 10000).triangles.size(), fine.triangles.size());
 }
 
 TEST(MeshDecimationTest, AStopLeavesTheWorkUnfinished) {

@@ -7,6 +7,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "engine/reconstruction/local/parallel_for.h"
+
 namespace pelorin::engine::local {
 
 namespace {
@@ -48,13 +50,16 @@ struct Candidate {
 
 class Decimator {
   public:
-    explicit Decimator(const SurfaceMesh& mesh)
+    // `locked` vertices (none when empty) never move, nor do their edges collapse.
+    explicit Decimator(const SurfaceMesh& mesh, std::vector<bool> locked = {})
         : vertices_(mesh.vertices),
           triangles_(mesh.triangles),
           alive_(mesh.triangles.size(), true),
           facesOf_(mesh.vertices.size()),
           quadrics_(mesh.vertices.size()),
-          stamp_(mesh.vertices.size(), 0) {
+          stamp_(mesh.vertices.size(), 0),
+          locked_(std::move(locked)) {
+        locked_.resize(vertices_.size(), false);
         // Every edge once per face it borders, as (low << 32 | high), sorted.
         std::vector<std::uint64_t> edges;
         edges.reserve(3 * triangles_.size());
@@ -96,7 +101,9 @@ class Decimator {
         liveFaces_ = triangles_.size();
     }
 
-    SurfaceMesh run(std::size_t target, const std::stop_token& stop) {
+    // `sources`, when given, receives each kept vertex's index in the mesh given.
+    SurfaceMesh run(std::size_t target, const std::stop_token& stop,
+                    std::vector<std::uint32_t>* sources = nullptr) {
         // Checked now and then: a large mesh takes seconds, and a cancel should not wait.
         for (std::size_t step = 1; liveFaces_ > target && !queue_.empty(); ++step) {
             if (step % 4096 == 0 && stop.stop_requested()) break;
@@ -115,6 +122,7 @@ class Decimator {
                 if (target == UINT32_MAX) {
                     target = static_cast<std::uint32_t>(result.vertices.size());
                     result.vertices.push_back(vertices_[triangles_[f][k]]);
+                    if (sources) sources->push_back(triangles_[f][k]);
                 }
                 out[k] = target;
             }
@@ -129,6 +137,7 @@ class Decimator {
     }
 
     void push(std::uint32_t a, std::uint32_t b) {
+        if (locked_[a] || locked_[b]) return;
         Quadric q = quadrics_[a];
         q += quadrics_[b];
         const Vec3 middle = 0.5 * (vertices_[a] + vertices_[b]);
@@ -214,16 +223,118 @@ class Decimator {
     std::vector<std::vector<std::uint32_t>> facesOf_;
     std::vector<Quadric> quadrics_;
     std::vector<std::uint32_t> stamp_;
+    std::vector<bool> locked_;
     std::priority_queue<Candidate, std::vector<Candidate>, std::greater<>> queue_;
     std::size_t liveFaces_ = 0;
     std::vector<std::uint64_t> repriced_;  // kept to spare an allocation per collapse
 };
 
+// Below this many triangles one thread decimates sooner than splitting and joining would.
+constexpr std::size_t leastToSplit = 200000;
+
+// The mesh cut in two across its longest side, each half's vertices on the cut locked so that
+// the halves still meet when joined.
+struct Half {
+    SurfaceMesh mesh;
+    std::vector<bool> locked;
+    std::vector<std::uint32_t> original;  // each vertex's index in the whole mesh
+};
+
+std::array<Half, 2> halves(const SurfaceMesh& mesh) {
+    Vec3 low = mesh.vertices[0], high = low;
+    for (const auto& v : mesh.vertices)
+        for (int a = 0; a < 3; ++a)
+            low[a] = std::min(low[a], v[a]), high[a] = std::max(high[a], v[a]);
+    int axis = 0;
+    for (int a = 1; a < 3; ++a)
+        if (high[a] - low[a] > high[axis] - low[axis]) axis = a;
+    std::vector<double> along(mesh.triangles.size());
+    for (std::size_t f = 0; f < along.size(); ++f) {
+        const auto& t = mesh.triangles[f];
+        along[f] =
+            mesh.vertices[t[0]][axis] + mesh.vertices[t[1]][axis] + mesh.vertices[t[2]][axis];
+    }
+    std::vector<double> sorted = along;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double middle = sorted[sorted.size() / 2];
+    std::vector<std::uint8_t> sides(mesh.vertices.size(), 0);  // bit 0: first half, bit 1: second
+    for (std::size_t f = 0; f < along.size(); ++f)
+        for (auto v : mesh.triangles[f]) sides[v] |= along[f] < middle ? 1 : 2;
+    std::array<Half, 2> result;
+    std::vector<std::uint32_t> local(mesh.vertices.size());
+    for (int h = 0; h < 2; ++h) {
+        Half& half = result[h];
+        std::fill(local.begin(), local.end(), UINT32_MAX);
+        for (std::size_t f = 0; f < along.size(); ++f) {
+            if ((along[f] < middle) != (h == 0)) continue;
+            Triangle out;
+            for (int k = 0; k < 3; ++k) {
+                const auto v = mesh.triangles[f][k];
+                if (local[v] == UINT32_MAX) {
+                    local[v] = std::uint32_t(half.mesh.vertices.size());
+                    half.mesh.vertices.push_back(mesh.vertices[v]);
+                    half.locked.push_back(sides[v] == 3);
+                    half.original.push_back(v);
+                }
+                out[k] = local[v];
+            }
+            half.mesh.triangles.push_back(out);
+        }
+    }
+    return result;
+}
+
+// The decimated halves as one mesh, the vertices they share made one again.
+SurfaceMesh joined(const std::array<Half, 2>& parts, std::size_t originalVertices) {
+    SurfaceMesh whole;
+    std::vector<std::uint32_t> shared(originalVertices, UINT32_MAX);
+    for (const Half& half : parts) {
+        std::vector<std::uint32_t> index(half.mesh.vertices.size());
+        for (std::size_t v = 0; v < index.size(); ++v) {
+            auto& slot = half.locked[v] ? shared[half.original[v]] : index[v];
+            if (!half.locked[v] || slot == UINT32_MAX) {
+                slot = std::uint32_t(whole.vertices.size());
+                whole.vertices.push_back(half.mesh.vertices[v]);
+            }
+            index[v] = slot;
+        }
+        for (const auto& t : half.mesh.triangles)
+            whole.triangles.push_back({index[t[0]], index[t[1]], index[t[2]]});
+    }
+    return whole;
+}
+
 }  // namespace
 
-SurfaceMesh decimate(const SurfaceMesh& mesh, std::size_t targetTriangles, std::stop_token stop) {
+SurfaceMesh decimate(const SurfaceMesh& mesh, std::size_t targetTriangles, std::stop_token stop,
+                     unsigned threads) {
     if (mesh.triangles.size() <= targetTriangles) return mesh;
-    return Decimator(mesh).run(targetTriangles, stop);
+    if (threads < 2 || mesh.triangles.size() < leastToSplit)
+        return Decimator(mesh).run(targetTriangles, stop);
+    // The greedy order is one thread's: each half goes its own way to its share of the budget,
+    // then one pass over the whole finishes the strip along the cut.
+    auto parts = halves(mesh);
+    parallelFor(
+        "decimation", 2, 2,
+        [&](std::size_t h, unsigned) {
+            Half& half = parts[h];
+            const std::size_t share =
+                targetTriangles * half.mesh.triangles.size() / mesh.triangles.size();
+            std::vector<std::uint32_t> sources;
+            half.mesh = Decimator(half.mesh, half.locked).run(share, stop, &sources);
+            // The run renumbers the vertices: their records follow.
+            std::vector<bool> locked(sources.size());
+            std::vector<std::uint32_t> original(sources.size());
+            for (std::size_t v = 0; v < sources.size(); ++v) {
+                locked[v] = half.locked[sources[v]];
+                original[v] = half.original[sources[v]];
+            }
+            half.locked = std::move(locked);
+            half.original = std::move(original);
+        },
+        stop);
+    if (stop.stop_requested()) return mesh;
+    return Decimator(joined(parts, mesh.vertices.size())).run(targetTriangles, stop);
 }
 
 }  // namespace pelorin::engine::local

@@ -37,7 +37,7 @@ void runSurfaceStep(const StepContext& context, const ColmapTool& colmap,
     }));
     if (cleaned.triangles.size() < options.leastTriangles)
         StepContext::fail(PhotogrammetryError::other("the surface fell apart in clean-up"));
-    cleaned = decimate(cleaned, options.faces, context.stop());
+    cleaned = decimate(cleaned, options.faces, context.stop(), options.threads);
     context.checkStop();
     written = writePlyMesh(cleaned, context / "mesh.ply");
     if (!written) context.failWriting(written.error());
