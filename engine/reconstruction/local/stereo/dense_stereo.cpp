@@ -360,9 +360,12 @@ DepthMap computeDepthMap(const StereoView& reference, const std::vector<StereoVi
     Estimate estimate;
     double step = range.step() / options.planes;
     for (auto level = images.rbegin(); level != images.rend(); ++level) {
-        const Level current = makeLevel(level->first, level->second, options.window);
-        if (level == images.rbegin()) {
-            estimate = sweep(current, range, options);
+        const bool coarsest = level == images.rbegin();
+        StereoOptions here = options;
+        if (coarsest && images.size() > 1) here.window = options.coarseWindow;
+        const Level current = makeLevel(level->first, level->second, here.window);
+        if (coarsest) {
+            estimate = sweep(current, range, here);
         } else {
             step /= 2;
             estimate = refine(current, estimate.inverse, range, step, options);
