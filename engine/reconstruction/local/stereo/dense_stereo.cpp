@@ -19,18 +19,6 @@ cv::Matx33d toMatx(const Mat3& m) {
     return {m[0], m[1], m[2], m[3], m[4], m[5], m[6], m[7], m[8]};
 }
 
-// Homography taking reference pixels to neighbour pixels for the fronto-parallel plane at
-// depth d in the reference camera.
-cv::Matx33d planeHomography(const RegisteredView& reference, const RegisteredView& neighbour,
-                            double depth) {
-    const cv::Matx33d rotation = toMatx(neighbour.rotation) * toMatx(reference.rotation).t();
-    const Vec3 offset = neighbour.rotation * (reference.centre - neighbour.centre);
-    const cv::Vec3d translation(offset[0], offset[1], offset[2]);
-    // x_n = R x_r + t, and on the plane n.x_r = d with n = (0, 0, 1).
-    const cv::Matx33d plane = rotation + translation * cv::Matx13d(0, 0, 1.0 / depth);
-    return intrinsics(neighbour.camera) * plane * intrinsics(reference.camera).inv();
-}
-
 struct WindowStats {
     cv::Mat mean;
     cv::Mat deviation;  // standard deviation
@@ -48,10 +36,11 @@ WindowStats windowStats(const cv::Mat& image, int window) {
 }
 
 // A neighbour's pixel for reference pixel p at inverse depth w is the projection of
-// A p + w b: A and b per neighbour, A p kept per pixel.
+// A p + w b, so the fronto-parallel plane at w maps by the homography A + w b (0, 0, 1).
 struct Ray {
-    cv::Mat ax, ay, az;  // A p, per reference pixel
+    cv::Matx33d a;
     cv::Vec3d b;
+    cv::Matx33d plane(double inverse) const { return a + b * cv::Matx13d(0, 0, inverse); }
 };
 
 // One level of the pyramid: the images at one size, with what every cost needs.
@@ -65,24 +54,14 @@ struct Level {
 Level makeLevel(StereoView reference, std::vector<StereoView> neighbours, int window) {
     Level level{std::move(reference), std::move(neighbours), {}, {}};
     level.stats = windowStats(level.reference.grey, window);
-    const cv::Size size = level.reference.grey.size();
     const auto& r = level.reference.view;
     for (const auto& n : level.neighbours) {
+        // x_n = R x_r + t in the neighbour's camera.
         const cv::Matx33d rotation = toMatx(n.view.rotation) * toMatx(r.rotation).t();
         const Vec3 offset = n.view.rotation * (r.centre - n.view.centre);
-        const cv::Matx33d a = intrinsics(n.view.camera) * rotation * intrinsics(r.camera).inv();
-        const cv::Vec3d b = intrinsics(n.view.camera) * cv::Vec3d(offset[0], offset[1], offset[2]);
-        Ray ray{cv::Mat(size, CV_32F), cv::Mat(size, CV_32F), cv::Mat(size, CV_32F), b};
-        for (int y = 0; y < size.height; ++y) {
-            float *ax = ray.ax.ptr<float>(y), *ay = ray.ay.ptr<float>(y),
-                  *az = ray.az.ptr<float>(y);
-            for (int x = 0; x < size.width; ++x) {
-                ax[x] = float(a(0, 0) * x + a(0, 1) * y + a(0, 2));
-                ay[x] = float(a(1, 0) * x + a(1, 1) * y + a(1, 2));
-                az[x] = float(a(2, 0) * x + a(2, 1) * y + a(2, 2));
-            }
-        }
-        level.rays.push_back(std::move(ray));
+        level.rays.push_back(
+            {intrinsics(n.view.camera) * rotation * intrinsics(r.camera).inv(),
+             intrinsics(n.view.camera) * cv::Vec3d(offset[0], offset[1], offset[2])});
     }
     return level;
 }
@@ -176,12 +155,11 @@ Estimate sweep(const Level& level, const Range& range, const StereoOptions& opti
     cv::Mat warped, combined;
     const double step = range.step() / options.planes;
     for (int k = 0; k < options.planes; ++k) {
-        const double depth = 1 / (range.inverseFar + step * (k + 0.5));
+        const double inverse = range.inverseFar + step * (k + 0.5);
         for (std::size_t n = 0; n < level.neighbours.size(); ++n) {
-            const auto h = planeHomography(level.reference.view, level.neighbours[n].view, depth);
-            cv::warpPerspective(level.neighbours[n].grey, warped, cv::Mat(h), size,
-                                cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT,
-                                cv::Scalar(-1));
+            cv::warpPerspective(
+                level.neighbours[n].grey, warped, cv::Mat(level.rays[n].plane(inverse)), size,
+                cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, cv::Scalar(-1));
             matchCost(level, warped, window, costs[n]);
         }
         combineBest(costs, counted, combined);
@@ -235,22 +213,20 @@ void costAt(const Level& level, const cv::Mat& inverse, const Range& range,
     std::vector<cv::Mat> costs(level.neighbours.size());
     cv::Mat mapX(size, CV_32F), mapY(size, CV_32F), warped;
     for (std::size_t n = 0; n < level.rays.size(); ++n) {
-        const Ray& ray = level.rays[n];
-        const auto b = ray.b;
+        const auto& a = level.rays[n].a;
+        const auto& b = level.rays[n].b;
         for (int y = 0; y < size.height; ++y) {
             const float* w = inverse.ptr<float>(y);
-            const float *ax = ray.ax.ptr<float>(y), *ay = ray.ay.ptr<float>(y),
-                        *az = ray.az.ptr<float>(y);
             float *mx = mapX.ptr<float>(y), *my = mapY.ptr<float>(y);
             for (int x = 0; x < size.width; ++x) {
                 const double at = w[x] > 0 ? w[x] : middle;
-                const double z = az[x] + at * b[2];
+                const double z = a(2, 0) * x + a(2, 1) * y + a(2, 2) + at * b[2];
                 if (z <= 1e-9) {
                     mx[x] = my[x] = -1e6f;  // behind the neighbour: outside its photo
                     continue;
                 }
-                mx[x] = float((ax[x] + at * b[0]) / z);
-                my[x] = float((ay[x] + at * b[1]) / z);
+                mx[x] = float((a(0, 0) * x + a(0, 1) * y + a(0, 2) + at * b[0]) / z);
+                my[x] = float((a(1, 0) * x + a(1, 1) * y + a(1, 2) + at * b[1]) / z);
             }
         }
         cv::remap(level.neighbours[n].grey, warped, mapX, mapY, cv::INTER_LINEAR,
