@@ -45,6 +45,6 @@ if [ "${PELORIN_SKIP_FUZZ:-0}" != 1 ]; then
         -DCMAKE_CXX_COMPILER=clang++ -DPELORIN_FUZZ=ON
     cmake --build build-fuzz --parallel "$jobs"
     if [ -n "$(ctest --test-dir build-fuzz -N -L fuzz | grep -E '^ +Test +#')" ]; then
-        ctest --test-dir build-fuzz --output-on-failure -L fuzz
+        ctest --test-dir build-fuzz --output-on-failure --parallel "$jobs" -L fuzz
     fi
 fi
