@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include <opencv2/core.hpp>
+
 namespace pelorin::engine::local {
 
 namespace {
@@ -75,6 +77,14 @@ void parallelFor(std::string_view name, std::size_t count, unsigned threads,
         work(0);
     }
     if (failure) std::rethrow_exception(failure);
+}
+
+OpenCvThreadsPerWorker::OpenCvThreadsPerWorker() : saved_(cv::getNumThreads()) {
+    cv::setNumThreads(1);
+}
+
+OpenCvThreadsPerWorker::~OpenCvThreadsPerWorker() {
+    cv::setNumThreads(saved_);
 }
 
 }  // namespace pelorin::engine::local

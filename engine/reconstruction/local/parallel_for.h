@@ -17,6 +17,19 @@ void parallelFor(std::string_view name, std::size_t count, unsigned threads,
                  const std::function<void(std::size_t item, unsigned worker)>& body,
                  const std::stop_token& stop = {});
 
+// OpenCV's own threads held to one while it lives: loops whose workers each call OpenCV would
+// otherwise queue on its one pool.
+class OpenCvThreadsPerWorker {
+  public:
+    OpenCvThreadsPerWorker();
+    ~OpenCvThreadsPerWorker();
+    OpenCvThreadsPerWorker(const OpenCvThreadsPerWorker&) = delete;
+    OpenCvThreadsPerWorker& operator=(const OpenCvThreadsPerWorker&) = delete;
+
+  private:
+    int saved_;
+};
+
 // A fault seam for tests: called inside the worker before each item of every loop, with the
 // loop's name, so that a test can make a worker throw where a real fault would. Set it before
 // a run starts and clear it after the run has ended. Without one, the environment variable

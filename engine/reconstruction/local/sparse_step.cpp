@@ -4,11 +4,14 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <set>
 
 #include "common/files/folder_listing.h"
 #include "engine/reconstruction/local/colmap/colmap_database.h"
+#include "engine/reconstruction/local/colmap/descriptor_matching.h"
 #include "engine/reconstruction/local/colmap/sparse_model.h"
+#include "engine/reconstruction/local/parallel_for.h"
 
 namespace pelorin::engine::local {
 
@@ -71,23 +74,24 @@ std::optional<std::map<std::string, Vec3>> phonePositions(const PreparedImages& 
 }
 
 // The likely pairs from a cheap pass over every pair's strongest features and, with the
-// phone's positions, each photo with its nearest ones, written as COLMAP's pair list. Returns
-// how many pairs were chosen.
-std::size_t writeLikelyPairs(const StepContext& context, const SparseOptions& options,
-                             const std::map<std::string, Vec3>* positions) {
-    auto photos = readLargestFeatures(context / "database.db", options.pairs.featuresPerPhoto);
-    if (!photos) StepContext::fail(PhotogrammetryError::other(photos.error()));
-    context.checkStop();
+// phone's positions, each photo with its nearest ones: pairs of indices into `photos`.
+std::vector<std::pair<int, int>> likelyPairs(const StepContext& context,
+                                             const std::vector<PhotoFeatures>& photos,
+                                             const SparseOptions& options,
+                                             const std::map<std::string, Vec3>* positions) {
+    std::vector<PhotoFeatures> strongest;
+    for (const auto& photo : photos)
+        strongest.push_back(largestFeatures(photo, options.pairs.featuresPerPhoto));
     auto pairOptions = options.pairs;
     pairOptions.threads = options.threads;
-    auto pairs = selectPairs(*photos, options.ordered, pairOptions, context.stop());
+    auto pairs = selectPairs(strongest, options.ordered, pairOptions, context.stop());
     context.checkStop();
     if (positions) {
         // The positions link the rings of a capture however its photos look.
-        const int count = int(photos->size());
+        const int count = int(photos.size());
         std::vector<const Vec3*> at(count, nullptr);
         for (int i = 0; i < count; ++i)
-            if (auto found = positions->find((*photos)[i].name); found != positions->end())
+            if (auto found = positions->find(photos[i].name); found != positions->end())
                 at[i] = &found->second;
         for (int i = 0; i < count; ++i) {
             if (!at[i]) continue;
@@ -103,39 +107,60 @@ std::size_t writeLikelyPairs(const StepContext& context, const SparseOptions& op
         std::sort(pairs.begin(), pairs.end());
         pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
     }
-    pairs = withLonePhotosMatchedInFull(std::move(pairs), int(photos->size()));
-    std::string list;
-    for (const auto& [i, j] : pairs) list += (*photos)[i].name + " " + (*photos)[j].name + "\n";
-    context.write("pairs.txt", list);
-    return pairs.size();
+    return withLonePhotosMatchedInFull(std::move(pairs), int(photos.size()));
+}
+
+// Every feature of each pair against every feature of the other, stored for COLMAP to verify.
+// Its own matcher built a search tree of each photo again for every pair, three quarters of
+// the matching's time.
+void matchPairs(const StepContext& context, const std::vector<PhotoFeatures>& photos,
+                const std::vector<std::pair<int, int>>& pairs, const SparseOptions& options) {
+    std::vector<PairMatches> matched(pairs.size());
+    std::size_t done = 0;
+    std::mutex lock;
+    const OpenCvThreadsPerWorker serial;
+    parallelFor(
+        "matches", pairs.size(), options.threads,
+        [&](std::size_t k, unsigned) {
+            const auto& a = photos[pairs[k].first];
+            const auto& b = photos[pairs[k].second];
+            matched[k] = {a.imageId, b.imageId,
+                          mutualMatches(a.descriptors, b.descriptors, options.matches)};
+            // COLMAP's verification after it takes about a third as long.
+            std::lock_guard guard(lock);
+            context.progress(Step::matching, 0.7 * double(++done) / double(pairs.size()));
+        },
+        context.stop());
+    context.checkStop();
+    auto written = writeMatches(context / "database.db", matched);
+    if (!written) StepContext::fail(PhotogrammetryError::other(written.error()));
 }
 
 void matchFeatures(const StepContext& context, const ColmapTool& colmap,
                    const PreparedImages& prepared, const SparseOptions& options) {
-    const std::vector<std::string> shared = {"--database_path",
-                                             "database.db",
-                                             "--SiftMatching.use_gpu",
-                                             "0",
-                                             "--SiftMatching.num_threads",
-                                             std::to_string(options.threads)};
-    auto with = [&](std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin() + 1, shared.begin(), shared.end());
-        return arguments;
-    };
+    auto photos = readFeatures(context / "database.db");
+    if (!photos) StepContext::fail(PhotogrammetryError::other(photos.error()));
+    context.checkStop();
     const int count = int(prepared.images.size());
     const auto positions = phonePositions(prepared);
     // Matching every pair in full grows with the square of the photos and was most of a
     // folder import's time; a sequential window misses the rings' links.
-    const std::size_t chosen =
-        writeLikelyPairs(context, options, positions ? &*positions : nullptr);
+    const auto pairs = likelyPairs(context, *photos, options, positions ? &*positions : nullptr);
+    matchPairs(context, *photos, pairs, options);
+    std::string list;
+    for (const auto& [i, j] : pairs) list += (*photos)[i].name + " " + (*photos)[j].name + "\n";
+    context.write("pairs.txt", list);
+    // The matches are in the database already: COLMAP only verifies each pair's geometry.
     runColmap(context, colmap, Step::matching,
-              with({"matches_importer", "--match_list_path", "pairs.txt", "--match_type", "pairs"}),
+              {"matches_importer", "--database_path", "database.db", "--SiftMatching.use_gpu", "0",
+               "--SiftMatching.num_threads", std::to_string(options.threads), "--match_list_path",
+               "pairs.txt", "--match_type", "pairs"},
               count);
     std::string matching = "likely pairs";
     if (positions)
         matching += " and each photo's " + std::to_string(options.spatialNeighbours) +
                     " nearest by the phone's positions";
-    matching += ": " + std::to_string(chosen) + " of " +
+    matching += ": " + std::to_string(pairs.size()) + " of " +
                 std::to_string(std::size_t(count) * (count - 1) / 2) + ", " +
                 (options.ordered ? "in the order taken" : "unordered");
     context.write("matching.txt", matching + "\n");

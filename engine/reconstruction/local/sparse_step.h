@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/reconstruction/local/colmap/colmap_runner.h"
+#include "engine/reconstruction/local/colmap/descriptor_matching.h"
 #include "engine/reconstruction/local/colmap/pair_selection.h"
 #include "engine/reconstruction/local/pipeline_step.h"
 #include "engine/reconstruction/local/working_images.h"
@@ -17,6 +18,8 @@ struct SparseOptions {
     bool ordered = true;
     // Which pairs are worth matching in full.
     PairSelectionOptions pairs;
+    // When two features of a pair matched in full are one.
+    DescriptorMatchOptions matches;
     // Photos of one size share a camera when their known focal lengths differ by at most this
     // share.
     double sameLens = 0.01;

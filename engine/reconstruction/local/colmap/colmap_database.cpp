@@ -102,15 +102,15 @@ pelorin::Expected<int, std::string> setFocalLengths(const std::filesystem::path&
     });
 }
 
-pelorin::Expected<std::vector<PhotoFeatures>, std::string> readLargestFeatures(
-    const std::filesystem::path& database, int count) {
+pelorin::Expected<std::vector<PhotoFeatures>, std::string> readFeatures(
+    const std::filesystem::path& database) {
     auto opened = openDatabase(database, SQLITE_OPEN_READONLY);
     if (!opened) return pelorin::unexpected(opened.error());
     Database db = std::move(opened).value();
     Statement statement = prepare(db.get(),
-                                  "SELECT images.name, keypoints.rows, keypoints.cols, "
-                                  "keypoints.data, descriptors.rows, descriptors.cols, "
-                                  "descriptors.data FROM images "
+                                  "SELECT images.name, images.image_id, keypoints.rows, "
+                                  "keypoints.cols, keypoints.data, descriptors.rows, "
+                                  "descriptors.cols, descriptors.data FROM images "
                                   "JOIN keypoints ON keypoints.image_id = images.image_id "
                                   "JOIN descriptors ON descriptors.image_id = images.image_id "
                                   "ORDER BY images.name");
@@ -123,40 +123,82 @@ pelorin::Expected<std::vector<PhotoFeatures>, std::string> readLargestFeatures(
         PhotoFeatures photo;
         if (const auto* name = sqlite3_column_text(statement.get(), 0))
             photo.name = reinterpret_cast<const char*>(name);
-        const int rows = sqlite3_column_int(statement.get(), 1);
-        const int cols = sqlite3_column_int(statement.get(), 2);
+        photo.imageId = sqlite3_column_int64(statement.get(), 1);
+        const int rows = sqlite3_column_int(statement.get(), 2);
+        const int cols = sqlite3_column_int(statement.get(), 3);
         const auto* keypoints =
-            static_cast<const float*>(blobOf(statement.get(), 3, rows, cols, sizeof(float)));
-        const int descriptorRows = sqlite3_column_int(statement.get(), 4);
+            static_cast<const float*>(blobOf(statement.get(), 4, rows, cols, sizeof(float)));
+        const int descriptorRows = sqlite3_column_int(statement.get(), 5);
         const auto* descriptors =
-            static_cast<const std::uint8_t*>(blobOf(statement.get(), 6, descriptorRows, 128, 1));
+            static_cast<const std::uint8_t*>(blobOf(statement.get(), 7, descriptorRows, 128, 1));
         // Keypoints are x, y and then either scale and orientation or an affine shape.
         if (!keypoints || !descriptors || descriptorRows != rows ||
-            sqlite3_column_int(statement.get(), 5) != 128 || (cols != 4 && cols != 6))
+            sqlite3_column_int(statement.get(), 6) != 128 || (cols != 4 && cols != 6))
             return pelorin::unexpected("the feature database holds a malformed record for " +
                                        photo.name);
-        std::vector<float> scale(rows);
         for (int i = 0; i < rows; ++i) {
             const float* k = keypoints + std::size_t(i) * cols;
-            scale[i] = cols == 4 ? k[2] : std::sqrt(std::abs(k[2] * k[5] - k[3] * k[4]));
-        }
-        std::vector<int> order(rows);
-        std::iota(order.begin(), order.end(), 0);
-        const int kept = std::min(rows, std::max(0, count));
-        std::partial_sort(order.begin(), order.begin() + kept, order.end(),
-                          [&](int a, int b) { return scale[a] > scale[b]; });
-        photo.descriptors.create(kept, 128, CV_8U);
-        for (int i = 0; i < kept; ++i) {
-            const float* k = keypoints + std::size_t(order[i]) * cols;
             photo.points.emplace_back(k[0], k[1]);
-            std::memcpy(photo.descriptors.ptr(i), descriptors + std::size_t(order[i]) * 128, 128);
+            photo.scales.push_back(cols == 4 ? k[2]
+                                             : std::sqrt(std::abs(k[2] * k[5] - k[3] * k[4])));
         }
+        photo.descriptors.create(rows, 128, CV_8U);
+        if (rows > 0) std::memcpy(photo.descriptors.data, descriptors, std::size_t(rows) * 128);
         photos.push_back(std::move(photo));
     }
     if (step != SQLITE_DONE)
         return pelorin::unexpected(std::string("the feature database cannot be read: ") +
                                    sqlite3_errmsg(db.get()));
     return photos;
+}
+
+PhotoFeatures largestFeatures(const PhotoFeatures& photo, int count) {
+    const int rows =
+        std::min({photo.descriptors.rows, int(photo.points.size()), int(photo.scales.size())});
+    std::vector<int> order(rows);
+    std::iota(order.begin(), order.end(), 0);
+    const int kept = std::min(rows, std::max(0, count));
+    std::partial_sort(order.begin(), order.begin() + kept, order.end(),
+                      [&](int a, int b) { return photo.scales[a] > photo.scales[b]; });
+    PhotoFeatures largest{.name = photo.name, .imageId = photo.imageId};
+    largest.descriptors.create(kept, photo.descriptors.cols, CV_8U);
+    for (int i = 0; i < kept; ++i) {
+        largest.points.push_back(photo.points[order[i]]);
+        largest.scales.push_back(photo.scales[order[i]]);
+        photo.descriptors.row(order[i]).copyTo(largest.descriptors.row(i));
+    }
+    return largest;
+}
+
+pelorin::Expected<int, std::string> writeMatches(const std::filesystem::path& database,
+                                                 const std::vector<PairMatches>& pairs) {
+    auto opened = openDatabase(database, SQLITE_OPEN_READWRITE);
+    if (!opened) return pelorin::unexpected(opened.error());
+    Database db = std::move(opened).value();
+    Statement write = prepare(db.get(), "INSERT OR REPLACE INTO matches VALUES (?1, ?2, 2, ?3)");
+    if (!write)
+        return pelorin::unexpected(std::string("the feature database has no matches table: ") +
+                                   sqlite3_errmsg(db.get()));
+    return updateEach(db.get(), pairs, [&](const PairMatches& pair) -> std::optional<int> {
+        // COLMAP keys a pair by its smaller image id first, the matches in that order.
+        constexpr std::int64_t largestImageId = 2147483647;
+        const bool swapped = pair.image1 > pair.image2;
+        const std::int64_t first = swapped ? pair.image2 : pair.image1;
+        const std::int64_t second = swapped ? pair.image1 : pair.image2;
+        std::vector<std::uint32_t> data;
+        data.reserve(pair.matches.size() * 2);
+        for (const auto& [i, j] : pair.matches) {
+            data.push_back(std::uint32_t(swapped ? j : i));
+            data.push_back(std::uint32_t(swapped ? i : j));
+        }
+        sqlite3_reset(write.get());
+        sqlite3_bind_int64(write.get(), 1, first * largestImageId + second);
+        sqlite3_bind_int(write.get(), 2, int(pair.matches.size()));
+        sqlite3_bind_blob(write.get(), 3, data.data(), int(data.size() * sizeof(std::uint32_t)),
+                          SQLITE_TRANSIENT);
+        if (sqlite3_step(write.get()) != SQLITE_DONE) return std::nullopt;
+        return 1;
+    });
 }
 
 }  // namespace pelorin::engine::local

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -17,17 +19,35 @@ namespace pelorin::engine::local {
 pelorin::Expected<int, std::string> setFocalLengths(const std::filesystem::path& database,
                                                     const std::map<std::string, double>& focals);
 
-// One photo's strongest features from a COLMAP database: its largest-scale keypoints, largest
-// first, with their descriptors (one row of 128 bytes each).
+// One photo's features from a COLMAP database, in the database's order (which its matches
+// refer to), with their descriptors (one row of 128 bytes each).
 struct PhotoFeatures {
     std::string name;
+    std::int64_t imageId = 0;
     std::vector<cv::Point2f> points;
+    std::vector<float> scales;
     cv::Mat descriptors;  // CV_8U, one row per point
 };
 
-// Every photo of the database in name order, with at most `count` features each. Fails with a
-// one-line reason when the database cannot be read or a feature record is malformed.
-pelorin::Expected<std::vector<PhotoFeatures>, std::string> readLargestFeatures(
-    const std::filesystem::path& database, int count);
+// Every photo of the database in name order, with all its features. Fails with a one-line
+// reason when the database cannot be read or a feature record is malformed.
+pelorin::Expected<std::vector<PhotoFeatures>, std::string> readFeatures(
+    const std::filesystem::path& database);
+
+// The photo's `count` largest-scale features, largest first: the ones most likely seen again
+// from elsewhere.
+PhotoFeatures largestFeatures(const PhotoFeatures& photo, int count);
+
+// The matched features of two photos, as (index in image1, index in image2).
+struct PairMatches {
+    std::int64_t image1 = 0;
+    std::int64_t image2 = 0;
+    std::vector<std::pair<int, int>> matches;
+};
+
+// Stores each pair's matches in the database, replacing what it held for the pair, all or none.
+// COLMAP's matcher then only verifies their geometry. Returns how many pairs were written.
+pelorin::Expected<int, std::string> writeMatches(const std::filesystem::path& database,
+                                                 const std::vector<PairMatches>& pairs);
 
 }  // namespace pelorin::engine::local

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "tests/support/scratch_folder.h"
 
@@ -82,27 +83,64 @@ TEST_F(ColmapDatabaseTest, FocalLengthsReachTheNamedPhotosOnly) {
     EXPECT_EQ(rows[1], std::make_tuple("b.jpg", 100.0, 0));
 }
 
-TEST_F(ColmapDatabaseTest, TheLargestFeaturesComeFirstAndAMalformedRecordIsRefused) {
+TEST_F(ColmapDatabaseTest, FeaturesComeInStoredOrderTheLargestPickedAndAMalformedRecordIsRefused) {
     // Photo 'b.jpg': three keypoints x, y, scale, orientation; the second is the largest.
     std::vector<std::uint8_t> descriptors(3 * 128);
     for (int row = 0; row < 3; ++row) descriptors[row * 128] = std::uint8_t(10 + row);
     putFeatures(1, {1, 1, 2, 0, 5, 5, 9, 0, 7, 7, 4, 0}, 4, descriptors);
     // Photo 'a.jpg': an affine shape whose determinant is the squared scale.
     putFeatures(2, {3, 4, 2, 0, 0, 2}, 6, std::vector<std::uint8_t>(128, 1));
-    const auto photos = readLargestFeatures(file, 2);
+    const auto photos = readFeatures(file);
     ASSERT_TRUE(photos) << photos.error();
     ASSERT_EQ(photos->size(), 2u);
-    EXPECT_EQ((*photos)[0].name, "a.jpg");
-    EXPECT_EQ((*photos)[0].points, (std::vector<cv::Point2f>{{3, 4}}));
+    const auto& a = (*photos)[0];
+    EXPECT_EQ(a.name, "a.jpg");
+    EXPECT_EQ(a.imageId, 2);
+    EXPECT_EQ(a.points, (std::vector<cv::Point2f>{{3, 4}}));
+    EXPECT_EQ(a.scales, (std::vector<float>{2}));
     const auto& b = (*photos)[1];
-    EXPECT_EQ(b.points, (std::vector<cv::Point2f>{{5, 5}, {7, 7}}));
-    EXPECT_EQ(b.descriptors.at<std::uint8_t>(0, 0), 11);
-    EXPECT_EQ(b.descriptors.at<std::uint8_t>(1, 0), 12);
+    EXPECT_EQ(b.points, (std::vector<cv::Point2f>{{1, 1}, {5, 5}, {7, 7}}));
+    EXPECT_EQ(b.descriptors.at<std::uint8_t>(2, 0), 12);
+
+    const auto largest = largestFeatures(b, 2);
+    EXPECT_EQ(largest.points, (std::vector<cv::Point2f>{{5, 5}, {7, 7}}));
+    EXPECT_EQ(largest.descriptors.at<std::uint8_t>(0, 0), 11);
+    EXPECT_EQ(largest.descriptors.at<std::uint8_t>(1, 0), 12);
+    EXPECT_EQ(largestFeatures(b, 9).points.size(), 3u);
 
     // A record claiming more keypoints than its bytes hold.
     run("UPDATE keypoints SET rows = 1000 WHERE image_id = 1");
-    EXPECT_EQ(readLargestFeatures(file, 2).error(),
+    EXPECT_EQ(readFeatures(file).error(),
               "the feature database holds a malformed record for b.jpg");
+}
+
+TEST_F(ColmapDatabaseTest, MatchesAreStoredUnderCOLMAPsPairKeyAndReplaced) {
+    const auto stored = [&] {
+        std::vector<std::pair<std::int64_t, std::vector<std::uint32_t>>> rows;
+        sqlite3_stmt* query = nullptr;
+        sqlite3_prepare_v2(db, "SELECT pair_id, rows, cols, data FROM matches", -1, &query,
+                           nullptr);
+        while (sqlite3_step(query) == SQLITE_ROW) {
+            EXPECT_EQ(sqlite3_column_int(query, 2), 2);
+            std::vector<std::uint32_t> data(std::size_t(sqlite3_column_int(query, 1)) * 2);
+            EXPECT_EQ(std::size_t(sqlite3_column_bytes(query, 3)), data.size() * 4);
+            if (!data.empty())
+                std::memcpy(data.data(), sqlite3_column_blob(query, 3), data.size() * 4);
+            rows.emplace_back(sqlite3_column_int64(query, 0), data);
+        }
+        sqlite3_finalize(query);
+        return rows;
+    };
+    const std::int64_t key = 2147483647LL * 1 + 2;
+    // Named with the larger id first: the key and every match turn round.
+    ASSERT_EQ(writeMatches(file, {{2, 1, {{0, 5}, {3, 1}}}}).value(), 1);
+    EXPECT_EQ(stored(), (decltype(stored()){{key, {5, 0, 1, 3}}}));
+    ASSERT_EQ(writeMatches(file, {{1, 2, {{7, 8}}}}).value(), 1);
+    EXPECT_EQ(stored(), (decltype(stored()){{key, {7, 8}}}));
+    // A pair without matches is still recorded, so that it is not matched again.
+    ASSERT_EQ(writeMatches(file, {{1, 2, {}}}).value(), 1);
+    EXPECT_EQ(stored(), (decltype(stored()){{key, {}}}));
+    EXPECT_FALSE(writeMatches(folder / "absent" / "database.db", {}));
 }
 
 }  // namespace

@@ -1,73 +1,38 @@
 #include "engine/reconstruction/local/colmap/pair_selection.h"
 
 #include <algorithm>
-#include <limits>
+#include <cmath>
 #include <numeric>
 #include <set>
 
 #include <opencv2/calib3d.hpp>
 
+#include "engine/reconstruction/local/colmap/descriptor_matching.h"
 #include "engine/reconstruction/local/parallel_for.h"
 
 namespace pelorin::engine::local {
 
 namespace {
 
-struct Prepared {
-    cv::Mat descriptors;   // CV_32F
-    cv::Mat squaredNorms;  // one column
-};
-
-Prepared prepared(const PhotoFeatures& photo, int count) {
-    Prepared result;
+// The photo's first `count` features: the caller puts the strongest first.
+cv::Mat firstDescriptors(const PhotoFeatures& photo, int count) {
     const int rows = std::min({count, photo.descriptors.rows, int(photo.points.size())});
     // A photo without features has no partners.
-    if (rows <= 0 || photo.descriptors.cols != 128) return result;
-    photo.descriptors.rowRange(0, rows).convertTo(result.descriptors, CV_32F);
-    cv::reduce(result.descriptors.mul(result.descriptors), result.squaredNorms, 1, cv::REDUCE_SUM);
-    return result;
-}
-
-// For each row of `distances`, the column of its nearest neighbour when it passes the ratio
-// test, else -1.
-std::vector<int> nearest(const cv::Mat& distances, double ratio) {
-    std::vector<int> best(distances.rows, -1);
-    for (int r = 0; r < distances.rows; ++r) {
-        const float* row = distances.ptr<float>(r);
-        float first = std::numeric_limits<float>::max(), second = first;
-        int at = -1;
-        for (int c = 0; c < distances.cols; ++c) {
-            if (row[c] < first) {
-                second = first;
-                first = row[c];
-                at = c;
-            } else if (row[c] < second) {
-                second = row[c];
-            }
-        }
-        // Squared distances, so the ratio is squared too.
-        if (at >= 0 && first < ratio * ratio * second) best[r] = at;
-    }
-    return best;
+    if (rows <= 0 || photo.descriptors.cols != 128) return {};
+    return photo.descriptors.rowRange(0, rows);
 }
 
 // Matches of two photos' features that pass the ratio test both ways and agree on one
 // fundamental matrix.
-int agreeingMatches(const PhotoFeatures& a, const Prepared& pa, const PhotoFeatures& b,
-                    const Prepared& pb, const PairSelectionOptions& options) {
-    if (pa.descriptors.rows < 8 || pb.descriptors.rows < 8) return 0;
-    cv::Mat distances;
-    cv::gemm(pa.descriptors, pb.descriptors, -2, cv::noArray(), 0, distances, cv::GEMM_2_T);
-    distances += cv::repeat(pa.squaredNorms, 1, distances.cols);
-    distances += cv::repeat(pb.squaredNorms.t(), distances.rows, 1);
-    const auto forward = nearest(distances, options.ratio);
-    const auto backward = nearest(distances.t(), options.ratio);
+int agreeingMatches(const PhotoFeatures& a, const cv::Mat& da, const PhotoFeatures& b,
+                    const cv::Mat& db, const PairSelectionOptions& options) {
+    if (da.rows < 8 || db.rows < 8) return 0;
+    // Any angle: only the ratio tells the few strongest features apart.
+    const auto matches = mutualMatches(da, db, {.maxRatio = options.ratio, .maxAngle = M_PI});
     std::vector<cv::Point2f> from, to;
-    for (int i = 0; i < int(forward.size()); ++i) {
-        if (forward[i] >= 0 && backward[forward[i]] == i) {
-            from.push_back(a.points[i]);
-            to.push_back(b.points[forward[i]]);
-        }
+    for (const auto& [i, j] : matches) {
+        from.push_back(a.points[i]);
+        to.push_back(b.points[j]);
     }
     if (int(from.size()) < options.leastAgreeingMatches) return int(from.size());
     std::vector<std::uint8_t> inliers;
@@ -97,13 +62,15 @@ std::vector<std::pair<int, int>> selectPairs(const std::vector<PhotoFeatures>& p
                                              const PairSelectionOptions& options,
                                              std::stop_token stop) {
     const int n = int(photos.size());
-    std::vector<Prepared> features;
-    for (const auto& photo : photos) features.push_back(prepared(photo, options.featuresPerPhoto));
+    std::vector<cv::Mat> features;
+    for (const auto& photo : photos)
+        features.push_back(firstDescriptors(photo, options.featuresPerPhoto));
     std::vector<std::pair<int, int>> all;
     for (int i = 0; i < n; ++i)
         for (int j = i + 1; j < n; ++j) all.emplace_back(i, j);
     std::vector<int> score(all.size(), 0);
     // Hundreds of photos take a while: a stop is heard between pairs.
+    const OpenCvThreadsPerWorker serial;
     parallelFor(
         "pairs", all.size(), options.threads,
         [&](std::size_t k, unsigned) {

@@ -138,9 +138,8 @@ void runDepthStep(const StepContext& context, const SparseModel& model,
     }
     std::size_t finished = 0;
     std::mutex lock;
-    const int openCvThreads = cv::getNumThreads();
-    cv::setNumThreads(1);  // the views run side by side instead
-    try {
+    {
+        const OpenCvThreadsPerWorker serial;  // the views run side by side instead
         parallelFor(
             "depth maps", count, options.threads,
             [&](std::size_t i, unsigned) {
@@ -158,11 +157,7 @@ void runDepthStep(const StepContext& context, const SparseModel& model,
                 context.progress(Step::denseStereo, double(++finished) / count);
             },
             context.stop());
-    } catch (...) {
-        cv::setNumThreads(openCvThreads);
-        throw;
     }
-    cv::setNumThreads(openCvThreads);
     context.checkStop();
     context.finish(Step::denseStereo);
 }
