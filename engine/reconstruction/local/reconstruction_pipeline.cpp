@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <thread>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <nlohmann/json.hpp>
 #include <opencv2/core.hpp>
 
@@ -91,6 +95,20 @@ void runSteps(StepContext& context, Checkpoint& checkpoint, const SampleSource& 
     runOutputStep(context, requests, textured);
 }
 
+// The plane sweep makes and drops images of a few megabytes for every plane and neighbour;
+// glibc maps each afresh from the kernel and zeroes its pages, which doubled the depth maps'
+// time. Kept on the heap, and the heap trimmed only past a few of them, they are reused.
+void keepImageSizedBlocksOnTheHeap() {
+#ifdef __GLIBC__
+    static const bool set = [] {
+        mallopt(M_MMAP_THRESHOLD, 32 << 20);
+        mallopt(M_TRIM_THRESHOLD, 64 << 20);
+        return true;
+    }();
+    (void)set;
+#endif
+}
+
 PhotogrammetryError errorOf(const std::exception_ptr& thrown) {
     try {
         std::rethrow_exception(thrown);
@@ -115,6 +133,7 @@ void runReconstruction(const SampleSource& samples,
                        const std::vector<PhotogrammetryRequest>& requests,
                        const std::function<void(PhotogrammetryEvent)>& emit, std::stop_token stop,
                        const ColmapTool& colmap, const PipelineOptions& options) {
+    keepImageSizedBlocksOnTheHeap();
     Checkpoint checkpoint(configuration.checkpointDirectory / "local");
     RunProgress progress(requests, emit);
     StepContext context(checkpoint, progress, emit, std::move(stop),
