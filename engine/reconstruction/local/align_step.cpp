@@ -74,27 +74,6 @@ Similarity uprightAndSized(const SparseModel& model, const PreparedImages& prepa
 
 }  // namespace
 
-SparseModel runUndistortStep(const StepContext& context, const ColmapTool& colmap,
-                             const std::string& modelName) {
-    if (!context.done(Step::undistortion)) {
-        std::error_code ignored;
-        fs::remove_all(context / "dense", ignored);
-        runColmap(context, colmap, Step::undistortion,
-                  {"image_undistorter", "--image_path", "images", "--input_path",
-                   "sparse/" + modelName, "--output_path", "dense", "--output_type", "COLMAP"},
-                  0);
-        fs::create_directories(context / "dense" / "sparse_text", ignored);
-        runColmap(context, colmap, Step::undistortion,
-                  {"model_converter", "--input_path", "dense/sparse", "--output_path",
-                   "dense/sparse_text", "--output_type", "TXT"},
-                  0);
-        context.finish(Step::undistortion);
-    }
-    auto model = loadSparseModel(context / "dense" / "sparse_text");
-    if (!model) StepContext::fail(PhotogrammetryError::other(model.error()));
-    return std::move(model.value());
-}
-
 AlignedModel runAlignStep(const StepContext& context, SparseModel model,
                           const PreparedImages& prepared, const AlignOptions& options) {
     constexpr std::string_view file = "alignment.json";

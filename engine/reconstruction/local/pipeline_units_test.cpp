@@ -1,18 +1,23 @@
 // The pipeline's own units, each without COLMAP: the checkpoint, progress, the depth-map file,
 // the support plane, the object's region and the outputs.
 #include <cmath>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "engine/formats/glb_reader.h"
 #include "engine/formats/obj_reader.h"
 #include "engine/formats/usdz_reader.h"
 #include "engine/reconstruction/local/checkpoint.h"
 #include "engine/reconstruction/local/detail_plan.h"
+#include "engine/reconstruction/local/lens_undistortion.h"
 #include "engine/reconstruction/local/object_region.h"
 #include "engine/reconstruction/local/output_step.h"
 #include "engine/reconstruction/local/run_progress.h"
@@ -20,6 +25,7 @@
 #include "engine/reconstruction/local/stereo/depth_step.h"
 #include "engine/reconstruction/local/stereo/fusion_step.h"
 #include "engine/reconstruction/local/surface/support_plane.h"
+#include "engine/reconstruction/local/undistort_step.h"
 #include "tests/support/scratch_folder.h"
 #include "tests/support/test_models.h"
 
@@ -27,6 +33,19 @@ using namespace pelorin;
 using namespace pelorin::engine;
 using namespace pelorin::engine::local;
 namespace fs = std::filesystem;
+
+namespace {
+
+// A checkpoint folder and the context a step is handed over it.
+struct StepFolder {
+    pelorin::testing::ScratchFolder scratch;
+    Checkpoint checkpoint{scratch / "Checkpoint"};
+    RunProgress progress{{}, [](PhotogrammetryEvent) {}};
+    StepContext context{checkpoint, progress, [](PhotogrammetryEvent) {}, {}, 2};
+    StepFolder() { EXPECT_TRUE(checkpoint.open("{}")); }
+};
+
+}  // namespace
 
 TEST(Checkpoint, OtherSettingsStartAfreshAndMarkersSurviveTheSame) {
     pelorin::testing::ScratchFolder folder;
@@ -199,12 +218,9 @@ TEST(DepthStep, ImageSizesAreTheImagesOwnAtEveryDetail) {
                                        {{1601, 901}, {1601, 901}}};
     for (const auto detail : {RequestDetail::preview, RequestDetail::reduced, RequestDetail::medium,
                               RequestDetail::full}) {
-        pelorin::testing::ScratchFolder folder;
-        Checkpoint checkpoint(folder / "Checkpoint");
-        ASSERT_TRUE(checkpoint.open("{}"));
-        RunProgress progress({}, [](PhotogrammetryEvent) {});
-        StepContext context(
-            checkpoint, progress, [](PhotogrammetryEvent) {}, {}, 2);
+        StepFolder folder;
+        const Checkpoint& checkpoint = folder.checkpoint;
+        const StepContext& context = folder.context;
         fs::create_directories(checkpoint / "dense" / "images");
         SparseModel model;
         std::mt19937 random(1);
@@ -246,4 +262,126 @@ TEST(DepthStep, ImageSizesAreTheImagesOwnAtEveryDetail) {
         } catch (const StepFailure&) {
         }
     }
+}
+
+namespace {
+
+// A structure-from-motion model as the mapper leaves it: one phone-like lens with barrel
+// distortion, two photos a little apart looking along +Z, points in front of them, and the
+// working photos themselves (blurred noise).
+struct DistortedModel {
+    LensCamera lens{1, {640, 480, 520, 520, 320, 240}, -0.08, 0};
+    std::vector<Vec3> points;
+    std::vector<Vec3> shifts = {{0.3, 0, 0}, {-0.3, 0.1, 0}};  // each photo's t
+
+    explicit DistortedModel(const Checkpoint& checkpoint, cv::Size photoSize = {640, 480}) {
+        for (int i = 0; i < 12; ++i)
+            points.push_back({-0.8 + 0.15 * i, 0.6 * std::sin(i), 3 + 0.1 * i});
+        const fs::path folder = checkpoint / "sparse_text" / "0";
+        fs::create_directories(folder);
+        fs::create_directories(checkpoint / "images");
+        std::ofstream(folder / "cameras.txt")
+            << "# Camera list\n1 SIMPLE_RADIAL 640 480 520 320 240 -0.08\n";
+        std::ofstream images(folder / "images.txt");
+        std::ofstream tracks(folder / "points3D.txt");
+        tracks << std::setprecision(17);
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            tracks << i + 1 << ' ' << points[i][0] << ' ' << points[i][1] << ' ' << points[i][2]
+                   << " 10 20 30 0.5 1 " << i << " 2 " << i << '\n';
+        }
+        for (std::size_t k = 0; k < shifts.size(); ++k) {
+            const std::string name = k == 0 ? "a.jpg" : "b.jpg";
+            images << k + 1 << " 1 0 0 0 " << shifts[k][0] << ' ' << shifts[k][1] << ' '
+                   << shifts[k][2] << " 1 " << name << '\n'
+                   << std::setprecision(12);
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                const auto [u, v] = photoPixel(points[i], k);
+                images << u << ' ' << v << ' ' << i + 1 << ' ';
+            }
+            images << "100 100 -1\n";  // an observation that made no point
+            cv::Mat photo(photoSize, CV_8UC3);
+            cv::randu(photo, 0, 255);
+            cv::GaussianBlur(photo, photo, {0, 0}, 3);
+            EXPECT_TRUE(cv::imwrite((checkpoint / "images" / name).string(), photo));
+        }
+    }
+
+    // Where a point is seen in photo k through the distorted lens.
+    std::array<double, 2> photoPixel(const Vec3& point, std::size_t k) const {
+        const Vec3 c = point + shifts[k];
+        return distortedPixel(lens, lens.pinhole, lens.pinhole.fx * c[0] / c[2] + lens.pinhole.cx,
+                              lens.pinhole.fy * c[1] / c[2] + lens.pinhole.cy);
+    }
+};
+
+// Each photo's observations in a text model's images.txt: x, y, point id.
+std::vector<std::vector<std::array<double, 3>>> observations(const fs::path& file) {
+    std::ifstream in(file);
+    std::vector<std::vector<std::array<double, 3>>> all;
+    std::string pose, line;
+    while (std::getline(in, pose)) {
+        if (pose.empty() || pose[0] == '#') continue;
+        std::getline(in, line);
+        std::istringstream seen(line);
+        all.emplace_back();
+        for (std::array<double, 3> o; seen >> o[0] >> o[1] >> o[2];) all.back().push_back(o);
+    }
+    return all;
+}
+
+}  // namespace
+
+TEST(UndistortStep, PhotosAndObservationsMoveToThePinholeCameraAndAResumedRunKeepsThem) {
+    StepFolder folder;
+    const DistortedModel distorted(folder.checkpoint);
+    const SparseModel model = runUndistortStep(folder.context, "0");
+    const PinholeCamera pinhole = undistortedCamera(distorted.lens);
+    ASSERT_EQ(model.views.size(), 2u);
+    const auto seen = observations(folder.checkpoint / "dense" / "sparse_text" / "images.txt");
+    ASSERT_EQ(seen.size(), 2u);
+    for (std::size_t k = 0; k < 2; ++k) {
+        const RegisteredView& view = model.views[k];
+        EXPECT_EQ(view.camera.fx, pinhole.fx);
+        EXPECT_EQ(view.camera.width, pinhole.width);
+        EXPECT_EQ(view.camera.cx, pinhole.cx);
+        EXPECT_EQ(view.pointIds.size(), distorted.points.size());
+        ASSERT_EQ(seen[k].size(), distorted.points.size() + 1);
+        // Each observation lies where the pinhole camera projects its point.
+        for (std::size_t i = 0; i < distorted.points.size(); ++i) {
+            const Vec3 pixel = view.project(model.points.at(std::int64_t(i + 1)).position);
+            EXPECT_NEAR(seen[k][i][0], pixel[0], 1e-6) << k << ", " << i;
+            EXPECT_NEAR(seen[k][i][1], pixel[1], 1e-6) << k << ", " << i;
+        }
+        EXPECT_EQ(seen[k].back()[2], -1);
+        const auto moved = undistortedPixel(distorted.lens, pinhole, 100, 100);
+        EXPECT_NEAR(seen[k].back()[0], moved[0], 1e-6);
+        // The written photo is the working photo resampled.
+        const std::string name = view.name;
+        const cv::Mat expected = undistortImage(
+            cv::imread((folder.checkpoint / "images" / name).string()), distorted.lens, pinhole);
+        const cv::Mat written =
+            cv::imread((folder.checkpoint / "dense" / "images" / name).string());
+        ASSERT_EQ(written.size(), expected.size()) << name;
+        cv::Mat difference;
+        cv::absdiff(written, expected, difference);
+        EXPECT_LT(cv::mean(difference)[0], 1.5) << name;
+    }
+    // Resumed: the step is done, so nothing is read from the working photos again.
+    fs::remove_all(folder.checkpoint / "images");
+    const SparseModel again = runUndistortStep(folder.context, "0");
+    ASSERT_EQ(again.views.size(), 2u);
+    EXPECT_EQ(again.views[1].camera.fx, pinhole.fx);
+}
+
+TEST(UndistortStep, AWorkingPhotoOfAnotherSizeFailsTheStep) {
+    StepFolder folder;
+    const DistortedModel distorted(folder.checkpoint, {320, 240});
+    try {
+        runUndistortStep(folder.context, "0");
+        ADD_FAILURE() << "a resized photo was undistorted";
+    } catch (const StepFailure& failure) {
+        EXPECT_NE(failure.error.description.find("missing or resized"), std::string::npos)
+            << failure.error.description;
+    }
+    EXPECT_FALSE(folder.context.done(Step::undistortion));
 }

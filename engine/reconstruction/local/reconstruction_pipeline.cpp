@@ -13,6 +13,7 @@
 #include "common/files/file_reader.h"
 #include "engine/reconstruction/local/align_step.h"
 #include "engine/reconstruction/local/detail_plan.h"
+#include "engine/reconstruction/local/heap_thresholds.h"
 #include "engine/reconstruction/local/held_out_views.h"
 #include "engine/reconstruction/local/output_step.h"
 #include "engine/reconstruction/local/prepare_step.h"
@@ -22,6 +23,7 @@
 #include "engine/reconstruction/local/stereo/fusion_step.h"
 #include "engine/reconstruction/local/surface/surface_step.h"
 #include "engine/reconstruction/local/texture/texture_step.h"
+#include "engine/reconstruction/local/undistort_step.h"
 
 namespace pelorin::engine::local {
 
@@ -71,7 +73,7 @@ void runSteps(StepContext& context, Checkpoint& checkpoint, const SampleSource& 
                         .threads = threads});
 
     const AlignedModel aligned =
-        runAlignStep(context, runUndistortStep(context, colmap, modelName), prepared);
+        runAlignStep(context, runUndistortStep(context, modelName), prepared);
     const ObjectRegion region = objectRegion(aligned.model, prepared.manifest, aligned.metric);
     const SparseModel model = holdOut(context, aligned.model, prepared, options.heldOut);
 
@@ -95,14 +97,13 @@ void runSteps(StepContext& context, Checkpoint& checkpoint, const SampleSource& 
     runOutputStep(context, requests, textured);
 }
 
-// The plane sweep makes and drops images of a few megabytes for every plane and neighbour;
-// glibc maps each afresh from the kernel and zeroes its pages, which doubled the depth maps'
-// time. Kept on the heap, and the heap trimmed only past a few of them, they are reused.
+// The plane sweep's images of a few megabytes for every plane and neighbour, mapped afresh,
+// doubled the depth maps' time.
 void keepImageSizedBlocksOnTheHeap() {
 #ifdef __GLIBC__
     static const bool set = [] {
-        mallopt(M_MMAP_THRESHOLD, 32 << 20);
-        mallopt(M_TRIM_THRESHOLD, 64 << 20);
+        mallopt(M_MMAP_THRESHOLD, heapMapThresholdBytes);
+        mallopt(M_TRIM_THRESHOLD, heapTrimThresholdBytes);
         return true;
     }();
     (void)set;

@@ -43,14 +43,14 @@ std::string workingName(const PhotogrammetrySample& sample, std::size_t index) {
     return number + stem + ".jpg";
 }
 
+}  // namespace
+
 bool writeImage(const std::filesystem::path& file, const cv::Mat& image,
                 const std::vector<int>& parameters) {
     std::vector<std::uint8_t> bytes;
     if (!cv::imencode(file.extension().string(), image, bytes, parameters)) return false;
     return static_cast<bool>(common::writeFileAtomically(file, bytes));
 }
-
-}  // namespace
 
 pelorin::Expected<PreparedImages, PhotogrammetryError> prepareImages(
     const SampleSource& samples, const std::filesystem::path& folder, const PrepareOptions& options,

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/core.hpp>
+
 #include "common/expected.h"
 #include "engine/reconstruction/photogrammetry_service.h"
 #include "link/records/capture_records.h"
@@ -60,6 +62,10 @@ struct PrepareEvents {
 pelorin::Expected<PreparedImages, PhotogrammetryError> prepareImages(
     const SampleSource& samples, const std::filesystem::path& folder, const PrepareOptions& options,
     const PrepareEvents& events, std::stop_token stop);
+
+// Encodes an image as its file's extension names and writes it atomically.
+bool writeImage(const std::filesystem::path& file, const cv::Mat& image,
+                const std::vector<int>& parameters);
 
 // Saved between runs so that a resumed run skips the step.
 pelorin::Expected<std::monostate, std::string> savePrepared(const PreparedImages& prepared,

@@ -68,6 +68,31 @@ std::vector<ImageRecord> imageRecords(const std::filesystem::path& file) {
     return records;
 }
 
+// One line of cameras.txt; `pinholeOnly` refuses the distorted models.
+LensCamera parseCamera(const std::string& line, bool pinholeOnly) {
+    std::istringstream in(line);
+    std::string model;
+    LensCamera lens;
+    PinholeCamera& camera = lens.pinhole;
+    in >> lens.id >> model >> camera.width >> camera.height;
+    if (pinholeOnly && model != "PINHOLE" && model != "SIMPLE_PINHOLE")
+        throw Failure{"the camera model " + model + " is not undistorted"};
+    if (model == "PINHOLE") {
+        in >> camera.fx >> camera.fy >> camera.cx >> camera.cy;
+    } else if (model == "SIMPLE_PINHOLE" || model == "SIMPLE_RADIAL" || model == "RADIAL") {
+        in >> camera.fx >> camera.cx >> camera.cy;
+        camera.fy = camera.fx;
+        if (model != "SIMPLE_PINHOLE") in >> lens.k1;
+        if (model == "RADIAL") in >> lens.k2;
+    } else {
+        throw Failure{"the camera model " + model + " cannot be undistorted"};
+    }
+    if (!in || camera.width <= 0 || camera.height <= 0 || camera.fx <= 0 || camera.fy <= 0 ||
+        !std::isfinite(lens.k1) || !std::isfinite(lens.k2))
+        throw Failure{"a camera line cannot be read: " + line};
+    return lens;
+}
+
 }  // namespace
 
 Vec3 RegisteredView::toCamera(const Vec3& world) const {
@@ -97,22 +122,8 @@ pelorin::Expected<SparseModel, std::string> loadSparseModel(const std::filesyste
     try {
         std::map<int, PinholeCamera> cameras;
         for (const auto& line : dataLines(folder / "cameras.txt", false)) {
-            std::istringstream in(line);
-            int id = 0;
-            std::string model;
-            PinholeCamera camera;
-            in >> id >> model >> camera.width >> camera.height;
-            if (model == "PINHOLE") {
-                in >> camera.fx >> camera.fy >> camera.cx >> camera.cy;
-            } else if (model == "SIMPLE_PINHOLE") {
-                in >> camera.fx >> camera.cx >> camera.cy;
-                camera.fy = camera.fx;
-            } else {
-                throw Failure{"the camera model " + model + " is not undistorted"};
-            }
-            if (!in || camera.width <= 0 || camera.height <= 0 || camera.fx <= 0 || camera.fy <= 0)
-                throw Failure{"a camera line cannot be read: " + line};
-            cameras[id] = camera;
+            const LensCamera camera = parseCamera(line, true);
+            cameras[camera.id] = camera.pinhole;
         }
         SparseModel model;
         std::map<int, std::size_t> viewIndex;
@@ -141,6 +152,20 @@ pelorin::Expected<SparseModel, std::string> loadSparseModel(const std::filesyste
             model.points.emplace(id, std::move(point));
         }
         return model;
+    } catch (const Failure& failure) {
+        return pelorin::unexpected(failure.message);
+    }
+}
+
+pelorin::Expected<std::vector<LensCamera>, std::string> readLensCameras(
+    const std::filesystem::path& folder) {
+    if (!std::filesystem::is_regular_file(folder / "cameras.txt"))
+        return pelorin::unexpected(std::string("the sparse model has no cameras.txt"));
+    try {
+        std::vector<LensCamera> cameras;
+        for (const auto& line : dataLines(folder / "cameras.txt", false))
+            cameras.push_back(parseCamera(line, false));
+        return cameras;
     } catch (const Failure& failure) {
         return pelorin::unexpected(failure.message);
     }

@@ -19,6 +19,15 @@ struct PinholeCamera {
     double fx = 0, fy = 0, cx = 0, cy = 0;
 };
 
+// A camera as structure from motion estimated it: a pinhole with up to two radial distortion
+// terms (SIMPLE_RADIAL and RADIAL; the pinhole models have none). A point at (x, y) on the
+// image plane z = 1 is seen at fx * x * d + cx, fy * y * d + cy, with d = 1 + k1 r^2 + k2 r^4.
+struct LensCamera {
+    int id = 0;
+    PinholeCamera pinhole;
+    double k1 = 0, k2 = 0;
+};
+
 // One registered photo: x_camera = rotation * (x_world - centre), camera looking along +Z with
 // +Y down (the structure-from-motion convention).
 struct RegisteredView {
@@ -55,6 +64,10 @@ struct SparseModel {
 // Reads cameras.txt, images.txt and points3D.txt of a text model. Only pinhole-like cameras
 // (PINHOLE, SIMPLE_PINHOLE) are accepted: the model is expected to be undistorted.
 pelorin::Expected<SparseModel, std::string> loadSparseModel(const std::filesystem::path& folder);
+
+// The cameras of a text model's cameras.txt, distorted or not.
+pelorin::Expected<std::vector<LensCamera>, std::string> readLensCameras(
+    const std::filesystem::path& folder);
 
 // The names of the photos a text model registered, from its images.txt alone.
 pelorin::Expected<std::vector<std::string>, std::string> readRegisteredNames(

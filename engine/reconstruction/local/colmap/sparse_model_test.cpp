@@ -105,3 +105,35 @@ TEST(SparseModelTest, APhotoWithoutObservationsShiftsNothing) {
     EXPECT_NEAR(model->views[1].centre[0], 2, 1e-12);
     EXPECT_NEAR(model->views[2].centre[2], -5, 1e-12);
 }
+
+TEST(SparseModelTest, LensCamerasKeepTheirDistortionAndUnknownLensesAreRefused) {
+    struct Case {
+        const char* line;
+        double fx, cy, k1, k2;
+    };
+    const Case cases[] = {{"3 SIMPLE_RADIAL 640 480 500 320 241 -0.05", 500, 241, -0.05, 0},
+                          {"4 RADIAL 640 480 510 320 242 0.02 -0.003", 510, 242, 0.02, -0.003},
+                          {"5 PINHOLE 640 480 520 530 320 243", 520, 243, 0, 0},
+                          {"6 SIMPLE_PINHOLE 640 480 540 320 244", 540, 244, 0, 0}};
+    pelorin::testing::ScratchFolder folder;
+    std::string all = "# Camera list\n";
+    for (const auto& c : cases) all += std::string(c.line) + "\n";
+    write(folder / "cameras.txt", all);
+    const auto cameras = readLensCameras(folder.path());
+    ASSERT_TRUE(cameras) << cameras.error();
+    ASSERT_EQ(cameras->size(), std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const LensCamera& lens = (*cameras)[i];
+        EXPECT_EQ(lens.id, int(i) + 3);
+        EXPECT_EQ(lens.pinhole.fx, cases[i].fx) << cases[i].line;
+        EXPECT_EQ(lens.pinhole.cy, cases[i].cy) << cases[i].line;
+        EXPECT_EQ(lens.k1, cases[i].k1) << cases[i].line;
+        EXPECT_EQ(lens.k2, cases[i].k2) << cases[i].line;
+    }
+    for (const char* refused :
+         {"1 OPENCV 640 480 500 500 320 240 0.1 0.01 0 0", "1 SIMPLE_RADIAL 640 480 500 320 240",
+          "1 RADIAL 640 480 -5 1 1 0 0"}) {
+        write(folder / "cameras.txt", std::string(refused) + "\n");
+        EXPECT_FALSE(readLensCameras(folder.path())) << refused;
+    }
+}

@@ -21,7 +21,10 @@ void runSurfaceStep(const StepContext& context, const ColmapTool& colmap,
               {"poisson_mesher", "--input_path", "surface_points.ply", "--output_path",
                "poisson.ply", "--PoissonMeshing.depth", std::to_string(options.depth),
                "--PoissonMeshing.trim", std::to_string(options.trim),
-               "--PoissonMeshing.num_threads", std::to_string(options.threads)},
+               "--PoissonMeshing.num_threads", std::to_string(options.threads),
+               // The texture comes from the photos: colours interpolated into the surface would
+               // be thrown away.
+               "--PoissonMeshing.color", "0"},
               0);
     context.progress(Step::surface, 0.6);
     auto mesh = readPlyMesh(context / "poisson.ply");
