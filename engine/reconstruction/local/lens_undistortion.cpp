@@ -58,57 +58,54 @@ PinholeCamera undistortedCamera(const LensCamera& lens) {
         const auto [x, y] = distortedPixel(lens, pinhole, u, v);
         return x >= 0 && x <= photo.width && y >= 0 && y <= photo.height;
     };
-    // Each side moves inwards a pixel at a time while one of its pixels falls outside the photo.
-    int left = 0, right = 0, top = 0, bottom = 0;
-    for (bool moved = true; moved;) {
-        moved = false;
-        const PinholeCamera pinhole = cut(photo, left, right, top, bottom);
-        const auto sideOutside = [&](bool row, double at) {
-            const int length = row ? pinhole.width : pinhole.height;
-            for (int i = 0; i < length; ++i) {
-                if (!(row ? inside(pinhole, i + 0.5, at) : inside(pinhole, at, i + 0.5)))
-                    return true;
-            }
+    // margins: left, right, top, bottom
+    std::array<int, 4> margins{};
+    // Which sides of the cut image have a pixel outside the photo.
+    const auto outside = [&] {
+        const PinholeCamera pinhole = cut(photo, margins[0], margins[1], margins[2], margins[3]);
+        const auto column = [&](double at) {
+            for (int y = 0; y < pinhole.height; ++y)
+                if (!inside(pinhole, at, y + 0.5)) return true;
             return false;
         };
-        const int mostX = photo.width / mostCutDivisor, mostY = photo.height / mostCutDivisor;
-        const auto step = [&](int& margin, int most, bool outside) {
-            if (outside && margin < most) {
-                ++margin;
+        const auto row = [&](double at) {
+            for (int x = 0; x < pinhole.width; ++x)
+                if (!inside(pinhole, x + 0.5, at)) return true;
+            return false;
+        };
+        return std::array<bool, 4>{column(0.5), column(pinhole.width - 0.5), row(0.5),
+                                   row(pinhole.height - 0.5)};
+    };
+    const auto none = [](const std::array<bool, 4>& sides) {
+        return std::none_of(sides.begin(), sides.end(), [](bool side) { return side; });
+    };
+    // Each side moves inwards a pixel at a time while one of its pixels falls outside.
+    const std::array<int, 4> most = {photo.width / mostCutDivisor, photo.width / mostCutDivisor,
+                                     photo.height / mostCutDivisor, photo.height / mostCutDivisor};
+    for (bool moved = true; moved;) {
+        moved = false;
+        const auto sides = outside();
+        for (int k = 0; k < 4; ++k) {
+            if (sides[k] && margins[k] < most[k]) {
+                ++margins[k];
                 moved = true;
             }
-        };
-        step(left, mostX, sideOutside(false, 0.5));
-        step(right, mostX, sideOutside(false, pinhole.width - 0.5));
-        step(top, mostY, sideOutside(true, 0.5));
-        step(bottom, mostY, sideOutside(true, pinhole.height - 0.5));
+        }
     }
     // A side cut early for a corner that the other sides' cuts took away later gets its pixels
     // back.
-    const auto allInside = [&] {
-        const PinholeCamera pinhole = cut(photo, left, right, top, bottom);
-        for (int x = 0; x < pinhole.width; ++x) {
-            if (!inside(pinhole, x + 0.5, 0.5) || !inside(pinhole, x + 0.5, pinhole.height - 0.5))
-                return false;
-        }
-        for (int y = 0; y < pinhole.height; ++y) {
-            if (!inside(pinhole, 0.5, y + 0.5) || !inside(pinhole, pinhole.width - 0.5, y + 0.5))
-                return false;
-        }
-        return true;
-    };
-    if (allInside()) {
-        for (int* margin : {&left, &right, &top, &bottom}) {
-            while (*margin > 0) {
-                --*margin;
-                if (!allInside()) {
-                    ++*margin;
+    if (none(outside())) {
+        for (int& margin : margins) {
+            while (margin > 0) {
+                --margin;
+                if (!none(outside())) {
+                    ++margin;
                     break;
                 }
             }
         }
     }
-    return cut(photo, left, right, top, bottom);
+    return cut(photo, margins[0], margins[1], margins[2], margins[3]);
 }
 
 cv::Mat undistortImage(const cv::Mat& photo, const LensCamera& lens, const PinholeCamera& pinhole) {

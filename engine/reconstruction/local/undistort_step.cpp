@@ -39,49 +39,6 @@ std::string readText(const fs::path& file) {
     return std::string(bytes->text());
 }
 
-// images.txt with each observation moved to where it lies in the undistorted photo; the
-// photos it names, with their lenses.
-std::string undistortImageList(const std::string& text, const std::map<int, Lens>& lenses,
-                               std::vector<Photo>& photos) {
-    std::istringstream in(text);
-    std::ostringstream out;
-    out << std::setprecision(10);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty() && line[0] == '#') continue;
-        lines.push_back(std::move(line));
-    }
-    for (std::size_t i = 0; i < lines.size(); i += 2) {
-        if (lines[i].empty()) break;  // only blank lines follow the records
-        std::istringstream pose(lines[i]);
-        int id = 0, cameraId = 0;
-        double value;
-        pose >> id;
-        for (int k = 0; k < 7; ++k) pose >> value;
-        pose >> cameraId;
-        Photo photo;
-        std::getline(pose >> std::ws, photo.name);
-        const auto lens = lenses.find(cameraId);
-        if (!pose.eof() && !pose) failModel("an image line cannot be read");
-        if (lens == lenses.end() || photo.name.empty()) failModel("an image names no camera");
-        photo.lens = &lens->second;
-        out << lines[i] << '\n';
-        std::istringstream observations(i + 1 < lines.size() ? lines[i + 1] : std::string());
-        double u, v;
-        long long point;
-        const char* separator = "";
-        while (observations >> u >> v >> point) {
-            const auto [x, y] = undistortedPixel(photo.lens->distorted, photo.lens->pinhole, u, v);
-            out << separator << x << ' ' << y << ' ' << point;
-            separator = " ";
-        }
-        out << '\n';
-        photos.push_back(std::move(photo));
-    }
-    return out.str();
-}
-
 std::string pinholeList(const std::map<int, Lens>& lenses) {
     std::ostringstream out;
     out << std::setprecision(17);
@@ -137,13 +94,27 @@ SparseModel runUndistortStep(const StepContext& context, const std::string& mode
         if (!cameras) failModel(cameras.error());
         std::map<int, Lens> lenses;
         for (const auto& camera : *cameras) lenses[camera.id] = {camera, undistortedCamera(camera)};
+        std::vector<std::pair<std::string, int>> names;
+        const auto images = movedObservations(
+            source,
+            [&](int cameraId, double x, double y) {
+                // A photo of an unknown camera fails the step below.
+                const auto lens = lenses.find(cameraId);
+                if (lens == lenses.end()) return std::array<double, 2>{x, y};
+                return undistortedPixel(lens->second.distorted, lens->second.pinhole, x, y);
+            },
+            names);
+        if (!images) failModel(images.error());
         std::vector<Photo> photos;
-        const std::string images =
-            undistortImageList(readText(source / "images.txt"), lenses, photos);
+        for (const auto& [name, cameraId] : names) {
+            const auto lens = lenses.find(cameraId);
+            if (lens == lenses.end()) failModel("an image names no camera: " + name);
+            photos.push_back({name, &lens->second});
+        }
         const std::string points = readText(source / "points3D.txt");
         undistortPhotos(context, photos, options);
         context.write("dense/sparse_text/cameras.txt", pinholeList(lenses));
-        context.write("dense/sparse_text/images.txt", images);
+        context.write("dense/sparse_text/images.txt", *images);
         context.write("dense/sparse_text/points3D.txt", points);
         context.finish(Step::undistortion);
     }

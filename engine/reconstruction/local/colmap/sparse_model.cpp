@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <iomanip>
 #include <sstream>
 
 namespace pelorin::engine::local {
@@ -40,22 +41,28 @@ struct ImageRecord {
     int cameraId = 0;
 };
 
+ImageRecord parsePose(const std::string& line) {
+    std::istringstream in(line);
+    ImageRecord record;
+    RegisteredView& view = record.view;
+    double qw, qx, qy, qz, tx, ty, tz;
+    in >> view.id >> qw >> qx >> qy >> qz >> tx >> ty >> tz >> record.cameraId;
+    std::getline(in >> std::ws, view.name);
+    if ((!in.eof() && !in) || view.name.empty())
+        throw Failure{"an image line cannot be read: " + line.substr(0, 80)};
+    view.rotation = fromQuaternion(qw, qx, qy, qz);
+    // centre = -R^T t
+    view.centre = -1.0 * (transposed(view.rotation) * Vec3{tx, ty, tz});
+    return record;
+}
+
 std::vector<ImageRecord> imageRecords(const std::filesystem::path& file) {
     const auto lines = dataLines(file, true);
     std::vector<ImageRecord> records;
     for (std::size_t i = 0; i < lines.size(); i += 2) {
         if (lines[i].empty()) break;  // only blank lines follow the records
-        std::istringstream in(lines[i]);
-        ImageRecord record;
+        ImageRecord record = parsePose(lines[i]);
         RegisteredView& view = record.view;
-        double qw, qx, qy, qz, tx, ty, tz;
-        in >> view.id >> qw >> qx >> qy >> qz >> tx >> ty >> tz >> record.cameraId;
-        std::getline(in >> std::ws, view.name);
-        if ((!in.eof() && !in) || view.name.empty())
-            throw Failure{"an image line cannot be read: " + lines[i].substr(0, 80)};
-        view.rotation = fromQuaternion(qw, qx, qy, qz);
-        // centre = -R^T t
-        view.centre = -1.0 * (transposed(view.rotation) * Vec3{tx, ty, tz});
         if (i + 1 < lines.size()) {
             std::istringstream observations(lines[i + 1]);
             double x, y;
@@ -166,6 +173,37 @@ pelorin::Expected<std::vector<LensCamera>, std::string> readLensCameras(
         for (const auto& line : dataLines(folder / "cameras.txt", false))
             cameras.push_back(parseCamera(line, false));
         return cameras;
+    } catch (const Failure& failure) {
+        return pelorin::unexpected(failure.message);
+    }
+}
+
+pelorin::Expected<std::string, std::string> movedObservations(
+    const std::filesystem::path& folder, const ObservationMove& move,
+    std::vector<std::pair<std::string, int>>& photos) {
+    if (!std::filesystem::is_regular_file(folder / "images.txt"))
+        return pelorin::unexpected(std::string("the sparse model has no images.txt"));
+    try {
+        const auto lines = dataLines(folder / "images.txt", true);
+        std::ostringstream out;
+        out << std::setprecision(10);
+        for (std::size_t i = 0; i < lines.size(); i += 2) {
+            if (lines[i].empty()) break;  // only blank lines follow the records
+            const ImageRecord record = parsePose(lines[i]);
+            out << lines[i] << '\n';
+            std::istringstream observations(i + 1 < lines.size() ? lines[i + 1] : std::string());
+            double x, y;
+            std::int64_t pointId;
+            const char* separator = "";
+            while (observations >> x >> y >> pointId) {
+                const auto [movedX, movedY] = move(record.cameraId, x, y);
+                out << separator << movedX << ' ' << movedY << ' ' << pointId;
+                separator = " ";
+            }
+            out << '\n';
+            photos.emplace_back(record.view.name, record.cameraId);
+        }
+        return out.str();
     } catch (const Failure& failure) {
         return pelorin::unexpected(failure.message);
     }

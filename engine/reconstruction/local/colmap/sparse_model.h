@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -68,6 +69,15 @@ pelorin::Expected<SparseModel, std::string> loadSparseModel(const std::filesyste
 // The cameras of a text model's cameras.txt, distorted or not.
 pelorin::Expected<std::vector<LensCamera>, std::string> readLensCameras(
     const std::filesystem::path& folder);
+
+// Where an observation of a photo taken with camera `cameraId` lies after its camera changed.
+using ObservationMove = std::function<std::array<double, 2>(int cameraId, double x, double y)>;
+
+// A text model's images.txt with every observation moved, for a model whose cameras change;
+// each photo's name and camera id go to `photos`, in the file's order.
+pelorin::Expected<std::string, std::string> movedObservations(
+    const std::filesystem::path& folder, const ObservationMove& move,
+    std::vector<std::pair<std::string, int>>& photos);
 
 // The names of the photos a text model registered, from its images.txt alone.
 pelorin::Expected<std::vector<std::string>, std::string> readRegisteredNames(
