@@ -115,6 +115,16 @@ std::vector<std::pair<int, int>> likelyPairs(const StepContext& context,
 // the matching's time.
 void matchPairs(const StepContext& context, const std::vector<PhotoFeatures>& photos,
                 const std::vector<std::pair<int, int>>& pairs, const SparseOptions& options) {
+    // Each photo's features to match, and where each sits in the photo's stored order, which
+    // the database's matches refer to.
+    std::vector<std::vector<int>> kept(photos.size());
+    std::vector<cv::Mat> descriptors(photos.size());
+    for (std::size_t i = 0; i < photos.size(); ++i) {
+        kept[i] = largestFeatureIndices(photos[i], options.matchedFeatures);
+        descriptors[i].create(int(kept[i].size()), photos[i].descriptors.cols, CV_8U);
+        for (std::size_t r = 0; r < kept[i].size(); ++r)
+            photos[i].descriptors.row(kept[i][r]).copyTo(descriptors[i].row(int(r)));
+    }
     std::vector<PairMatches> matched(pairs.size());
     std::size_t done = 0;
     std::mutex lock;
@@ -122,10 +132,13 @@ void matchPairs(const StepContext& context, const std::vector<PhotoFeatures>& ph
     parallelFor(
         "matches", pairs.size(), options.threads,
         [&](std::size_t k, unsigned) {
-            const auto& a = photos[pairs[k].first];
-            const auto& b = photos[pairs[k].second];
-            matched[k] = {a.imageId, b.imageId,
-                          mutualMatches(a.descriptors, b.descriptors, options.matches)};
+            const auto [a, b] = pairs[k];
+            auto matches = mutualMatches(descriptors[a], descriptors[b], options.matches);
+            for (auto& [first, second] : matches) {
+                first = kept[a][first];
+                second = kept[b][second];
+            }
+            matched[k] = {photos[a].imageId, photos[b].imageId, std::move(matches)};
             // COLMAP's verification after it takes about a third as long.
             std::lock_guard guard(lock);
             context.progress(Step::matching, 0.7 * double(++done) / double(pairs.size()));

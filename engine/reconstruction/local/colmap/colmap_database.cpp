@@ -152,7 +152,7 @@ pelorin::Expected<std::vector<PhotoFeatures>, std::string> readFeatures(
     return photos;
 }
 
-PhotoFeatures largestFeatures(const PhotoFeatures& photo, int count) {
+std::vector<int> largestFeatureIndices(const PhotoFeatures& photo, int count) {
     const int rows =
         std::min({photo.descriptors.rows, int(photo.points.size()), int(photo.scales.size())});
     std::vector<int> order(rows);
@@ -160,12 +160,18 @@ PhotoFeatures largestFeatures(const PhotoFeatures& photo, int count) {
     const int kept = std::min(rows, std::max(0, count));
     std::partial_sort(order.begin(), order.begin() + kept, order.end(),
                       [&](int a, int b) { return photo.scales[a] > photo.scales[b]; });
+    order.resize(kept);
+    return order;
+}
+
+PhotoFeatures largestFeatures(const PhotoFeatures& photo, int count) {
+    const std::vector<int> order = largestFeatureIndices(photo, count);
     PhotoFeatures largest{.name = photo.name, .imageId = photo.imageId};
-    largest.descriptors.create(kept, photo.descriptors.cols, CV_8U);
-    for (int i = 0; i < kept; ++i) {
+    largest.descriptors.create(int(order.size()), photo.descriptors.cols, CV_8U);
+    for (std::size_t i = 0; i < order.size(); ++i) {
         largest.points.push_back(photo.points[order[i]]);
         largest.scales.push_back(photo.scales[order[i]]);
-        photo.descriptors.row(order[i]).copyTo(largest.descriptors.row(i));
+        photo.descriptors.row(order[i]).copyTo(largest.descriptors.row(int(i)));
     }
     return largest;
 }

@@ -34,8 +34,10 @@ struct PhotoFeatures {
 pelorin::Expected<std::vector<PhotoFeatures>, std::string> readFeatures(
     const std::filesystem::path& database);
 
-// The photo's `count` largest-scale features, largest first: the ones most likely seen again
-// from elsewhere.
+// Where the photo's `count` largest-scale features sit in its own order, largest first: the
+// ones most likely seen again from elsewhere.
+std::vector<int> largestFeatureIndices(const PhotoFeatures& photo, int count);
+// Those features themselves.
 PhotoFeatures largestFeatures(const PhotoFeatures& photo, int count);
 
 // The matched features of two photos, as (index in image1, index in image2).

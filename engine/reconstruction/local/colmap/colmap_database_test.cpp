@@ -107,6 +107,9 @@ TEST_F(ColmapDatabaseTest, FeaturesComeInStoredOrderTheLargestPickedAndAMalforme
     EXPECT_EQ(largest.descriptors.at<std::uint8_t>(0, 0), 11);
     EXPECT_EQ(largest.descriptors.at<std::uint8_t>(1, 0), 12);
     EXPECT_EQ(largestFeatures(b, 9).points.size(), 3u);
+    // The matches stored later refer to the stored order.
+    EXPECT_EQ(largestFeatureIndices(b, 2), (std::vector<int>{1, 2}));
+    EXPECT_EQ(largestFeatureIndices(b, 9), (std::vector<int>{1, 2, 0}));
 
     // A record claiming more keypoints than its bytes hold.
     run("UPDATE keypoints SET rows = 1000 WHERE image_id = 1");
