@@ -121,9 +121,7 @@ void matchPairs(const StepContext& context, const std::vector<PhotoFeatures>& ph
     std::vector<cv::Mat> descriptors(photos.size());
     for (std::size_t i = 0; i < photos.size(); ++i) {
         kept[i] = largestFeatureIndices(photos[i], options.matchedFeatures);
-        descriptors[i].create(int(kept[i].size()), photos[i].descriptors.cols, CV_8U);
-        for (std::size_t r = 0; r < kept[i].size(); ++r)
-            photos[i].descriptors.row(kept[i][r]).copyTo(descriptors[i].row(int(r)));
+        descriptors[i] = descriptorRows(photos[i], kept[i]);
     }
     std::vector<PairMatches> matched(pairs.size());
     std::size_t done = 0;

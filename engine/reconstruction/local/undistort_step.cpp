@@ -7,7 +7,6 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "common/files/file_reader.h"
 #include "engine/reconstruction/local/lens_undistortion.h"
 #include "engine/reconstruction/local/parallel_for.h"
 #include "engine/reconstruction/local/working_images.h"
@@ -31,12 +30,6 @@ struct Photo {
 [[noreturn]] void failModel(const std::string& reason) {
     StepContext::fail(
         PhotogrammetryError::other("the sparse model cannot be undistorted: " + reason));
-}
-
-std::string readText(const fs::path& file) {
-    auto bytes = common::readFile(file, std::uint64_t(1) << 30);
-    if (!bytes) failModel(file.filename().string() + " cannot be read");
-    return std::string(bytes->text());
 }
 
 std::string pinholeList(const std::map<int, Lens>& lenses) {
@@ -111,11 +104,15 @@ SparseModel runUndistortStep(const StepContext& context, const std::string& mode
             if (lens == lenses.end()) failModel("an image names no camera: " + name);
             photos.push_back({name, &lens->second});
         }
-        const std::string points = readText(source / "points3D.txt");
         undistortPhotos(context, photos, options);
         context.write("dense/sparse_text/cameras.txt", pinholeList(lenses));
         context.write("dense/sparse_text/images.txt", *images);
-        context.write("dense/sparse_text/points3D.txt", points);
+        // The points stay where they are; only the cameras and observations change.
+        if (!fs::is_regular_file(source / "points3D.txt")) failModel("points3D.txt is missing");
+        std::error_code copied;
+        fs::copy_file(source / "points3D.txt", model / "points3D.txt",
+                      fs::copy_options::overwrite_existing, copied);
+        if (copied) context.failWriting("the undistorted model's points cannot be written");
         context.finish(Step::undistortion);
     }
     auto loaded = loadSparseModel(model);

@@ -164,14 +164,20 @@ std::vector<int> largestFeatureIndices(const PhotoFeatures& photo, int count) {
     return order;
 }
 
+cv::Mat descriptorRows(const PhotoFeatures& photo, const std::vector<int>& rows) {
+    cv::Mat picked(int(rows.size()), photo.descriptors.cols, CV_8U);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        photo.descriptors.row(rows[i]).copyTo(picked.row(int(i)));
+    return picked;
+}
+
 PhotoFeatures largestFeatures(const PhotoFeatures& photo, int count) {
     const std::vector<int> order = largestFeatureIndices(photo, count);
     PhotoFeatures largest{.name = photo.name, .imageId = photo.imageId};
-    largest.descriptors.create(int(order.size()), photo.descriptors.cols, CV_8U);
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        largest.points.push_back(photo.points[order[i]]);
-        largest.scales.push_back(photo.scales[order[i]]);
-        photo.descriptors.row(order[i]).copyTo(largest.descriptors.row(int(i)));
+    largest.descriptors = descriptorRows(photo, order);
+    for (int i : order) {
+        largest.points.push_back(photo.points[i]);
+        largest.scales.push_back(photo.scales[i]);
     }
     return largest;
 }

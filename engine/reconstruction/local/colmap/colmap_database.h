@@ -37,6 +37,8 @@ pelorin::Expected<std::vector<PhotoFeatures>, std::string> readFeatures(
 // Where the photo's `count` largest-scale features sit in its own order, largest first: the
 // ones most likely seen again from elsewhere.
 std::vector<int> largestFeatureIndices(const PhotoFeatures& photo, int count);
+// The descriptors of the photo's features at `rows`, in that order.
+cv::Mat descriptorRows(const PhotoFeatures& photo, const std::vector<int>& rows);
 // Those features themselves.
 PhotoFeatures largestFeatures(const PhotoFeatures& photo, int count);
 
