@@ -41,11 +41,17 @@ struct Quadric {
 };
 
 struct Candidate {
-    double cost;
     std::uint32_t a, b;
     std::uint32_t stampA, stampB;
     Vec3 position;
-    bool operator>(const Candidate& other) const { return cost > other.cost; }
+};
+
+// The queue holds only a price and where its candidate lies: popping sifts through millions of
+// entries, and small ones keep that in the cache.
+struct Price {
+    float cost;
+    std::uint32_t slot;
+    bool operator>(const Price& other) const { return cost > other.cost; }
 };
 
 class Decimator {
@@ -58,7 +64,8 @@ class Decimator {
           facesOf_(mesh.vertices.size()),
           quadrics_(mesh.vertices.size()),
           stamp_(mesh.vertices.size(), 0),
-          locked_(std::move(locked)) {
+          locked_(std::move(locked)),
+          refused_(mesh.vertices.size(), false) {
         locked_.resize(vertices_.size(), false);
         // Every edge once per face it borders, as (low << 32 | high), sorted.
         std::vector<std::uint64_t> edges;
@@ -107,8 +114,10 @@ class Decimator {
         // Checked now and then: a large mesh takes seconds, and a cancel should not wait.
         for (std::size_t step = 1; liveFaces_ > target && !queue_.empty(); ++step) {
             if (step % 4096 == 0 && stop.stop_requested()) break;
-            const Candidate c = queue_.top();
+            const std::uint32_t slot = queue_.top().slot;
             queue_.pop();
+            const Candidate c = candidates_[slot];
+            freeSlots_.push_back(slot);
             if (stamp_[c.a] != c.stampA || stamp_[c.b] != c.stampB) continue;  // outdated
             collapse(c);
         }
@@ -153,7 +162,17 @@ class Decimator {
             const double e = q.error(options[k]);
             if (e < cost) cost = e, best = options[k];
         }
-        queue_.push({std::max(cost, 0.0), a, b, stamp_[a], stamp_[b], best});
+        const Candidate candidate{a, b, stamp_[a], stamp_[b], best};
+        std::uint32_t slot;
+        if (freeSlots_.empty()) {
+            slot = std::uint32_t(candidates_.size());
+            candidates_.push_back(candidate);
+        } else {
+            slot = freeSlots_.back();
+            freeSlots_.pop_back();
+            candidates_[slot] = candidate;
+        }
+        queue_.push({float(std::max(cost, 0.0)), slot});
     }
 
     // Moving a and b to p must not turn any surviving face over.
@@ -176,7 +195,11 @@ class Decimator {
 
     void collapse(const Candidate& c) {
         const std::uint32_t a = c.a, b = c.b;
-        if (flips(a, b, c.position) || flips(b, a, c.position)) return;
+        if (flips(a, b, c.position) || flips(b, a, c.position)) {
+            // Tried again once the faces around it move.
+            refused_[a] = refused_[b] = true;
+            return;
+        }
         vertices_[a] = c.position;
         quadrics_[a] += quadrics_[b];
         for (auto f : facesOf_[b]) {
@@ -195,23 +218,22 @@ class Decimator {
         std::erase_if(facesOf_[a], [&](std::uint32_t f) { return !alive_[f]; });
         ++stamp_[a];
         ++stamp_[b];
-        std::vector<std::uint32_t> around;
-        for (auto f : facesOf_[a])
-            for (auto v : triangles_[f])
-                if (v != a) around.push_back(v);
-        std::sort(around.begin(), around.end());
-        around.erase(std::unique(around.begin(), around.end()), around.end());
-        around.push_back(a);
-        for (auto v : around) ++stamp_[v];
-        // Every edge of a changed vertex is priced again, once; older prices fall out by stamp.
+        // Only a's edges change price, and the refused edges of its neighbours may now fold
+        // without turning a face over; every other edge nearby keeps its quadrics and its ends,
+        // so its entry stays valid.
         repriced_.clear();
-        for (auto v : around) {
-            for (auto f : facesOf_[v]) {
-                if (!alive_[f]) continue;
-                for (auto w : triangles_[f])
-                    if (v < w) repriced_.push_back(edgeKey(v, w));
+        for (auto f : facesOf_[a])
+            for (auto w : triangles_[f])
+                if (w != a) repriced_.push_back(edgeKey(a, w));
+        for (auto f : facesOf_[a])
+            for (auto v : triangles_[f]) {
+                if (v == a || !refused_[v]) continue;
+                refused_[v] = false;
+                for (auto g : facesOf_[v])
+                    if (alive_[g])
+                        for (auto w : triangles_[g])
+                            if (w != v && w != a) repriced_.push_back(edgeKey(v, w));
             }
-        }
         std::sort(repriced_.begin(), repriced_.end());
         repriced_.erase(std::unique(repriced_.begin(), repriced_.end()), repriced_.end());
         for (const auto key : repriced_) push(std::uint32_t(key >> 32), std::uint32_t(key));
@@ -224,7 +246,10 @@ class Decimator {
     std::vector<Quadric> quadrics_;
     std::vector<std::uint32_t> stamp_;
     std::vector<bool> locked_;
-    std::priority_queue<Candidate, std::vector<Candidate>, std::greater<>> queue_;
+    std::vector<bool> refused_;  // a collapse of one of its edges would have turned a face over
+    std::priority_queue<Price, std::vector<Price>, std::greater<>> queue_;
+    std::vector<Candidate> candidates_;
+    std::vector<std::uint32_t> freeSlots_;
     std::size_t liveFaces_ = 0;
     std::vector<std::uint64_t> repriced_;  // kept to spare an allocation per collapse
 };
