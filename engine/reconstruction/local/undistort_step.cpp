@@ -48,6 +48,8 @@ void undistortPhotos(const StepContext& context, const std::vector<Photo>& photo
     std::mutex lock;
     std::size_t finished = 0;
     OpenCvThreadsPerWorker oneThreadEach;
+    std::error_code ignored;
+    fs::create_directories(context / "dense" / "images", ignored);
     parallelFor(
         "undistortion", photos.size(), context.threads(),
         [&](std::size_t item, unsigned) {
@@ -61,8 +63,6 @@ void undistortPhotos(const StepContext& context, const std::vector<Photo>& photo
             const cv::Mat undistorted =
                 undistortImage(image, photo.lens->distorted, photo.lens->pinhole);
             const fs::path file = context / "dense" / "images" / photo.name;
-            std::error_code ignored;
-            fs::create_directories(file.parent_path(), ignored);
             if (!writeImage(file, undistorted, {cv::IMWRITE_JPEG_QUALITY, options.jpegQuality}))
                 context.failWriting("an undistorted photo cannot be written: " + photo.name);
             std::lock_guard guard(lock);
