@@ -198,3 +198,25 @@ TEST(DepthFusionTest, KeepsAgreedDepthsOnTheSurfaceAndDropsADisagreeingView) {
     for (const auto& p : fuseDepthMaps(scene.maps, colours, neighbours, onlyLeft))
         EXPECT_LT(p.position[0], 0);
 }
+
+TEST(DepthFusionTest, AsksOnlyAViewsBestNeighbours) {
+    Scene scene = solvedScene();
+    // Views 3, 4 and 5 share the same wrong depths. View 3 lists the three right views first and
+    // the two that agree with it last; 4 and 5 list only the right views.
+    for (int copy = 0; copy < 3; ++copy)
+        scene.maps.push_back({scene.maps[1].view, scene.maps[1].depth * 1.1});
+    const std::vector<cv::Mat> colours(6, cv::Mat(height, width, CV_8UC3, cv::Scalar(10, 20, 30)));
+    const std::vector<ViewNeighbours> neighbours = {{{1, 2}, 0, 0},    {{0, 2}, 0, 0},
+                                                    {{0, 1}, 0, 0},    {{0, 1, 2, 4, 5}, 0, 0},
+                                                    {{0, 1, 2}, 0, 0}, {{0, 1, 2}, 0, 0}};
+    const auto offThePlane = [&](std::size_t asked) {
+        FusionOptions options;
+        options.checkedNeighbours = asked;
+        std::size_t off = 0;
+        for (const auto& p : fuseDepthMaps(scene.maps, colours, neighbours, options))
+            off += std::abs(p.position[2] - (1 + slope * p.position[0])) > 0.05;
+        return off;
+    };
+    EXPECT_EQ(offThePlane(3), 0u);
+    EXPECT_GT(offThePlane(5), 10000u);
+}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <unordered_map>
 
 #include "engine/reconstruction/local/parallel_for.h"
@@ -55,7 +56,9 @@ void fuseView(std::size_t index, const std::vector<DepthMap>& maps,
               const std::vector<cv::Mat>& colours, const std::vector<ViewNeighbours>& neighbours,
               const FusionOptions& options, double cell, Cells& cells) {
     const DepthMap& map = maps[index];
-    const auto& others = neighbours[index].neighbours;
+    const auto& all = neighbours[index].neighbours;
+    const std::span<const std::size_t> others(all.data(),
+                                              std::min(all.size(), options.checkedNeighbours));
     const int needed =
         std::min(options.minimumAgreeing, std::max(1, static_cast<int>(others.size())));
     // Normals span a few pixels: neighbouring depths are too noisy to give a direction.

@@ -18,6 +18,10 @@ struct FusionOptions {
     double agreement = 0.01;
     // How many neighbours must agree for a depth to be kept (fewer when a view has fewer).
     int minimumAgreeing = 2;
+    // How many of a view's neighbours, the best first, are asked. Stereo compares each view with
+    // one more than this, so that a part hidden from one neighbour is still found in the others;
+    // asking that one too lets through more depths that two maps get wrong alike.
+    std::size_t checkedNeighbours = 3;
     // Edge of the cells in which points merge, in multiples of the typical pixel footprint.
     double cellInPixels = 1.0;
     // Where points may be; everything else is dropped. Everything when empty.
