@@ -127,13 +127,8 @@ void combineBest(const std::vector<cv::Mat>& costs, int counted, cv::Mat& combin
             for (std::size_t n = 2; n < costs.size(); ++n) {
                 const float* c = costs[n].ptr<float>(y);
                 for (int x = 0; x < size.width; ++x) {
-                    const float v = c[x];
-                    if (v < out[x]) {
-                        second[x] = out[x];
-                        out[x] = v;
-                    } else if (v < second[x]) {
-                        second[x] = v;
-                    }
+                    second[x] = std::min(second[x], std::max(out[x], c[x]));
+                    out[x] = std::min(out[x], c[x]);
                 }
             }
             for (int x = 0; x < size.width; ++x) out[x] = (out[x] + second[x]) / 2;
