@@ -99,13 +99,6 @@ void matchCost(const Level& level, const cv::Mat& warped, int window, cv::Mat& c
     cost.setTo(2.0f, valid);
 }
 
-// A row's worth of scratch, kept per thread: the combination runs for every plane.
-std::vector<float>& secondSmallest(int width) {
-    thread_local std::vector<float> row;
-    row.resize(std::size_t(width));
-    return row;
-}
-
 // The mean of the best `counted` neighbours' costs, so that a part hidden from one
 // neighbour can still be found in the others.
 void combineBest(const std::vector<cv::Mat>& costs, int counted, cv::Mat& combined) {
@@ -117,12 +110,12 @@ void combineBest(const std::vector<cv::Mat>& costs, int counted, cv::Mat& combin
         // The usual case, run for every pixel and hypothesis: the two smallest, added smaller
         // first as the general sort below would. Sorting every pixel's costs took longer than
         // the rest of the sweep with four neighbours.
+        // Per row, `out` holds the smallest so far and `second` the next.
+        std::vector<float> second(std::size_t(size.width));
         for (int y = 0; y < size.height; ++y) {
             float* out = combined.ptr<float>(y);
             const float *a = costs[0].ptr<float>(y), *b = costs[1].ptr<float>(y);
             for (int x = 0; x < size.width; ++x) out[x] = std::min(a[x], b[x]);
-            // `combined` holds the smallest so far, `second` the next.
-            std::vector<float>& second = secondSmallest(size.width);
             for (int x = 0; x < size.width; ++x) second[x] = std::max(a[x], b[x]);
             for (std::size_t n = 2; n < costs.size(); ++n) {
                 const float* c = costs[n].ptr<float>(y);
