@@ -450,3 +450,35 @@ TEST(TextureBakingTest, WhatThePhotosSeeIsTexturedOnOpenAndClosedSurfaces) {
         EXPECT_GE(textured / seen, 0.95) << mesh.triangles.size();
     }
 }
+
+TEST(TextureBakingTest, APhotoThatShowsSomethingElseOnAFaceIsLeftOutOfIt) {
+    // Five photos of a sphere's front, all grey but one, which shows something red in front of
+    // the surface that the surface lacks: the front takes the grey the others agree on, whether
+    // the odd photo is the one that sees it best or not.
+    const SurfaceMesh ball = sphere(3);
+    const std::vector<RegisteredView> cameras = arc({}, 4, 0, 50, 5);
+    for (const std::size_t odd : {std::size_t(2), std::size_t(1)}) {
+        std::vector<TextureView> views;
+        for (std::size_t c = 0; c < cameras.size(); ++c) {
+            const cv::Scalar colour = c == odd ? cv::Scalar(0, 0, 255) : cv::Scalar(90, 90, 90);
+            views.push_back({cameras[c], cv::Mat(200, 200, CV_8UC3, colour)});
+        }
+        BakeOptions options;
+        options.atlasSize = 512;
+        options.levelExposure = false;
+        const BakedModel baked = bakeTexture(ball, views, options);
+        int checked = 0;
+        for (std::size_t f = 0; f < ball.triangles.size(); ++f) {
+            const auto& t = ball.triangles[f];
+            const Vec3 c =
+                (1.0 / 3) * (ball.vertices[t[0]] + ball.vertices[t[1]] + ball.vertices[t[2]]);
+            if (normalized(c)[2] < 0.95) continue;
+            double u = 0, v = 0;
+            for (const auto& uv : baked.texcoords[f]) u += uv[0] / 3, v += uv[1] / 3;
+            const cv::Vec3b texel = baked.atlas.at<cv::Vec3b>(int((1 - v) * 512), int(u * 512));
+            EXPECT_LE(cv::norm(cv::Vec3d(texel) - cv::Vec3d(90, 90, 90)), 3.0) << odd << " " << f;
+            ++checked;
+        }
+        EXPECT_GT(checked, 10);
+    }
+}

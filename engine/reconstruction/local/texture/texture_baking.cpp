@@ -5,6 +5,7 @@
 #include <limits>
 #include <map>
 #include <numeric>
+#include <optional>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -177,21 +178,72 @@ cv::Vec3f sampleBilinear(const cv::Mat& image, double x, double y) {
     return (a * (1 - fx) + b * fx) * (1 - fy) + (c * (1 - fx) + d * fx) * fy;
 }
 
-// Each texel of a face becomes the weighted mean of the photos that see the face best: their
-// noise and small misalignments average out where a single photo would show them.
+// A view's score for a face and its index, best first.
+using RankedViews = std::vector<std::pair<float, int>>;
+
+// The views among `ranked` whose colours of face `f` lie within `disagreement` of the colour
+// with the most score behind it, in their order. Where fewer than three see the face, no
+// majority can be told and all stay.
+RankedViews agreeingViews(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
+                          const RankedViews& ranked, std::size_t f, float disagreement) {
+    if (ranked.size() < 3) return ranked;
+    const auto& t = mesh.triangles[f];
+    const Vec3 middle = centroid(mesh, t);
+    // The face's colour in each photo: its centre and halfway to each corner.
+    std::vector<std::optional<cv::Vec3f>> colour(ranked.size());
+    for (std::size_t k = 0; k < ranked.size(); ++k) {
+        const RegisteredView& view = views[ranked[k].second].view;
+        cv::Vec3f sum(0, 0, 0);
+        int samples = 0;
+        for (int corner = -1; corner < 3; ++corner) {
+            const Vec3 p =
+                view.project(corner < 0 ? middle : 0.5 * (middle + mesh.vertices[t[corner]]));
+            if (p[2] <= 0) continue;
+            sum += sampleBilinear(views[ranked[k].second].image, p[0], p[1]);
+            ++samples;
+        }
+        if (samples > 0) colour[k] = sum / float(samples);
+    }
+    auto agree = [&](std::size_t a, std::size_t b) {
+        return colour[a] && colour[b] && cv::norm(*colour[a] - *colour[b]) < disagreement;
+    };
+    std::size_t centre = 0;
+    double mostSupport = -1;
+    for (std::size_t a = 0; a < ranked.size(); ++a) {
+        double support = 0;
+        for (std::size_t b = 0; b < ranked.size(); ++b)
+            if (agree(a, b)) support += ranked[b].first;
+        if (support > mostSupport) mostSupport = support, centre = a;
+    }
+    RankedViews agreeing;
+    for (std::size_t k = 0; k < ranked.size(); ++k)
+        if (agree(centre, k)) agreeing.push_back(ranked[k]);
+    return agreeing;
+}
+
+// Each texel of a face becomes the weighted mean of the photos that see the face best and agree
+// on its colour: their noise and small misalignments average out where a single photo would
+// show them.
 void blendFace(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
-               const std::vector<std::vector<float>>& scores, BakedModel& baked, int count,
-               float share, std::size_t f) {
+               const std::vector<std::vector<float>>& scores, BakedModel& baked,
+               const BakeOptions& options, std::size_t f) {
     const int atlas = baked.atlas.cols;
-    std::vector<std::pair<float, int>> ranked;
+    RankedViews ranked;
     for (std::size_t v = 0; v < views.size(); ++v)
         if (scores[v][f] > 0) ranked.emplace_back(scores[v][f], int(v));
     if (ranked.size() < 2) return;
-    const std::size_t used = std::min<std::size_t>(count, ranked.size());
-    std::partial_sort(ranked.begin(), ranked.begin() + used, ranked.end(), std::greater<>());
+    const std::size_t compared =
+        std::min(ranked.size(), std::size_t(std::max(options.comparedViews, options.blendedViews)));
+    std::partial_sort(ranked.begin(), ranked.begin() + compared, ranked.end(), std::greater<>());
+    ranked.resize(compared);
+    const int best = ranked[0].second;
+    ranked = agreeingViews(mesh, views, ranked, f, options.disagreement);
+    if (ranked.empty()) return;
+    const std::size_t used = std::min<std::size_t>(options.blendedViews, ranked.size());
     std::size_t kept = 1;
-    while (kept < used && ranked[kept].first >= share * ranked[0].first) ++kept;
-    if (kept < 2) return;
+    while (kept < used && ranked[kept].first >= options.blendShare * ranked[0].first) ++kept;
+    // The chart already holds the best photo's pixels.
+    if (kept < 2 && ranked[0].second == best) return;
     const auto& t = mesh.triangles[f];
     cv::Point2d corner[3];
     for (int c = 0; c < 3; ++c)
@@ -240,13 +292,12 @@ void blendFace(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
 // Charts lie apart in the atlas, so each worker blends whole charts.
 void blendViews(const SurfaceMesh& mesh, const std::vector<TextureView>& views,
                 const std::vector<std::vector<float>>& scores, const std::vector<Chart>& charts,
-                BakedModel& baked, int count, float share, unsigned threads,
-                const std::stop_token& stop) {
-    if (count < 2) return;
+                BakedModel& baked, const BakeOptions& options, const std::stop_token& stop) {
+    if (options.blendedViews < 2) return;
     parallelFor(
-        "texture blending", charts.size(), threads,
+        "texture blending", charts.size(), options.threads,
         [&](std::size_t c, unsigned) {
-            for (auto f : charts[c].faces) blendFace(mesh, views, scores, baked, count, share, f);
+            for (auto f : charts[c].faces) blendFace(mesh, views, scores, baked, options, f);
         },
         stop);
 }
@@ -405,8 +456,7 @@ BakedModel bakeTexture(const SurfaceMesh& input, std::vector<TextureView> views,
         copyChart(chart, views[chart.view], scale, options.gutter, result);
     }
     if (stop.stop_requested()) return result;
-    blendViews(mesh, views, scores, charts, result, options.blendedViews, options.blendShare,
-               options.threads, stop);
+    blendViews(mesh, views, scores, charts, result, options, stop);
     if (stop.stop_requested()) return result;
     // Faces no photo sees take the grey corner of the atlas.
     for (auto f : unseen)
