@@ -33,10 +33,10 @@ struct BakeOptions {
     int atlasSize = 4096;
     // Pixels of colour spread beyond each chart's edge so that filtering shows no seams.
     int gutter = 4;
-    // Photos averaged into each texel, weighted by how well they see its face; 1 copies the
-    // best photo alone. More average out the photos' noise and small misalignments: on a real
-    // capture six gave 0.2 dB more held-out PSNR than three, and once photos that disagree on a
-    // face were left out, twenty 0.3 dB more than six.
+    // Photos averaged into each texel, weighted by the square root of how well they see its
+    // face; 1 copies the best photo alone. More average out the photos' noise and small
+    // misalignments: on a real capture six gave 0.2 dB more held-out PSNR than three, and once
+    // photos that disagree on a face were left out, twenty 0.3 dB more than six.
     int blendedViews = 20;
     // Only photos that see the face at least this share as well as the best one are averaged;
     // much worse ones would blur it.
