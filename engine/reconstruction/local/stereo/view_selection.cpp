@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <numbers>
 
@@ -14,6 +15,49 @@ double angleWeight(double degrees) {
     if (degrees < 3 || degrees > 45) return 0.05;
     if (degrees < 15) return std::pow(degrees / 15, 2);
     return std::max(0.2, 1 - (degrees - 15) / 45);
+}
+
+// A candidate that lies from the photo within this angle of a neighbour already chosen (seen
+// across the photo) counts for this share of its score: neighbours on different sides see past
+// different parts in front, and their epipolar lines cross.
+constexpr double sameSideDegrees = 70;
+constexpr double sameSideShare = 0.5;
+
+// Where `other` lies from `view`, as an angle across the photo.
+double directionInPhoto(const RegisteredView& view, const RegisteredView& other) {
+    const Vec3 offset = view.rotation * (other.centre - view.centre);
+    return std::atan2(offset[1], offset[0]);
+}
+
+// The best `count` of `candidates` by `score`, a candidate on the side of one already taken
+// counting less, in the order taken.
+std::vector<std::size_t> spreadChoice(const SparseModel& model, std::size_t view,
+                                      const std::vector<std::size_t>& candidates,
+                                      const std::function<double(std::size_t)>& score,
+                                      std::size_t count) {
+    std::vector<std::size_t> chosen;
+    std::vector<bool> taken(candidates.size(), false);
+    std::vector<double> direction;
+    for (std::size_t c : candidates)
+        direction.push_back(directionInPhoto(model.views[view], model.views[c]));
+    while (chosen.size() < std::min(count, candidates.size())) {
+        std::size_t pick = 0;
+        double best = -1;
+        for (std::size_t k = 0; k < candidates.size(); ++k) {
+            if (taken[k]) continue;
+            double value = score(candidates[k]);
+            for (std::size_t j = 0; j < candidates.size(); ++j) {
+                if (!taken[j]) continue;
+                const double apart =
+                    std::abs(std::remainder(direction[k] - direction[j], 2 * std::numbers::pi));
+                if (apart * 180 / std::numbers::pi < sameSideDegrees) value *= sameSideShare;
+            }
+            if (value > best) best = value, pick = k;
+        }
+        taken[pick] = true;
+        chosen.push_back(candidates[pick]);
+    }
+    return chosen;
 }
 
 double percentile(std::vector<double> values, double share) {
@@ -55,14 +99,11 @@ std::vector<ViewNeighbours> selectNeighbours(const SparseModel& model, std::size
     }
     std::vector<ViewNeighbours> result(n);
     for (std::size_t i = 0; i < n; ++i) {
-        std::vector<std::size_t> order;
+        std::vector<std::size_t> candidates;
         for (std::size_t j = 0; j < n; ++j)
-            if (j != i && score[i * n + j] > 0) order.push_back(j);
-        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-            return score[i * n + a] > score[i * n + b];
-        });
-        if (order.size() > count) order.resize(count);
-        result[i].neighbours = std::move(order);
+            if (j != i && score[i * n + j] > 0) candidates.push_back(j);
+        result[i].neighbours = spreadChoice(
+            model, i, candidates, [&](std::size_t j) { return score[i * n + j]; }, count);
         if (!depths[i].empty()) {
             result[i].nearest = 0.8 * percentile(depths[i], 0.01);
             result[i].farthest = 1.2 * percentile(depths[i], 0.99);

@@ -14,8 +14,9 @@ struct ViewNeighbours {
 };
 
 // For each view, the `count` views that share the most sparse points with it seen at a useful
-// angle (too small an angle gives poor depth, too large one poor matches), and its depth range
-// from its own sparse points, widened for what the sparse points missed.
+// angle (too small an angle gives poor depth, too large one poor matches), spread to different
+// sides of it, best first; and its depth range from its own sparse points, widened for what the
+// sparse points missed.
 std::vector<ViewNeighbours> selectNeighbours(const SparseModel& model, std::size_t count);
 
 }  // namespace pelorin::engine::local
