@@ -154,8 +154,10 @@ struct Range {
     bool contains(double inverse) const { return inverse > inverseFar && inverse < inverseNear; }
 };
 
-// Every plane, fronto-parallel in the reference camera, evenly spread in inverse depth.
-Estimate sweep(const Level& level, const Range& range, const StereoOptions& options) {
+// Every plane, fronto-parallel in the reference camera, evenly spread in inverse depth. Each
+// plane's cost at a pixel is the least of those within `shift` of it: with one hypothesis for
+// the whole image, that is the best of the shifted windows holding the pixel.
+Estimate sweep(const Level& level, const Range& range, const StereoOptions& options, int shift) {
     const cv::Size size = level.reference.grey.size();
     const int window = options.window;
     const int counted = std::clamp(options.bestNeighbours, 1, int(level.neighbours.size()));
@@ -167,6 +169,8 @@ Estimate sweep(const Level& level, const Range& range, const StereoOptions& opti
     cv::Mat previous(size, CV_32F, cv::Scalar(1));
     std::vector<cv::Mat> costs(level.neighbours.size());
     cv::Mat warped, combined;
+    const cv::Mat shifts =
+        cv::getStructuringElement(cv::MORPH_RECT, {2 * shift + 1, 2 * shift + 1});
     const double step = range.step() / options.planes;
     for (int k = 0; k < options.planes; ++k) {
         const double inverse = range.inverseFar + step * (k + 0.5);
@@ -177,6 +181,7 @@ Estimate sweep(const Level& level, const Range& range, const StereoOptions& opti
             matchCost(level, warped, window, costs[n]);
         }
         combineBest(costs, counted, combined);
+        if (shift > 0) cv::erode(combined, combined, shifts);
         for (int y = 0; y < size.height; ++y) {
             const float* c = combined.ptr<float>(y);
             const float* p = previous.ptr<float>(y);
@@ -355,7 +360,9 @@ DepthMap computeDepthMap(const StereoView& reference, const std::vector<StereoVi
         if (coarsest && images.size() > 1) here.window = options.coarseWindow;
         const Level current = makeLevel(level->first, level->second, here.window);
         if (coarsest) {
-            estimate = sweep(current, range, here);
+            // A single level is swept with its windows as they are: there is no finer level to
+            // judge the shifted windows' answers.
+            estimate = sweep(current, range, here, images.size() > 1 ? options.coarseShift : 0);
         } else {
             step /= 2;
             estimate = refine(current, estimate.inverse, range, step, options);

@@ -38,6 +38,11 @@ struct StereoOptions {
     // spans several of the photo's, so a smaller window holds up on slanted surfaces: on the
     // statue the surface's error fell by an eighth against the finest level's window.
     int coarseWindow = 5;
+    // Pixels the coarsest sweep's window may shift either way: each pixel takes the best of the
+    // windows that hold it, not only the one centred on it, and the finer level checks the
+    // answer with centred windows. On the statue's faint, uneven texture the body's depth maps
+    // had fewer holes and the held-out PSNR rose by 0.5 dB at about the same error.
+    int coarseShift = 1;
 };
 
 // Depth along the viewing axis per pixel of the reference view; 0 where nothing was found.
