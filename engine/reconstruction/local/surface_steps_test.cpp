@@ -151,6 +151,13 @@ std::vector<RegisteredView> arc(const Vec3& target, double distance, double heig
     return views;
 }
 
+// The atlas's colour at the middle of face `f`'s texture.
+cv::Vec3b texelOf(const BakedModel& baked, std::size_t f) {
+    double u = 0, v = 0;
+    for (const auto& uv : baked.texcoords[f]) u += uv[0] / 3, v += uv[1] / 3;
+    return baked.atlas.at<cv::Vec3b>(int((1 - v) * baked.atlas.rows), int(u * baked.atlas.cols));
+}
+
 std::size_t countWhere(const std::vector<DensePoint>& points,
                        const std::function<bool(const Vec3&)>& where) {
     return std::size_t(std::count_if(points.begin(), points.end(),
@@ -247,11 +254,6 @@ TEST(TextureBakingTest, EachSideTakesThePhotoThatFacesItAndTheObjReadsBack) {
     const BakedModel baked = bakeTexture(ball, views, options);
     ASSERT_EQ(baked.texcoords.size(), ball.triangles.size());
     ASSERT_EQ(baked.atlas.rows, 512);
-    auto colourAt = [&](std::size_t f) {
-        double u = 0, v = 0;
-        for (const auto& uv : baked.texcoords[f]) u += uv[0] / 3, v += uv[1] / 3;
-        return baked.atlas.at<cv::Vec3b>(int((1 - v) * 512), int(u * 512));
-    };
     int checked = 0;
     for (std::size_t f = 0; f < ball.triangles.size(); ++f) {
         const Vec3 c =
@@ -260,12 +262,12 @@ TEST(TextureBakingTest, EachSideTakesThePhotoThatFacesItAndTheObjReadsBack) {
         for (const auto& [position, colour] : cameras) {
             // Faces squarely in front of one camera show its colour.
             if (dot(normalized(c), normalized(position)) < 0.95) continue;
-            const auto got = colourAt(f);
+            const auto got = texelOf(baked, f);
             EXPECT_EQ(got, cv::Vec3b(colour[0], colour[1], colour[2])) << f;
             ++checked;
         }
         if (std::abs(normalized(c)[1]) > 0.97) {
-            EXPECT_EQ(colourAt(f), cv::Vec3b(128, 128, 128));  // the poles: seen by none
+            EXPECT_EQ(texelOf(baked, f), cv::Vec3b(128, 128, 128));  // the poles: seen by none
         }
     }
     EXPECT_GT(checked, 20);
@@ -438,10 +440,7 @@ TEST(TextureBakingTest, WhatThePhotosSeeIsTexturedOnOpenAndClosedSurfaces) {
             if (!visible) continue;
             const double area = 0.5 * norm(normal);
             seen += area;
-            const auto& uv = baked.texcoords[f];
-            const float u = (uv[0][0] + uv[1][0] + uv[2][0]) / 3,
-                        v = (uv[0][1] + uv[1][1] + uv[2][1]) / 3;
-            const auto texel = baked.atlas.at<cv::Vec3b>(int((1 - v) * 1024), int(u * 1024));
+            const auto texel = texelOf(baked, f);
             if (texel == cv::Vec3b(20, 200, 90)) textured += area;
             // Turned towards the photos that see it, so that a renderer shows its front.
             EXPECT_GT(open ? dot(normal, cameras[1].centre - middle) : dot(normal, middle), 0) << f;
@@ -473,9 +472,7 @@ TEST(TextureBakingTest, APhotoThatShowsSomethingElseOnAFaceIsLeftOutOfIt) {
             const Vec3 c =
                 (1.0 / 3) * (ball.vertices[t[0]] + ball.vertices[t[1]] + ball.vertices[t[2]]);
             if (normalized(c)[2] < 0.95) continue;
-            double u = 0, v = 0;
-            for (const auto& uv : baked.texcoords[f]) u += uv[0] / 3, v += uv[1] / 3;
-            const cv::Vec3b texel = baked.atlas.at<cv::Vec3b>(int((1 - v) * 512), int(u * 512));
+            const cv::Vec3b texel = texelOf(baked, f);
             EXPECT_LE(cv::norm(cv::Vec3d(texel) - cv::Vec3d(90, 90, 90)), 3.0) << odd << " " << f;
             ++checked;
         }
