@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <map>
 #include <numbers>
 
@@ -29,33 +28,30 @@ double directionInPhoto(const RegisteredView& view, const RegisteredView& other)
     return std::atan2(offset[1], offset[0]);
 }
 
-// The best `count` of `candidates` by `score`, a candidate on the side of one already taken
-// counting less, in the order taken.
+// The best `count` of `candidates` by `score` (indexed by view), a candidate on the side of one
+// already taken counting less, in the order taken.
 std::vector<std::size_t> spreadChoice(const SparseModel& model, std::size_t view,
-                                      const std::vector<std::size_t>& candidates,
-                                      const std::function<double(std::size_t)>& score,
+                                      std::vector<std::size_t> candidates, const double* score,
                                       std::size_t count) {
     std::vector<std::size_t> chosen;
-    std::vector<bool> taken(candidates.size(), false);
-    std::vector<double> direction;
-    for (std::size_t c : candidates)
-        direction.push_back(directionInPhoto(model.views[view], model.views[c]));
-    while (chosen.size() < std::min(count, candidates.size())) {
+    std::vector<double> chosenDirections;
+    while (chosen.size() < count && !candidates.empty()) {
         std::size_t pick = 0;
-        double best = -1;
+        double best = -1, bestDirection = 0;
         for (std::size_t k = 0; k < candidates.size(); ++k) {
-            if (taken[k]) continue;
-            double value = score(candidates[k]);
-            for (std::size_t j = 0; j < candidates.size(); ++j) {
-                if (!taken[j]) continue;
+            const double direction =
+                directionInPhoto(model.views[view], model.views[candidates[k]]);
+            double value = score[candidates[k]];
+            for (const double taken : chosenDirections) {
                 const double apart =
-                    std::abs(std::remainder(direction[k] - direction[j], 2 * std::numbers::pi));
+                    std::abs(std::remainder(direction - taken, 2 * std::numbers::pi));
                 if (apart * 180 / std::numbers::pi < sameSideDegrees) value *= sameSideShare;
             }
-            if (value > best) best = value, pick = k;
+            if (value > best) best = value, pick = k, bestDirection = direction;
         }
-        taken[pick] = true;
         chosen.push_back(candidates[pick]);
+        chosenDirections.push_back(bestDirection);
+        candidates.erase(candidates.begin() + std::ptrdiff_t(pick));
     }
     return chosen;
 }
@@ -102,8 +98,7 @@ std::vector<ViewNeighbours> selectNeighbours(const SparseModel& model, std::size
         std::vector<std::size_t> candidates;
         for (std::size_t j = 0; j < n; ++j)
             if (j != i && score[i * n + j] > 0) candidates.push_back(j);
-        result[i].neighbours = spreadChoice(
-            model, i, candidates, [&](std::size_t j) { return score[i * n + j]; }, count);
+        result[i].neighbours = spreadChoice(model, i, std::move(candidates), &score[i * n], count);
         if (!depths[i].empty()) {
             result[i].nearest = 0.8 * percentile(depths[i], 0.01);
             result[i].farthest = 1.2 * percentile(depths[i], 0.99);
