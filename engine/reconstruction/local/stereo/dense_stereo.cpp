@@ -4,7 +4,10 @@
 #include <cmath>
 #include <limits>
 
+#include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
+
+#include "engine/reconstruction/local/stereo/window_correlation.h"
 
 namespace pelorin::engine::local {
 
@@ -17,29 +20,6 @@ cv::Matx33d intrinsics(const PinholeCamera& c) {
 
 cv::Matx33d toMatx(const Mat3& m) {
     return {m[0], m[1], m[2], m[3], m[4], m[5], m[6], m[7], m[8]};
-}
-
-struct WindowStats {
-    cv::Mat mean;
-    cv::Mat deviation;  // standard deviation
-};
-
-// The mean over each pixel's window. Run three times for every plane and neighbour: OpenCV's
-// separable filter with a flat kernel took a quarter of the time of its box filter on floats.
-void windowMean(const cv::Mat& image, cv::Mat& mean, int window) {
-    const cv::Mat kernel(1, window, CV_32F, cv::Scalar(1.0 / window));
-    cv::sepFilter2D(image, mean, CV_32F, kernel, kernel);
-}
-
-WindowStats windowStats(const cv::Mat& image, int window) {
-    WindowStats stats;
-    cv::Mat square;
-    windowMean(image, stats.mean, window);
-    windowMean(image.mul(image), square, window);
-    cv::Mat variance = square - stats.mean.mul(stats.mean);
-    cv::max(variance, 0, variance);
-    cv::sqrt(variance, stats.deviation);
-    return stats;
 }
 
 // A neighbour's pixel for reference pixel p at inverse depth w is the projection of
@@ -81,22 +61,6 @@ StereoView halved(const StereoView& view) {
     if (!view.mask.empty()) cv::resize(view.mask, small.mask, size, 0, 0, cv::INTER_NEAREST);
     small.view = viewAtSize(view.view, size);
     return small;
-}
-
-// 1 - the normalised cross-correlation of the reference with a neighbour warped onto it: 0
-// for a perfect match, up to 2, and 2 where the window reaches outside the neighbour's photo
-// (which the warp marks with -1).
-void matchCost(const Level& level, const cv::Mat& warped, int window, cv::Mat& cost) {
-    cv::Mat valid, productMean;
-    cv::compare(warped, 0, valid, cv::CMP_LT);
-    const WindowStats other = windowStats(warped, window);
-    windowMean(level.reference.grey.mul(warped), productMean, window);
-    cv::Mat covariance = productMean - level.stats.mean.mul(other.mean);
-    cv::Mat denominator = level.stats.deviation.mul(other.deviation) + 1e-3f;
-    cv::divide(covariance, denominator, cost);
-    cost = 1.0f - cost;
-    cv::dilate(valid, valid, cv::getStructuringElement(cv::MORPH_RECT, {window, window}));
-    cost.setTo(2.0f, valid);
 }
 
 // The mean of the best `counted` neighbours' costs, so that a part hidden from one
@@ -178,7 +142,7 @@ Estimate sweep(const Level& level, const Range& range, const StereoOptions& opti
             cv::warpPerspective(
                 level.neighbours[n].grey, warped, cv::Mat(level.rays[n].plane(inverse)), size,
                 cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, cv::Scalar(-1));
-            matchCost(level, warped, window, costs[n]);
+            matchCost(level.reference.grey, level.stats, warped, window, costs[n]);
         }
         combineBest(costs, counted, combined);
         if (shift > 0) cv::erode(combined, combined, shifts);
@@ -221,6 +185,53 @@ Estimate sweep(const Level& level, const Range& range, const StereoOptions& opti
     return estimate;
 }
 
+// Where a row of reference pixels, each at its own inverse depth (`middle` where it has
+// none), falls in a neighbour. Run for every pixel of every finer-level hypothesis, so in
+// OpenCV's portable vectors and in floats: the remap rounds to a 32nd of a pixel anyway.
+void warpRow(const Ray& ray, int y, const float* inverse, float middle, int width, float* mapX,
+             float* mapY) {
+    const auto& a = ray.a;
+    float row[3], across[3], toward[3];
+    for (int i = 0; i < 3; ++i) {
+        row[i] = float(a(i, 1) * y + a(i, 2));
+        across[i] = float(a(i, 0));
+        toward[i] = float(ray.b[i]);
+    }
+    auto one = [&](int x) {
+        const float at = inverse[x] > 0 ? inverse[x] : middle;
+        const float z = across[2] * x + row[2] + at * toward[2];
+        if (z <= 1e-9f) {
+            mapX[x] = mapY[x] = -1e6f;  // behind the neighbour: outside its photo
+            return;
+        }
+        mapX[x] = (across[0] * x + row[0] + at * toward[0]) / z;
+        mapY[x] = (across[1] * x + row[1] + at * toward[1]) / z;
+    };
+    int x = 0;
+#if CV_SIMD
+    constexpr int lanes = cv::v_float32::nlanes;
+    float steps[lanes];
+    for (int i = 0; i < lanes; ++i) steps[i] = float(i);
+    const auto step = cv::vx_load(steps), zero = cv::vx_setzero_f32(),
+               vMiddle = cv::vx_setall_f32(middle), nearest = cv::vx_setall_f32(1e-9f),
+               outside = cv::vx_setall_f32(-1e6f);
+    for (; x + lanes <= width; x += lanes) {
+        const auto px = cv::vx_setall_f32(float(x)) + step;
+        const auto w = cv::vx_load(inverse + x);
+        const auto at = cv::v_select(w > zero, w, vMiddle);
+        auto line = [&](int i) {
+            return cv::vx_setall_f32(across[i]) * px + cv::vx_setall_f32(row[i]) +
+                   at * cv::vx_setall_f32(toward[i]);
+        };
+        const auto z = line(2);
+        const auto behind = z <= nearest;
+        cv::v_store(mapX + x, cv::v_select(behind, outside, line(0) / z));
+        cv::v_store(mapY + x, cv::v_select(behind, outside, line(1) / z));
+    }
+#endif
+    for (; x < width; ++x) one(x);
+}
+
 // The combined cost of each pixel at its own inverse depth; 2 where it has none (0).
 void costAt(const Level& level, const cv::Mat& inverse, const Range& range,
             const StereoOptions& options, cv::Mat& combined) {
@@ -232,25 +243,12 @@ void costAt(const Level& level, const cv::Mat& inverse, const Range& range,
     std::vector<cv::Mat> costs(level.neighbours.size());
     cv::Mat mapX(size, CV_32F), mapY(size, CV_32F), warped;
     for (std::size_t n = 0; n < level.rays.size(); ++n) {
-        const auto& a = level.rays[n].a;
-        const auto& b = level.rays[n].b;
-        for (int y = 0; y < size.height; ++y) {
-            const float* w = inverse.ptr<float>(y);
-            float *mx = mapX.ptr<float>(y), *my = mapY.ptr<float>(y);
-            for (int x = 0; x < size.width; ++x) {
-                const double at = w[x] > 0 ? w[x] : middle;
-                const double z = a(2, 0) * x + a(2, 1) * y + a(2, 2) + at * b[2];
-                if (z <= 1e-9) {
-                    mx[x] = my[x] = -1e6f;  // behind the neighbour: outside its photo
-                    continue;
-                }
-                mx[x] = float((a(0, 0) * x + a(0, 1) * y + a(0, 2) + at * b[0]) / z);
-                my[x] = float((a(1, 0) * x + a(1, 1) * y + a(1, 2) + at * b[1]) / z);
-            }
-        }
+        for (int y = 0; y < size.height; ++y)
+            warpRow(level.rays[n], y, inverse.ptr<float>(y), middle, size.width, mapX.ptr<float>(y),
+                    mapY.ptr<float>(y));
         cv::remap(level.neighbours[n].grey, warped, mapX, mapY, cv::INTER_LINEAR,
                   cv::BORDER_CONSTANT, cv::Scalar(-1));
-        matchCost(level, warped, options.window, costs[n]);
+        matchCost(level.reference.grey, level.stats, warped, options.window, costs[n]);
     }
     combineBest(costs, counted, combined);
     combined.setTo(2.0f, inverse <= 0);
