@@ -74,21 +74,34 @@ void combineBest(const std::vector<cv::Mat>& costs, int counted, cv::Mat& combin
         // The usual case, run for every pixel and hypothesis: the two smallest, added smaller
         // first as the general sort below would. Sorting every pixel's costs took longer than
         // the rest of the sweep with four neighbours.
-        // Per row, `out` holds the smallest so far and `second` the next.
-        std::vector<float> second(std::size_t(size.width));
+        // In OpenCV's portable vectors, the rest of the row one pixel at a time.
+        std::vector<const float*> rows(costs.size());
         for (int y = 0; y < size.height; ++y) {
             float* out = combined.ptr<float>(y);
-            const float *a = costs[0].ptr<float>(y), *b = costs[1].ptr<float>(y);
-            for (int x = 0; x < size.width; ++x) out[x] = std::min(a[x], b[x]);
-            for (int x = 0; x < size.width; ++x) second[x] = std::max(a[x], b[x]);
-            for (std::size_t n = 2; n < costs.size(); ++n) {
-                const float* c = costs[n].ptr<float>(y);
-                for (int x = 0; x < size.width; ++x) {
-                    second[x] = std::min(second[x], std::max(out[x], c[x]));
-                    out[x] = std::min(out[x], c[x]);
+            for (std::size_t n = 0; n < costs.size(); ++n) rows[n] = costs[n].ptr<float>(y);
+            int x = 0;
+#if CV_SIMD
+            const auto half = cv::vx_setall_f32(0.5f);
+            for (; x + cv::v_float32::nlanes <= size.width; x += cv::v_float32::nlanes) {
+                const auto a = cv::vx_load(rows[0] + x), b = cv::vx_load(rows[1] + x);
+                auto least = cv::v_min(a, b), next = cv::v_max(a, b);
+                for (std::size_t n = 2; n < rows.size(); ++n) {
+                    const auto c = cv::vx_load(rows[n] + x);
+                    next = cv::v_min(next, cv::v_max(least, c));
+                    least = cv::v_min(least, c);
                 }
+                cv::v_store(out + x, (least + next) * half);
             }
-            for (int x = 0; x < size.width; ++x) out[x] = (out[x] + second[x]) / 2;
+#endif
+            for (; x < size.width; ++x) {
+                float least = std::min(rows[0][x], rows[1][x]);
+                float next = std::max(rows[0][x], rows[1][x]);
+                for (std::size_t n = 2; n < rows.size(); ++n) {
+                    next = std::min(next, std::max(least, rows[n][x]));
+                    least = std::min(least, rows[n][x]);
+                }
+                out[x] = (least + next) / 2;
+            }
         }
     } else {
         std::vector<float> values(costs.size());
@@ -153,7 +166,25 @@ Estimate sweep(const Level& level, const Range& range, const StereoOptions& opti
             int* plane = bestPlane.ptr<int>(y);
             float* lo = before.ptr<float>(y);
             float* hi = after.ptr<float>(y);
-            for (int x = 0; x < size.width; ++x) {
+            int x = 0;
+#if CV_SIMD
+            const auto planeNow = cv::vx_setall_s32(k), planeBefore = cv::vx_setall_s32(k - 1);
+            const auto one = cv::vx_setall_f32(1);
+            for (; x + cv::v_float32::nlanes <= size.width; x += cv::v_float32::nlanes) {
+                const auto cost = cv::vx_load(c + x), least = cv::vx_load(b + x);
+                const auto planes = cv::vx_load(plane + x);
+                auto above = cv::v_select(cv::v_reinterpret_as_f32(planes == planeBefore), cost,
+                                          cv::vx_load(hi + x));
+                const auto better = cost < least;
+                cv::v_store(b + x, cv::v_select(better, cost, least));
+                cv::v_store(plane + x,
+                            cv::v_select(cv::v_reinterpret_as_s32(better), planeNow, planes));
+                cv::v_store(lo + x, cv::v_select(better, k > 0 ? cv::vx_load(p + x) : one,
+                                                 cv::vx_load(lo + x)));
+                cv::v_store(hi + x, cv::v_select(better, one, above));
+            }
+#endif
+            for (; x < size.width; ++x) {
                 if (plane[x] == k - 1) hi[x] = c[x];
                 if (c[x] < b[x]) {
                     b[x] = c[x];
