@@ -131,15 +131,19 @@ void runDepthStep(const StepContext& context, const SparseModel& model,
     fs::create_directories(context / "depth", ignored);
     const std::size_t count = model.views.size();
     std::vector<StereoView> views(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        context.checkStop();
-        views[i] = stereoView(context, model.views[i], options,
-                              options.maskedViews.count(model.views[i].name) > 0);
-    }
     std::size_t finished = 0;
     std::mutex lock;
     {
         const OpenCvThreadsPerWorker serial;  // the views run side by side instead
+        // Decoding the photos took a second on one core.
+        parallelFor(
+            "depth photos", count, options.threads,
+            [&](std::size_t i, unsigned) {
+                views[i] = stereoView(context, model.views[i], options,
+                                      options.maskedViews.count(model.views[i].name) > 0);
+            },
+            context.stop());
+        context.checkStop();
         parallelFor(
             "depth maps", count, options.threads,
             [&](std::size_t i, unsigned) {

@@ -7,6 +7,7 @@
 
 #include "engine/formats/obj_reader.h"
 #include "engine/formats/obj_writer.h"
+#include "engine/reconstruction/local/parallel_for.h"
 #include "engine/reconstruction/local/resource_probes.h"
 #include "engine/reconstruction/local/stereo/dense_stereo.h"
 #include "engine/reconstruction/local/surface/surface_mesh.h"
@@ -36,18 +37,30 @@ TexturedMesh runTextureStep(const StepContext& context, const SparseModel& model
         scale = std::sqrt(*available * options.memoryShare / bytes);
         context.emit(events::AutomaticDownsampling{});
     }
-    std::vector<TextureView> views;
-    for (const auto& view : model.views) {
-        context.checkStop();
-        cv::Mat image =
-            cv::imread((context / "dense" / "images" / view.name).string(), cv::IMREAD_COLOR);
-        if (image.empty()) continue;
-        if (scale < 1)
-            cv::resize(image, image,
-                       {std::max(1, int(image.cols * scale)), std::max(1, int(image.rows * scale))},
-                       0, 0, cv::INTER_AREA);
-        views.push_back({viewAtSize(view, image.size()), image});
+    // Decoding the photos is a second or two on one core: both take a share.
+    std::vector<TextureView> loaded(model.views.size());
+    {
+        const OpenCvThreadsPerWorker serial;
+        parallelFor(
+            "texture photos", model.views.size(), context.threads(),
+            [&](std::size_t i, unsigned) {
+                const auto& view = model.views[i];
+                cv::Mat image = cv::imread((context / "dense" / "images" / view.name).string(),
+                                           cv::IMREAD_COLOR);
+                if (image.empty()) return;
+                if (scale < 1)
+                    cv::resize(image, image,
+                               {std::max(1, int(image.cols * scale)),
+                                std::max(1, int(image.rows * scale))},
+                               0, 0, cv::INTER_AREA);
+                loaded[i] = {viewAtSize(view, image.size()), image};
+            },
+            context.stop());
     }
+    context.checkStop();
+    std::vector<TextureView> views;
+    for (auto& view : loaded)
+        if (!view.image.empty()) views.push_back(std::move(view));
     context.progress(Step::texture, 0.3);
     BakeOptions bake;
     bake.atlasSize = options.atlas;
