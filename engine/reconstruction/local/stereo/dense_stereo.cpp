@@ -173,8 +173,8 @@ Estimate sweep(const Level& level, const Range& range, const StereoOptions& opti
             for (; x + cv::v_float32::nlanes <= size.width; x += cv::v_float32::nlanes) {
                 const auto cost = cv::vx_load(c + x), least = cv::vx_load(b + x);
                 const auto planes = cv::vx_load(plane + x);
-                auto above = cv::v_select(cv::v_reinterpret_as_f32(planes == planeBefore), cost,
-                                          cv::vx_load(hi + x));
+                const auto above = cv::v_select(cv::v_reinterpret_as_f32(planes == planeBefore),
+                                                cost, cv::vx_load(hi + x));
                 const auto better = cost < least;
                 cv::v_store(b + x, cv::v_select(better, cost, least));
                 cv::v_store(plane + x,
