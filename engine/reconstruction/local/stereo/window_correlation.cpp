@@ -25,7 +25,7 @@ enum Quantity { value, square, product, outside, quantities };
 // Kept per thread, so that the sweep's many calls allocate nothing.
 struct Scratch {
     std::vector<float> padded;       // one row of each quantity, mirrored past its ends
-    std::vector<float> across;       // each quantity summed along rows, one plane each
+    std::vector<float> across;       // each quantity summed along rows, a ring of rows each
     std::vector<float> sums;         // one row of each quantity summed over whole windows
     std::vector<const float*> runs;  // what one sum adds up
     std::vector<int> held;           // the row whose sums along it each slot of the ring holds
