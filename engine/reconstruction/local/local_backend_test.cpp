@@ -135,7 +135,7 @@ TEST(LocalBackendTest, CancelStopsColmapQuicklyAndTheNextRunResumesAfterStructur
     ASSERT_TRUE(third.complete);
     const auto commands = colmap.commands();
     const std::set<std::string> rerun(commands.begin() + before, commands.end());
-    EXPECT_FALSE(rerun.count("feature_extractor"));
+    EXPECT_FALSE(rerun.count("feature_importer"));
     EXPECT_FALSE(rerun.count("matches_importer"));
     EXPECT_FALSE(rerun.count("mapper"));
     EXPECT_TRUE(rerun.count("poisson_mesher"));
@@ -193,11 +193,18 @@ TEST(LocalBackendTest, AFaultInAnyStepsWorkersFailsTheRunAndTheNextRunResumes) {
         const char* loop;
         bool memory;
     };
-    const std::vector<Fault> faults = {
-        {"pairs", false},          {"pairs", true},         {"depth maps", false},
-        {"depth maps", true},      {"fusion", false},       {"fusion", true},
-        {"texture views", false},  {"texture views", true}, {"texture blending", false},
-        {"texture blending", true}};
+    const std::vector<Fault> faults = {{"features", false},
+                                       {"features", true},
+                                       {"pairs", false},
+                                       {"pairs", true},
+                                       {"depth maps", false},
+                                       {"depth maps", true},
+                                       {"fusion", false},
+                                       {"fusion", true},
+                                       {"texture views", false},
+                                       {"texture views", true},
+                                       {"texture blending", false},
+                                       {"texture blending", true}};
     for (const auto& fault : faults) {
         std::atomic<bool> injected{false};
         setParallelFault([&](std::string_view loop, std::size_t) {
@@ -229,7 +236,7 @@ TEST(LocalBackendTest, AFaultInAnyStepsWorkersFailsTheRunAndTheNextRunResumes) {
     EXPECT_GT(fs::file_size(folder / "out" / "model.usdz"), 100000u);
     // Every step that had finished was taken from the checkpoint, never made again.
     const auto commands = colmap.commands();
-    for (const char* command : {"feature_extractor", "mapper", "poisson_mesher"})
+    for (const char* command : {"feature_importer", "mapper", "poisson_mesher"})
         EXPECT_EQ(std::count(commands.begin(), commands.end(), command), 1) << command;
 }
 

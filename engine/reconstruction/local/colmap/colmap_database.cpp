@@ -8,6 +8,7 @@
 #include <memory>
 #include <numeric>
 #include <optional>
+#include <tuple>
 
 namespace pelorin::engine::local {
 
@@ -141,6 +142,7 @@ pelorin::Expected<std::vector<PhotoFeatures>, std::string> readFeatures(
             photo.points.emplace_back(k[0], k[1]);
             photo.scales.push_back(cols == 4 ? k[2]
                                              : std::sqrt(std::abs(k[2] * k[5] - k[3] * k[4])));
+            photo.orientations.push_back(cols == 4 ? k[3] : std::atan2(k[4], k[2]));
         }
         photo.descriptors.create(rows, 128, CV_8U);
         if (rows > 0) std::memcpy(photo.descriptors.data, descriptors, std::size_t(rows) * 128);
@@ -150,6 +152,60 @@ pelorin::Expected<std::vector<PhotoFeatures>, std::string> readFeatures(
         return pelorin::unexpected(std::string("the feature database cannot be read: ") +
                                    sqlite3_errmsg(db.get()));
     return photos;
+}
+
+pelorin::Expected<int, std::string> writeFeatures(const std::filesystem::path& database,
+                                                  const std::vector<PhotoFeatures>& photos) {
+    auto opened = openDatabase(database, SQLITE_OPEN_READWRITE);
+    if (!opened) return pelorin::unexpected(opened.error());
+    Database db = std::move(opened).value();
+    Statement keypoints = prepare(db.get(),
+                                  "INSERT OR REPLACE INTO keypoints SELECT image_id, ?2, 4, ?3 "
+                                  "FROM images WHERE name = ?1");
+    Statement descriptors = prepare(db.get(),
+                                    "INSERT OR REPLACE INTO descriptors SELECT image_id, ?2, 128, "
+                                    "?3 FROM images WHERE name = ?1");
+    if (!keypoints || !descriptors)
+        return pelorin::unexpected(std::string("the feature database has no feature tables: ") +
+                                   sqlite3_errmsg(db.get()));
+    std::string missing;
+    auto written =
+        updateEach(db.get(), photos, [&](const PhotoFeatures& photo) -> std::optional<int> {
+            const std::size_t rows = photo.points.size();
+            if (photo.scales.size() != rows || photo.orientations.size() != rows ||
+                std::size_t(photo.descriptors.rows) != rows ||
+                (rows > 0 &&
+                 (photo.descriptors.cols != 128 || photo.descriptors.type() != CV_8U))) {
+                missing = "the features of " + photo.name + " are malformed";
+                return std::nullopt;
+            }
+            // COLMAP's keypoint form of x, y, scale and orientation.
+            std::vector<float> points;
+            points.reserve(rows * 4);
+            for (std::size_t i = 0; i < rows; ++i)
+                points.insert(points.end(), {photo.points[i].x, photo.points[i].y, photo.scales[i],
+                                             photo.orientations[i]});
+            const cv::Mat bytes =
+                photo.descriptors.isContinuous() ? photo.descriptors : photo.descriptors.clone();
+            for (auto& [statement, data, size] :
+                 {std::tuple{keypoints.get(), static_cast<const void*>(points.data()),
+                             points.size() * sizeof(float)},
+                  std::tuple{descriptors.get(), static_cast<const void*>(bytes.data),
+                             rows * 128}}) {
+                sqlite3_reset(statement);
+                sqlite3_bind_text(statement, 1, photo.name.c_str(), -1, SQLITE_TRANSIENT);
+                sqlite3_bind_int(statement, 2, int(rows));
+                sqlite3_bind_blob(statement, 3, size ? data : "", int(size), SQLITE_TRANSIENT);
+                if (sqlite3_step(statement) != SQLITE_DONE) return std::nullopt;
+                if (sqlite3_changes(db.get()) == 0) {
+                    missing = "the feature database has no photo named " + photo.name;
+                    return std::nullopt;
+                }
+            }
+            return 1;
+        });
+    if (!written && !missing.empty()) return pelorin::unexpected(missing);
+    return written;
 }
 
 std::vector<int> largestFeatureIndices(const PhotoFeatures& photo, int count) {
@@ -178,6 +234,8 @@ PhotoFeatures largestFeatures(const PhotoFeatures& photo, int count) {
     for (int i : order) {
         largest.points.push_back(photo.points[i]);
         largest.scales.push_back(photo.scales[i]);
+        if (std::size_t(i) < photo.orientations.size())
+            largest.orientations.push_back(photo.orientations[i]);
     }
     return largest;
 }

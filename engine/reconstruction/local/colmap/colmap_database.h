@@ -26,13 +26,19 @@ struct PhotoFeatures {
     std::int64_t imageId = 0;
     std::vector<cv::Point2f> points;
     std::vector<float> scales;
-    cv::Mat descriptors;  // CV_8U, one row per point
+    std::vector<float> orientations;  // radians, clockwise from the x axis as the photo shows it
+    cv::Mat descriptors;              // CV_8U, one row per point
 };
 
 // Every photo of the database in name order, with all its features. Fails with a one-line
 // reason when the database cannot be read or a feature record is malformed.
 pelorin::Expected<std::vector<PhotoFeatures>, std::string> readFeatures(
     const std::filesystem::path& database);
+
+// Stores each photo's features under its name, replacing what the database held for it, all or
+// none; every photo must be in the database already. Returns how many photos were written.
+pelorin::Expected<int, std::string> writeFeatures(const std::filesystem::path& database,
+                                                  const std::vector<PhotoFeatures>& photos);
 
 // Where the photo's `count` largest-scale features sit in its own order, largest first: the
 // ones most likely seen again from elsewhere.

@@ -117,6 +117,42 @@ TEST_F(ColmapDatabaseTest, FeaturesComeInStoredOrderTheLargestPickedAndAMalforme
               "the feature database holds a malformed record for b.jpg");
 }
 
+TEST_F(ColmapDatabaseTest, FeaturesWrittenAreReadBackAndAnUnknownPhotoWritesNone) {
+    PhotoFeatures a{.name = "a.jpg",
+                    .points = {{1.5f, 2.5f}, {30.25f, 40.75f}},
+                    .scales = {1.25f, 6.5f},
+                    .orientations = {0.5f, -2.0f},
+                    .descriptors = cv::Mat(2, 128, CV_8U)};
+    for (int i = 0; i < 256; ++i) a.descriptors.data[i] = std::uint8_t(i * 7);
+    ASSERT_EQ(writeFeatures(file, {a}).value(), 1);
+    auto read = readFeatures(file);
+    ASSERT_TRUE(read) << read.error();
+    const auto& back = (*read)[0];
+    EXPECT_EQ(back.name, "a.jpg");
+    EXPECT_EQ(back.points, a.points);
+    EXPECT_EQ(back.scales, a.scales);
+    EXPECT_EQ(back.orientations, a.orientations);
+    EXPECT_EQ(cv::norm(back.descriptors, a.descriptors, cv::NORM_INF), 0);
+    // The other photo was never written: it has no features yet.
+    EXPECT_EQ(read->size(), 1u);
+
+    // A batch naming a photo the database lacks, or holding a malformed record, changes nothing.
+    PhotoFeatures fewer = a;
+    fewer.points.pop_back();
+    PhotoFeatures b = a;
+    b.name = "b.jpg";
+    b.points = {{9, 9}, {8, 8}};
+    PhotoFeatures absent = a;
+    absent.name = "absent.jpg";
+    EXPECT_EQ(writeFeatures(file, {b, absent}).error(),
+              "the feature database has no photo named absent.jpg");
+    EXPECT_EQ(writeFeatures(file, {b, fewer}).error(), "the features of a.jpg are malformed");
+    read = readFeatures(file);
+    ASSERT_TRUE(read) << read.error();
+    ASSERT_EQ(read->size(), 1u);
+    EXPECT_EQ((*read)[0].points, a.points);
+}
+
 TEST_F(ColmapDatabaseTest, MatchesAreStoredUnderCOLMAPsPairKeyAndReplaced) {
     const auto stored = [&] {
         std::vector<std::pair<std::int64_t, std::vector<std::uint32_t>>> rows;
