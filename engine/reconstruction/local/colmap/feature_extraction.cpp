@@ -13,6 +13,36 @@ namespace {
 // Below this, halving leaves too little for OpenCV's pyramid (it needs a few octaves).
 constexpr int smallestSide = 32;
 
+// Which of OpenCV's keypoints to keep: the `maxFeatures` largest blobs, each with at most
+// `orientations` of its directions, as COLMAP's extractor chose. OpenCV would keep the strongest
+// keypoints instead, each direction counted as one: on the 12 MP trunk a photo that COLMAP's
+// choice placed then stayed out of the model.
+std::vector<int> largestBlobs(const std::vector<cv::KeyPoint>& keypoints,
+                              const FeatureExtractionOptions& options) {
+    // OpenCV gives a blob's directions one after another, sorted by position and size.
+    std::vector<std::pair<int, int>> blobs;  // first keypoint, how many
+    for (int i = 0; i < int(keypoints.size()); ++i) {
+        const auto& k = keypoints[i];
+        if (!blobs.empty()) {
+            const auto& last = keypoints[blobs.back().first];
+            if (last.pt == k.pt && last.size == k.size) {
+                ++blobs.back().second;
+                continue;
+            }
+        }
+        blobs.emplace_back(i, 1);
+    }
+    const std::size_t count = std::min(blobs.size(), std::size_t(std::max(0, options.maxFeatures)));
+    std::stable_sort(blobs.begin(), blobs.end(), [&](const auto& a, const auto& b) {
+        return keypoints[a.first].size > keypoints[b.first].size;
+    });
+    std::vector<int> kept;
+    for (std::size_t b = 0; b < count; ++b)
+        for (int k = 0; k < std::min(blobs[b].second, options.orientations); ++k)
+            kept.push_back(blobs[b].first + k);
+    return kept;
+}
+
 }  // namespace
 
 PhotoFeatures findFeatures(const cv::Mat& grey, const cv::Mat& mask,
@@ -27,11 +57,18 @@ PhotoFeatures findFeatures(const cv::Mat& grey, const cv::Mat& mask,
     cv::Mat halved, halvedMask;
     cv::resize(grey, halved, half, 0, 0, cv::INTER_AREA);
     if (!mask.empty()) cv::resize(mask, halvedMask, half, 0, 0, cv::INTER_AREA);
-    const auto detector = cv::SIFT::create(options.maxFeatures, 3, options.contrastThreshold,
-                                           options.edgeThreshold, 1.6);
+    const auto detector =
+        cv::SIFT::create(0, 3, options.contrastThreshold, options.edgeThreshold, 1.6);
+    std::vector<cv::KeyPoint> found;
+    cv::Mat foundDescriptors;
+    detector->detectAndCompute(halved, halvedMask, found, foundDescriptors);
+    const std::vector<int> kept = largestBlobs(found, options);
     std::vector<cv::KeyPoint> keypoints;
-    cv::Mat descriptors;
-    detector->detectAndCompute(halved, halvedMask, keypoints, descriptors);
+    cv::Mat descriptors(int(kept.size()), 128, CV_32F);
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        keypoints.push_back(found[kept[i]]);
+        foundDescriptors.row(kept[i]).copyTo(descriptors.row(int(i)));
+    }
     // OpenCV reports its doubled image's pixel u at u / 2, a quarter pixel past where that pixel
     // lies in the halved photo; each halved pixel's centre then lies at (h + 0.5) * scale in the
     // photo's corner-based coordinates.

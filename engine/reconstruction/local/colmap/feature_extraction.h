@@ -7,8 +7,11 @@
 namespace pelorin::engine::local {
 
 struct FeatureExtractionOptions {
-    // At most this many features a photo, the strongest kept.
+    // At most this many blobs a photo, the largest kept: they are the likeliest to be seen again
+    // from elsewhere.
     int maxFeatures = 4000;
+    // A blob with several clear directions gives a feature for each, up to this many.
+    int orientations = 2;
     // How far a blob must stand out of its surroundings, as a share of the grey range, to be a
     // feature: COLMAP's own threshold, which finds about as many as its extractor did. OpenCV's
     // default (0.04) counts differently and finds about half as many.

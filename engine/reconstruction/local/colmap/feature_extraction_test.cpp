@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <map>
 
 #include <opencv2/imgproc.hpp>
 
@@ -108,6 +110,31 @@ TEST(FeatureExtractionTest, APhotoMovedTurnedOrShrunkMatchesItselfWhereItMoved) 
     // COLMAP's bytes: the root of each bin's share, times 512, so each row's length is 512.
     for (int row = 0; row < original.descriptors.rows; ++row)
         EXPECT_NEAR(cv::norm(original.descriptors.row(row), cv::NORM_L2), 512, 8) << row;
+}
+
+// Blobs, with each of a blob's directions: the features at one point and scale.
+std::map<std::pair<float, float>, std::vector<float>> blobsOf(const PhotoFeatures& features) {
+    std::map<std::pair<float, float>, std::vector<float>> blobs;
+    for (std::size_t i = 0; i < features.points.size(); ++i)
+        blobs[{features.points[i].x, features.points[i].y}].push_back(features.scales[i]);
+    return blobs;
+}
+
+TEST(FeatureExtractionTest, TheLargestBlobsAreKeptEachWithAtMostTwoDirections) {
+    const cv::Mat photo = texture({480, 400}, 7);
+    const auto all = findFeatures(photo, {}, {.maxFeatures = 100000});
+    const auto capped = findFeatures(photo, {}, {.maxFeatures = 60});
+    const auto allBlobs = blobsOf(all), cappedBlobs = blobsOf(capped);
+    ASSERT_GT(allBlobs.size(), 200u);
+    ASSERT_EQ(cappedBlobs.size(), 60u);
+    std::vector<float> scales;
+    for (const auto& [point, directions] : allBlobs) scales.push_back(directions[0]);
+    std::sort(scales.rbegin(), scales.rend());
+    for (const auto& [point, directions] : cappedBlobs) {
+        EXPECT_LE(directions.size(), 2u);
+        EXPECT_GE(directions[0], scales[59]) << "a smaller blob was kept";
+        EXPECT_TRUE(allBlobs.count(point));
+    }
 }
 
 TEST(FeatureExtractionTest, FeaturesComeOnlyFromWhereTheMaskIsSet) {
