@@ -112,13 +112,15 @@ TEST(LocalBackendTest, CancelStopsColmapQuicklyAndTheNextRunResumesAfterStructur
         PhotogrammetryRequest::modelFile(obj, RequestDetail::preview),
         PhotogrammetryRequest::pointCloud()};
 
-    // Cancelled in the middle of feature extraction: every COLMAP process ends at once.
-    auto first = run(backend, reducedSet, checkpoint, requests, [](const auto& e) {
-        const auto* progress = std::get_if<events::RequestProgress>(&e);
-        return progress && progress->fraction > 0.08;
+    // Cancelled while COLMAP's mapper reports progress: every COLMAP process ends at once.
+    auto first = run(backend, reducedSet, checkpoint, requests, [&](const auto& e) {
+        const auto commands = colmap.commands();
+        return std::holds_alternative<events::RequestProgress>(e) &&
+               std::find(commands.begin(), commands.end(), "mapper") != commands.end();
     });
     EXPECT_TRUE(first.cancelled);
     EXPECT_LT(first.cancelToEnd, 2s);
+    ASSERT_FALSE(colmap.pids().empty());
     for (pid_t pid : colmap.pids()) EXPECT_FALSE(pelorin::testing::isRunning(pid)) << pid;
 
     // Cancelled once the sparse model is made.

@@ -22,8 +22,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Each photo's features, found on both cores. COLMAP's extractor took a sixth of a build on its
-// own; ours finds as many in about a fifth of its time.
+// A folder removed however the scope it guards ends.
+struct RemovedAtEnd {
+    fs::path folder;
+    ~RemovedAtEnd() {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+};
+
+// Each photo's features, found on both cores: COLMAP's extractor, as many features on the same
+// scales, took several times as long.
 std::vector<PhotoFeatures> findAllFeatures(const StepContext& context,
                                            const PreparedImages& prepared,
                                            const SparseOptions& options) {
@@ -47,6 +56,7 @@ std::vector<PhotoFeatures> findAllFeatures(const StepContext& context,
                     "a working photo is missing or resized: " + image.name));
             found[i] = findFeatures(photo, mask, {.maxFeatures = options.maxFeatures});
             found[i].name = image.name;
+            // COLMAP's import after it only decodes each photo for its size: a moment.
             std::lock_guard guard(lock);
             context.progress(Step::features, 0.9 * double(++done) / double(images.size()));
         },
@@ -58,7 +68,9 @@ std::vector<PhotoFeatures> findAllFeatures(const StepContext& context,
 void extractFeatures(const StepContext& context, const ColmapTool& colmap,
                      const PreparedImages& prepared, const SparseOptions& options) {
     std::error_code ignored;
-    fs::remove(context / "database.db", ignored);
+    // A journal left by a write that was cut short would be played into the new database.
+    for (const char* file : {"database.db", "database.db-journal", "database.db-wal"})
+        fs::remove(context / file, ignored);
     // One camera for all when every photo has the same size and lens (a phone's several
     // lenses give photos of one size); else one each.
     bool oneCamera = true;
@@ -71,17 +83,19 @@ void extractFeatures(const StepContext& context, const ColmapTool& colmap,
     }
     const auto features = findAllFeatures(context, prepared, options);
     // COLMAP makes the cameras and photos from empty feature files, then takes ours.
-    const fs::path empty = context / "features";
-    fs::remove_all(empty, ignored);
-    fs::create_directories(empty, ignored);
-    for (const auto& image : prepared.images)
-        context.write("features/" + image.name + ".txt", "0 128\n");
-    runColmap(context, colmap, Step::features,
-              {"feature_importer", "--database_path", "database.db", "--image_path", "images",
-               "--import_path", "features", "--ImageReader.camera_model", "SIMPLE_RADIAL",
-               "--ImageReader.single_camera", oneCamera ? "1" : "0"},
-              0);
-    fs::remove_all(empty, ignored);
+    {
+        const fs::path empty = context / "features";
+        fs::remove_all(empty, ignored);
+        fs::create_directories(empty, ignored);
+        const RemovedAtEnd removed{empty};
+        for (const auto& image : prepared.images)
+            context.write("features/" + image.name + ".txt", "0 128\n");
+        runColmap(context, colmap, Step::features,
+                  {"feature_importer", "--database_path", "database.db", "--image_path", "images",
+                   "--import_path", "features", "--ImageReader.camera_model", "SIMPLE_RADIAL",
+                   "--ImageReader.single_camera", oneCamera ? "1" : "0"},
+                  0);
+    }
     auto stored = writeFeatures(context / "database.db", features);
     if (!stored) StepContext::fail(PhotogrammetryError::other(stored.error()));
     // Known focal lengths start the cameras; otherwise COLMAP guesses from the photo's size.

@@ -53,7 +53,7 @@ pelorin::Unexpected<std::string> writeFailure(sqlite3* db) {
 template <typename Entries, typename Update>
 pelorin::Expected<int, std::string> updateEach(sqlite3* db, const Entries& entries,
                                                const Update& update) {
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return writeFailure(db);
     int changed = 0;
     for (const auto& entry : entries) {
         const std::optional<int> done = update(entry);
@@ -168,7 +168,7 @@ pelorin::Expected<int, std::string> writeFeatures(const std::filesystem::path& d
     if (!keypoints || !descriptors)
         return pelorin::unexpected(std::string("the feature database has no feature tables: ") +
                                    sqlite3_errmsg(db.get()));
-    std::string missing;
+    std::string reason;
     auto written =
         updateEach(db.get(), photos, [&](const PhotoFeatures& photo) -> std::optional<int> {
             const std::size_t rows = photo.points.size();
@@ -176,10 +176,10 @@ pelorin::Expected<int, std::string> writeFeatures(const std::filesystem::path& d
                 std::size_t(photo.descriptors.rows) != rows ||
                 (rows > 0 &&
                  (photo.descriptors.cols != 128 || photo.descriptors.type() != CV_8U))) {
-                missing = "the features of " + photo.name + " are malformed";
+                reason = "the features of " + photo.name + " are malformed";
                 return std::nullopt;
             }
-            // COLMAP's keypoint form of x, y, scale and orientation.
+            // x, y, scale and orientation: COLMAP makes its affine shape from them itself.
             std::vector<float> points;
             points.reserve(rows * 4);
             for (std::size_t i = 0; i < rows; ++i)
@@ -198,13 +198,13 @@ pelorin::Expected<int, std::string> writeFeatures(const std::filesystem::path& d
                 sqlite3_bind_blob(statement, 3, size ? data : "", int(size), SQLITE_TRANSIENT);
                 if (sqlite3_step(statement) != SQLITE_DONE) return std::nullopt;
                 if (sqlite3_changes(db.get()) == 0) {
-                    missing = "the feature database has no photo named " + photo.name;
+                    reason = "the feature database has no photo named " + photo.name;
                     return std::nullopt;
                 }
             }
             return 1;
         });
-    if (!written && !missing.empty()) return pelorin::unexpected(missing);
+    if (!written && !reason.empty()) return pelorin::unexpected(reason);
     return written;
 }
 

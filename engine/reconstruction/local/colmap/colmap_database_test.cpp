@@ -117,24 +117,32 @@ TEST_F(ColmapDatabaseTest, FeaturesComeInStoredOrderTheLargestPickedAndAMalforme
               "the feature database holds a malformed record for b.jpg");
 }
 
-TEST_F(ColmapDatabaseTest, FeaturesWrittenAreReadBackAndAnUnknownPhotoWritesNone) {
+TEST_F(ColmapDatabaseTest, FeaturesWrittenReplaceTheEmptyOnesAndAnUnknownPhotoWritesNone) {
+    // As COLMAP's importer leaves them: every photo with empty records.
+    putFeatures(1, {}, 6, {});
+    putFeatures(2, {}, 6, {});
     PhotoFeatures a{.name = "a.jpg",
                     .points = {{1.5f, 2.5f}, {30.25f, 40.75f}},
                     .scales = {1.25f, 6.5f},
                     .orientations = {0.5f, -2.0f},
                     .descriptors = cv::Mat(2, 128, CV_8U)};
     for (int i = 0; i < 256; ++i) a.descriptors.data[i] = std::uint8_t(i * 7);
-    ASSERT_EQ(writeFeatures(file, {a}).value(), 1);
-    auto read = readFeatures(file);
-    ASSERT_TRUE(read) << read.error();
-    const auto& back = (*read)[0];
-    EXPECT_EQ(back.name, "a.jpg");
-    EXPECT_EQ(back.points, a.points);
-    EXPECT_EQ(back.scales, a.scales);
-    EXPECT_EQ(back.orientations, a.orientations);
-    EXPECT_EQ(cv::norm(back.descriptors, a.descriptors, cv::NORM_INF), 0);
-    // The other photo was never written: it has no features yet.
-    EXPECT_EQ(read->size(), 1u);
+    const PhotoFeatures none{.name = "b.jpg", .descriptors = cv::Mat(0, 128, CV_8U)};
+    ASSERT_EQ(writeFeatures(file, {a, none}).value(), 2);
+    const auto readBack = [&] {
+        auto read = readFeatures(file);
+        EXPECT_TRUE(read) << read.error();
+        EXPECT_EQ(read->size(), 2u);
+        return read && read->size() == 2 ? *read : std::vector<PhotoFeatures>(2);
+    };
+    auto read = readBack();
+    EXPECT_EQ(read[0].name, "a.jpg");
+    EXPECT_EQ(read[0].points, a.points);
+    EXPECT_EQ(read[0].scales, a.scales);
+    EXPECT_EQ(read[0].orientations, a.orientations);
+    EXPECT_EQ(cv::norm(read[0].descriptors, a.descriptors, cv::NORM_INF), 0);
+    EXPECT_EQ(read[1].name, "b.jpg");
+    EXPECT_TRUE(read[1].points.empty());
 
     // A batch naming a photo the database lacks, or holding a malformed record, changes nothing.
     PhotoFeatures fewer = a;
@@ -147,10 +155,9 @@ TEST_F(ColmapDatabaseTest, FeaturesWrittenAreReadBackAndAnUnknownPhotoWritesNone
     EXPECT_EQ(writeFeatures(file, {b, absent}).error(),
               "the feature database has no photo named absent.jpg");
     EXPECT_EQ(writeFeatures(file, {b, fewer}).error(), "the features of a.jpg are malformed");
-    read = readFeatures(file);
-    ASSERT_TRUE(read) << read.error();
-    ASSERT_EQ(read->size(), 1u);
-    EXPECT_EQ((*read)[0].points, a.points);
+    read = readBack();
+    EXPECT_EQ(read[0].points, a.points);
+    EXPECT_TRUE(read[1].points.empty());
 }
 
 TEST_F(ColmapDatabaseTest, MatchesAreStoredUnderCOLMAPsPairKeyAndReplaced) {

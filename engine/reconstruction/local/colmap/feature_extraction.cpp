@@ -13,10 +13,10 @@ namespace {
 // Below this, halving leaves too little for OpenCV's pyramid (it needs a few octaves).
 constexpr int smallestSide = 32;
 
-// Which of OpenCV's keypoints to keep: the `maxFeatures` largest blobs, each with at most
-// `orientations` of its directions, as COLMAP's extractor chose. OpenCV would keep the strongest
-// keypoints instead, each direction counted as one: on the 12 MP trunk a photo that COLMAP's
-// choice placed then stayed out of the model.
+// Which of OpenCV's keypoints to keep: the `maxFeatures` largest blobs, each with the first
+// `orientations` of its directions by angle, as COLMAP's extractor chose. OpenCV's own cap keeps
+// the strongest keypoints, each direction counted as one, and left a hard photo of a real
+// capture out of its model.
 std::vector<int> largestBlobs(const std::vector<cv::KeyPoint>& keypoints,
                               const FeatureExtractionOptions& options) {
     // OpenCV gives a blob's directions one after another, sorted by position and size.
@@ -83,6 +83,8 @@ PhotoFeatures findFeatures(const cv::Mat& grey, const cv::Mat& mask,
         features.scales.push_back(keypoint.size * 0.5f * std::sqrt(scaleX * scaleY));
         features.orientations.push_back(keypoint.angle * float(CV_PI / 180));
         // Root-normalised: the square root of each bin's share of the sum, as COLMAP stores it.
+        // OpenCV has rounded its bins to whole numbers already, so the smallest shares come out
+        // coarser than COLMAP's; matching did not suffer for it.
         const float* bins = descriptors.ptr<float>(int(i));
         float sum = 0;
         for (int bin = 0; bin < 128; ++bin) sum += bins[bin];
