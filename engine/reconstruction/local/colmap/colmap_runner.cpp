@@ -1,5 +1,7 @@
 #include "engine/reconstruction/local/colmap/colmap_runner.h"
 
+#include <malloc.h>
+
 #include "engine/reconstruction/local/colmap/child_process.h"
 #include "engine/reconstruction/local/colmap/colmap_progress.h"
 #include "engine/reconstruction/local/heap_thresholds.h"
@@ -9,6 +11,9 @@ namespace pelorin::engine::local {
 bool runColmap(const StepContext& context, const ColmapTool& tool, Step step,
                std::vector<std::string> arguments, int imageCount, bool mayFail) {
     context.checkStop();
+    // The pages our own steps freed but kept on the heap would otherwise stay resident beside
+    // the child's peak.
+    malloc_trim(0);
     arguments.insert(arguments.begin(), tool.program);
     ChildOptions options;
     options.workingDirectory = context.folder();
