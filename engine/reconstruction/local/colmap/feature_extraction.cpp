@@ -60,23 +60,17 @@ PhotoFeatures findFeatures(const cv::Mat& grey, const cv::Mat& mask,
     const auto detector =
         cv::SIFT::create(0, 3, options.contrastThreshold, options.edgeThreshold, 1.6);
     std::vector<cv::KeyPoint> found;
-    cv::Mat foundDescriptors;
-    detector->detectAndCompute(halved, halvedMask, found, foundDescriptors);
+    cv::Mat descriptors;
+    detector->detectAndCompute(halved, halvedMask, found, descriptors);
     const std::vector<int> kept = largestBlobs(found, options);
-    std::vector<cv::KeyPoint> keypoints;
-    cv::Mat descriptors(int(kept.size()), 128, CV_32F);
-    for (std::size_t i = 0; i < kept.size(); ++i) {
-        keypoints.push_back(found[kept[i]]);
-        foundDescriptors.row(kept[i]).copyTo(descriptors.row(int(i)));
-    }
     // OpenCV reports its doubled image's pixel u at u / 2, a quarter pixel past where that pixel
     // lies in the halved photo; each halved pixel's centre then lies at (h + 0.5) * scale in the
     // photo's corner-based coordinates.
     const float scaleX = float(grey.cols) / float(half.width);
     const float scaleY = float(grey.rows) / float(half.height);
-    features.descriptors.create(int(keypoints.size()), 128, CV_8U);
-    for (std::size_t i = 0; i < keypoints.size(); ++i) {
-        const cv::KeyPoint& keypoint = keypoints[i];
+    features.descriptors.create(int(kept.size()), 128, CV_8U);
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        const cv::KeyPoint& keypoint = found[kept[i]];
         features.points.emplace_back((keypoint.pt.x + 0.25f) * scaleX,
                                      (keypoint.pt.y + 0.25f) * scaleY);
         // OpenCV's size is twice the blob's scale, in the halved photo's pixels.
@@ -85,7 +79,7 @@ PhotoFeatures findFeatures(const cv::Mat& grey, const cv::Mat& mask,
         // Root-normalised: the square root of each bin's share of the sum, as COLMAP stores it.
         // OpenCV has rounded its bins to whole numbers already, so the smallest shares come out
         // coarser than COLMAP's; matching did not suffer for it.
-        const float* bins = descriptors.ptr<float>(int(i));
+        const float* bins = descriptors.ptr<float>(kept[i]);
         float sum = 0;
         for (int bin = 0; bin < 128; ++bin) sum += bins[bin];
         auto* out = features.descriptors.ptr<std::uint8_t>(int(i));
