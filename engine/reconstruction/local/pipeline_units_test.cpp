@@ -27,6 +27,7 @@
 #include "engine/reconstruction/local/surface/support_plane.h"
 #include "engine/reconstruction/local/undistort_step.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/step_folder.h"
 #include "tests/support/test_models.h"
 
 using namespace pelorin;
@@ -34,18 +35,7 @@ using namespace pelorin::engine;
 using namespace pelorin::engine::local;
 namespace fs = std::filesystem;
 
-namespace {
-
-// A checkpoint folder and the context a step is handed over it.
-struct StepFolder {
-    pelorin::testing::ScratchFolder scratch;
-    Checkpoint checkpoint{scratch / "Checkpoint"};
-    RunProgress progress{{}, [](PhotogrammetryEvent) {}};
-    StepContext context{checkpoint, progress, [](PhotogrammetryEvent) {}, {}, 2};
-    StepFolder() { EXPECT_TRUE(checkpoint.open("{}")); }
-};
-
-}  // namespace
+using pelorin::testing::StepFolder;
 
 TEST(Checkpoint, OtherSettingsStartAfreshAndMarkersSurviveTheSame) {
     pelorin::testing::ScratchFolder folder;
