@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include "engine/reconstruction/local/colmap/colmap_database.h"
+#include "tests/support/noise_images.h"
 #include "tests/support/step_folder.h"
 
 namespace pelorin::engine::local {
@@ -18,11 +18,7 @@ namespace fs = std::filesystem;
 PreparedImages workingImages(const fs::path& checkpoint, const std::vector<bool>& masked) {
     fs::create_directories(checkpoint / "images");
     fs::create_directories(checkpoint / "masks");
-    cv::Mat scene(300, 400, CV_32F);
-    cv::RNG(11).fill(scene, cv::RNG::NORMAL, 0, 1);
-    cv::GaussianBlur(scene, scene, {0, 0}, 2.5);
-    cv::normalize(scene, scene, 0, 255, cv::NORM_MINMAX);
-    scene.convertTo(scene, CV_8U);
+    const cv::Mat scene = pelorin::testing::blurredNoise({400, 300}, 11);
     PreparedImages prepared;
     for (std::size_t i = 0; i < masked.size(); ++i) {
         const std::string name = "photo" + std::to_string(i) + ".jpg";

@@ -9,21 +9,12 @@
 #include <opencv2/imgproc.hpp>
 
 #include "engine/reconstruction/local/colmap/descriptor_matching.h"
+#include "tests/support/noise_images.h"
 
 namespace pelorin::engine::local {
 namespace {
 
-// Blurred noise: blobs of every size, as a textured object gives.
-cv::Mat texture(cv::Size size, int seed) {
-    cv::Mat noise(size, CV_32F);
-    cv::RNG rng(seed);
-    rng.fill(noise, cv::RNG::NORMAL, 0, 1);
-    cv::GaussianBlur(noise, noise, {0, 0}, 2.5);
-    cv::Mat grey;
-    cv::normalize(noise, noise, 0, 255, cv::NORM_MINMAX);
-    noise.convertTo(grey, CV_8U);
-    return grey;
-}
+using pelorin::testing::blurredNoise;
 
 // A mid grey photo with one dark Gaussian blob centred on `centre`, in pixel-centre coordinates.
 cv::Mat blob(cv::Size size, cv::Point2d centre, double sigma) {
@@ -83,7 +74,7 @@ TEST(FeatureExtractionTest, APhotoMovedTurnedOrShrunkMatchesItselfWhereItMoved) 
         {"turned", 30, 1, {0, 0}},
         {"shrunk", 0, 0.8, {0, 0}},
     };
-    const cv::Mat photo = texture({480, 400}, 3);
+    const cv::Mat photo = blurredNoise({480, 400}, 3);
     const auto original = findFeatures(photo, {}, {});
     ASSERT_GT(original.points.size(), 200u);
     for (const auto& c : cases) {
@@ -121,7 +112,7 @@ std::map<std::pair<float, float>, std::vector<float>> blobsOf(const PhotoFeature
 }
 
 TEST(FeatureExtractionTest, TheLargestBlobsAreKeptEachWithAtMostTwoDirections) {
-    const cv::Mat photo = texture({480, 400}, 7);
+    const cv::Mat photo = blurredNoise({480, 400}, 7);
     const auto all = findFeatures(photo, {}, {.maxFeatures = 100000, .orientations = 8});
     const auto capped = findFeatures(photo, {}, {.maxFeatures = 60});
     const auto allBlobs = blobsOf(all), cappedBlobs = blobsOf(capped);
@@ -142,7 +133,7 @@ TEST(FeatureExtractionTest, TheLargestBlobsAreKeptEachWithAtMostTwoDirections) {
 }
 
 TEST(FeatureExtractionTest, FeaturesComeOnlyFromWhereTheMaskIsSet) {
-    const cv::Mat photo = texture({480, 400}, 5);
+    const cv::Mat photo = blurredNoise({480, 400}, 5);
     cv::Mat mask = cv::Mat::zeros(photo.size(), CV_8U);
     mask(cv::Rect(0, 0, 240, 400)).setTo(255);
     const auto found = findFeatures(photo, mask, {});
@@ -155,9 +146,9 @@ TEST(FeatureExtractionTest, PhotosWithNothingToFindGiveNoFeaturesAndWellFormedRe
     const std::vector<std::pair<const char*, cv::Mat>> cases = {
         {"empty", cv::Mat()},
         {"one pixel", cv::Mat(1, 1, CV_8U, cv::Scalar(9))},
-        {"two by two", texture({2, 2}, 1)},
-        {"three by five", texture({3, 5}, 2)},
-        {"a thin strip", texture({400, 20}, 1)},
+        {"two by two", blurredNoise({2, 2}, 1)},
+        {"three by five", blurredNoise({3, 5}, 2)},
+        {"a thin strip", blurredNoise({400, 20}, 1)},
         {"flat", cv::Mat(200, 300, CV_8U, cv::Scalar(128))},
     };
     for (const auto& [name, photo] : cases) {
