@@ -181,8 +181,9 @@ pelorin::Expected<T, std::string> guarded(const std::filesystem::path& file,
 
 }  // namespace
 
-pelorin::Expected<SurfaceMesh, std::string> readPlyMesh(const std::filesystem::path& file) {
-    return guarded<SurfaceMesh>(file, [](std::string_view text) {
+pelorin::Expected<SurfaceMesh, std::string> readPlyMesh(const std::filesystem::path& file,
+                                                        std::vector<float>* vertexValues) {
+    return guarded<SurfaceMesh>(file, [vertexValues](std::string_view text) {
         const Parsed parsed = parseHeader(text);
         SurfaceMesh mesh;
         walk(parsed, [&](const Element& element, const std::vector<double>& values,
@@ -192,6 +193,10 @@ pelorin::Expected<SurfaceMesh, std::string> readPlyMesh(const std::filesystem::p
                           z = indexOf(element, "z");
                 if (x < 0 || y < 0 || z < 0) throw Failure{"the vertices have no x, y, z"};
                 mesh.vertices.push_back({values[x], values[y], values[z]});
+                if (vertexValues) {
+                    const int value = indexOf(element, "value");
+                    vertexValues->push_back(value < 0 ? 0.0f : float(values[value]));
+                }
             } else if (element.name == "face") {
                 for (std::size_t k = 2; k < list.size(); ++k) {
                     Triangle t;

@@ -11,8 +11,10 @@
 namespace pelorin::engine {
 
 // Reads the vertices and triangles of a PLY file (ASCII or binary little-endian; polygons are
-// fanned into triangles). Fails with a one-line reason on anything malformed.
-pelorin::Expected<SurfaceMesh, std::string> readPlyMesh(const std::filesystem::path& file);
+// fanned into triangles) and, when `vertexValues` is given, each vertex's "value" property (0
+// where there is none) into it. Fails with a one-line reason on anything malformed.
+pelorin::Expected<SurfaceMesh, std::string> readPlyMesh(const std::filesystem::path& file,
+                                                        std::vector<float>* vertexValues = nullptr);
 
 // Writes the mesh as binary PLY. Fails with a one-line reason.
 pelorin::Expected<std::monostate, std::string> writePlyMesh(const SurfaceMesh& mesh,

@@ -51,5 +51,29 @@ TEST(PlyFiles, HostilePlyFilesFailWithAReason) {
     EXPECT_NE(readPlyMesh(scratch / "cut.ply").error().find("truncated"), std::string::npos);
 }
 
+TEST(PlyFiles, EachVertexValueReadsBesideItsVertex) {
+    pelorin::testing::ScratchFolder scratch;
+    const std::string faces =
+        "element face 1\nproperty list uchar int vertex_indices\nend_header\n";
+    const std::string withValues =
+        "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float value\n"
+        "property float y\nproperty float z\n" +
+        faces + "0 7.5 0 0\n1 2.25 0 0\n0 9 1 0\n3 0 1 2\n";
+    const std::string without =
+        "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+        "property float z\n" +
+        faces + "0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
+    const std::vector<std::pair<std::string, std::vector<float>>> cases = {
+        {withValues, {7.5f, 2.25f, 9.f}}, {without, {0.f, 0.f, 0.f}}};
+    for (const auto& [text, expected] : cases) {
+        pelorin::testing::writeFile(scratch / "mesh.ply", text);
+        std::vector<float> values;
+        const auto read = readPlyMesh(scratch / "mesh.ply", &values);
+        ASSERT_TRUE(read) << read.error();
+        EXPECT_EQ(values, expected);
+        EXPECT_EQ(read->vertices[1], (Vec3{1, 0, 0}));
+    }
+}
+
 }  // namespace
 }  // namespace pelorin::engine

@@ -88,7 +88,7 @@ void runSteps(StepContext& context, Checkpoint& checkpoint, const SampleSource& 
                   {.denseSide = plan.denseSide,
                    .removeSupport = configuration.isObjectMaskingEnabled,
                    .threads = threads});
-    runSurfaceStep(context, colmap, region,
+    runSurfaceStep(context, colmap, model, neighbours, region,
                    {.points = plan.surfacePoints,
                     .depth = plan.poissonDepth,
                     .faces = plan.faces,

@@ -9,13 +9,23 @@
 
 namespace pelorin::engine::local {
 
-namespace {
-
 Vec3 backProject(const RegisteredView& view, double x, double y, double depth) {
     const auto& c = view.camera;
     const Vec3 inCamera = {(x + 0.5 - c.cx) / c.fx * depth, (y + 0.5 - c.cy) / c.fy * depth, depth};
     return transposed(view.rotation) * inCamera + view.centre;
 }
+
+bool agrees(const DepthMap& map, const Vec3& world, double tolerance) {
+    const Vec3 pixel = map.view.project(world);
+    if (pixel[2] <= 0) return false;
+    const int x = static_cast<int>(std::floor(pixel[0])),
+              y = static_cast<int>(std::floor(pixel[1]));
+    if (x < 0 || y < 0 || x >= map.depth.cols || y >= map.depth.rows) return false;
+    const float depth = map.depth.at<float>(y, x);
+    return depth > 0 && std::abs(depth - pixel[2]) <= tolerance * pixel[2];
+}
+
+namespace {
 
 struct Cell {
     Vec3 position{};
@@ -40,16 +50,6 @@ std::uint64_t cellKey(const Vec3& p, double size) {
                0x1FFFFF;
     };
     return part(p[0]) | (part(p[1]) << 21) | (part(p[2]) << 42);
-}
-
-bool agrees(const DepthMap& map, const Vec3& world, double tolerance) {
-    const Vec3 pixel = map.view.project(world);
-    if (pixel[2] <= 0) return false;
-    const int x = static_cast<int>(std::floor(pixel[0])),
-              y = static_cast<int>(std::floor(pixel[1]));
-    if (x < 0 || y < 0 || x >= map.depth.cols || y >= map.depth.rows) return false;
-    const float depth = map.depth.at<float>(y, x);
-    return depth > 0 && std::abs(depth - pixel[2]) <= tolerance * pixel[2];
 }
 
 void fuseView(std::size_t index, const std::vector<DepthMap>& maps,

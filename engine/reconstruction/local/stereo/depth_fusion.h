@@ -30,6 +30,12 @@ struct FusionOptions {
     unsigned threads = 2;
 };
 
+// The point at `depth` along pixel (x, y) of the view (pixel corners at whole numbers).
+Vec3 backProject(const RegisteredView& view, double x, double y, double depth);
+
+// Whether the map finds `world` at its own depth, within `tolerance` of it.
+bool agrees(const DepthMap& map, const Vec3& world, double tolerance);
+
 // Checks every depth against the neighbours' depth maps, gives the survivors a normal from
 // their own map and a colour from their photo (BGR, same size as the map), and merges them
 // cell by cell into one coloured point cloud. `maps`, `colours` and `neighbours` run in the

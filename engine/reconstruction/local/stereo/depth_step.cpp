@@ -122,6 +122,12 @@ fs::path depthFile(const StepContext& context, const RegisteredView& view) {
     return context / "depth" / (std::to_string(view.id) + ".bin");
 }
 
+DepthMap loadViewDepth(const StepContext& context, const RegisteredView& view) {
+    auto depth = loadDepthMap(depthFile(context, view));
+    if (!depth) StepContext::fail(PhotogrammetryError::other("a depth map is missing"));
+    return {viewAtSize(view, depth->size()), *depth};
+}
+
 void runDepthStep(const StepContext& context, const SparseModel& model,
                   const std::vector<ViewNeighbours>& neighbours, const ObjectRegion& region,
                   const DepthOptions& options) {

@@ -9,6 +9,7 @@
 #include "engine/reconstruction/local/colmap/sparse_model.h"
 #include "engine/reconstruction/local/object_region.h"
 #include "engine/reconstruction/local/pipeline_step.h"
+#include "engine/reconstruction/local/stereo/dense_stereo.h"
 #include "engine/reconstruction/local/stereo/view_selection.h"
 
 namespace pelorin::engine::local {
@@ -36,6 +37,10 @@ cv::Mat denseColour(const StepContext& context, const RegisteredView& view, int 
 
 // Where a view's depth map lies in the checkpoint.
 std::filesystem::path depthFile(const StepContext& context, const RegisteredView& view);
+
+// A view's depth map from the checkpoint, with the view's camera at its size; fails the step
+// when it is missing or malformed.
+DepthMap loadViewDepth(const StepContext& context, const RegisteredView& view);
 
 // A depth map per view (step denseStereo), views side by side on the run's threads, each
 // only inside the object's outline in its photo.

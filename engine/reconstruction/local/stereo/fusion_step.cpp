@@ -2,7 +2,6 @@
 
 #include "engine/reconstruction/local/stereo/dense_stereo.h"
 #include "engine/reconstruction/local/stereo/depth_fusion.h"
-#include "engine/reconstruction/local/stereo/depth_map_file.h"
 #include "engine/reconstruction/local/stereo/depth_step.h"
 #include "engine/reconstruction/local/surface/background_planes.h"
 #include "engine/reconstruction/local/surface/support_plane.h"
@@ -20,11 +19,11 @@ void runFusionStep(const StepContext& context, const SparseModel& model,
     for (std::size_t i = 0; i < model.views.size(); ++i) {
         context.checkStop();
         const auto& view = model.views[i];
+        maps.push_back(loadViewDepth(context, view));
         const cv::Mat colour = denseColour(context, view, options.denseSide);
-        auto depth = loadDepthMap(depthFile(context, view));
-        if (!depth || colour.empty())
-            StepContext::fail(PhotogrammetryError::other("a depth map is missing"));
-        maps.push_back({viewAtSize(view, depth->size()), *depth});
+        if (colour.empty())
+            StepContext::fail(
+                PhotogrammetryError::other("an undistorted photo is missing: " + view.name));
         colours.push_back(colour);
         context.progress(Step::fusion, 0.5 * (i + 1) / model.views.size());
     }

@@ -3,13 +3,16 @@
 #include <fstream>
 
 #include "engine/reconstruction/local/stereo/depth_fusion.h"
+#include "engine/reconstruction/local/stereo/depth_step.h"
 #include "engine/reconstruction/local/surface/mesh_decimation.h"
+#include "engine/reconstruction/local/surface/seen_through.h"
 #include "engine/reconstruction/local/surface/surface_mesh.h"
 
 namespace pelorin::engine::local {
 
-void runSurfaceStep(const StepContext& context, const ColmapTool& colmap,
-                    const ObjectRegion& region, const SurfaceOptions& options) {
+void runSurfaceStep(const StepContext& context, const ColmapTool& colmap, const SparseModel& model,
+                    const std::vector<ViewNeighbours>& neighbours, const ObjectRegion& region,
+                    const SurfaceOptions& options) {
     if (context.done(Step::surface)) return;
     context.progress(Step::surface, 0);
     auto cloud = readPlyPoints(context / "fused.ply");
@@ -27,17 +30,29 @@ void runSurfaceStep(const StepContext& context, const ColmapTool& colmap,
                "--PoissonMeshing.color", "0"},
               0);
     context.progress(Step::surface, 0.6);
-    auto mesh = readPlyMesh(context / "poisson.ply");
+    std::vector<float> support;
+    auto mesh = readPlyMesh(context / "poisson.ply", &support);
     if (!mesh) StepContext::fail(PhotogrammetryError::other(mesh.error()));
-    std::optional<double> support;
+    if (options.removeSeenThrough) {
+        std::vector<DepthMap> maps;
+        for (const auto& view : model.views) {
+            context.checkStop();
+            maps.push_back(loadViewDepth(context, view));
+        }
+        SeenThroughOptions seenThrough;
+        seenThrough.threads = options.threads;
+        *mesh = removeSeenThrough(*mesh, support, maps, neighbours, seenThrough, context.stop());
+        context.checkStop();
+    }
+    context.progress(Step::surface, 0.7);
+    std::optional<double> height;
     if (std::ifstream in(context / "support.txt"); in) {
-        double height;
-        if (in >> height) support = height;
+        double value;
+        if (in >> value) height = value;
     }
     // The surface closes itself under the object; what lies below its support goes.
-    SurfaceMesh cleaned = largestComponent(keepInside(*mesh, [&](const Vec3& p) {
-        return region.contains(p) && (!support || p[1] >= *support);
-    }));
+    SurfaceMesh cleaned = largestComponent(keepInside(
+        *mesh, [&](const Vec3& p) { return region.contains(p) && (!height || p[1] >= *height); }));
     if (cleaned.triangles.size() < options.leastTriangles)
         StepContext::fail(PhotogrammetryError::other("the surface fell apart in clean-up"));
     cleaned = decimate(cleaned, options.faces, context.stop(), options.threads);
