@@ -4,6 +4,7 @@
 #include "engine/reconstruction/local/stereo/depth_fusion.h"
 #include "engine/reconstruction/local/stereo/depth_step.h"
 #include "engine/reconstruction/local/surface/background_planes.h"
+#include "engine/reconstruction/local/surface/seen_through.h"
 #include "engine/reconstruction/local/surface/support_plane.h"
 #include "engine/reconstruction/local/surface/surface_mesh.h"
 
@@ -32,6 +33,20 @@ void runFusionStep(const StepContext& context, const SparseModel& model,
     fusion.threads = options.threads;
     fusion.cellInPixels = options.cellInPixels;
     auto points = fuseDepthMaps(maps, colours, neighbours, fusion);
+    if (options.removeSeenThrough) {
+        std::vector<Vec3> positions;
+        positions.reserve(points.size());
+        for (const auto& point : points) positions.push_back(point.position);
+        SeenThroughOptions check;
+        check.threads = options.threads;
+        const std::vector<bool> empty =
+            seenThrough(positions, {}, maps, neighbours, check, context.stop());
+        context.checkStop();
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < points.size(); ++i)
+            if (!empty[i]) points[kept++] = points[i];
+        points.resize(kept);
+    }
     if (options.removeSupport) {
         if (const auto support = supportHeight(points)) {
             std::erase_if(points, [&](const DensePoint& p) { return p.position[1] < *support; });

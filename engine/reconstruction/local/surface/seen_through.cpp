@@ -17,15 +17,15 @@ struct Votes {
     explicit Votes(std::size_t count) : through(count, 0), found(count, 0) {}
 };
 
-void voteFrom(std::size_t m, const SurfaceMesh& mesh, const std::vector<float>& support,
+void voteFrom(std::size_t m, const std::vector<Vec3>& points, const std::vector<float>& support,
               const std::vector<DepthMap>& maps, const std::vector<ViewNeighbours>& neighbours,
               const SeenThroughOptions& options, Votes& votes) {
     const DepthMap& map = maps[m];
     const auto& all = m < neighbours.size() ? neighbours[m].neighbours : std::vector<std::size_t>{};
     const std::size_t asked = std::min<std::size_t>(all.size(), 3);
     const int reach = std::max(0, options.reach);
-    for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
-        const Vec3 p = map.view.project(mesh.vertices[v]);
+    for (std::size_t v = 0; v < points.size(); ++v) {
+        const Vec3 p = map.view.project(points[v]);
         if (p[2] <= 0) continue;
         const int x = int(std::floor(p[0])), y = int(std::floor(p[1]));
         if (x < reach || y < reach || x + reach >= map.depth.cols || y + reach >= map.depth.rows)
@@ -63,17 +63,17 @@ void voteFrom(std::size_t m, const SurfaceMesh& mesh, const std::vector<float>& 
 
 }  // namespace
 
-SurfaceMesh removeSeenThrough(const SurfaceMesh& mesh, const std::vector<float>& support,
+std::vector<bool> seenThrough(const std::vector<Vec3>& points, const std::vector<float>& support,
                               const std::vector<DepthMap>& maps,
                               const std::vector<ViewNeighbours>& neighbours,
                               const SeenThroughOptions& options, std::stop_token stop) {
-    const std::size_t count = mesh.vertices.size();
+    const std::size_t count = points.size();
     const unsigned threads = std::max(1u, options.threads);
     std::vector<Votes> votes(threads, Votes(count));
     parallelFor(
         "seen through", maps.size(), threads,
         [&](std::size_t m, unsigned worker) {
-            voteFrom(m, mesh, support, maps, neighbours, options, votes[worker]);
+            voteFrom(m, points, support, maps, neighbours, options, votes[worker]);
         },
         stop);
     std::vector<bool> empty(count, false);
@@ -82,6 +82,15 @@ SurfaceMesh removeSeenThrough(const SurfaceMesh& mesh, const std::vector<float>&
         for (const auto& worker : votes) through += worker.through[v], found += worker.found[v];
         empty[v] = through >= options.leastViews && through > found;
     }
+    return empty;
+}
+
+SurfaceMesh removeSeenThrough(const SurfaceMesh& mesh, const std::vector<float>& support,
+                              const std::vector<DepthMap>& maps,
+                              const std::vector<ViewNeighbours>& neighbours,
+                              const SeenThroughOptions& options, std::stop_token stop) {
+    const std::vector<bool> empty =
+        seenThrough(mesh.vertices, support, maps, neighbours, options, std::move(stop));
     SurfaceMesh kept;
     kept.vertices = mesh.vertices;
     for (const auto& t : mesh.triangles)

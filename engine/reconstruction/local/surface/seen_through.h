@@ -31,6 +31,12 @@ struct SeenThroughOptions {
     unsigned threads = 2;
 };
 
+// Which of the points more views see through than find there.
+std::vector<bool> seenThrough(const std::vector<Vec3>& points, const std::vector<float>& support,
+                              const std::vector<DepthMap>& maps,
+                              const std::vector<ViewNeighbours>& neighbours,
+                              const SeenThroughOptions& options = {}, std::stop_token stop = {});
+
 // The surface without the triangles at a vertex that more views see through (their depth maps
 // find something farther behind it) than find it there: surface the photos show to be empty
 // space. `support` holds each vertex's support, or is empty when every vertex counts as

@@ -169,6 +169,14 @@ TEST(SeenThroughTest, SurfaceTheDepthMapsSeeThroughGoesAndWhatTheyFindStays) {
     }
 }
 
+TEST(SeenThroughTest, PointsInFrontOfWhatTheMapsSeeAreTheOnesSeenThrough) {
+    const auto views = row();
+    const std::vector<Vec3> points = {{0, 0, wall.z},   {0.3, -0.2, wall.z}, {0, 0, 6},
+                                      {0.3, -0.2, 9.5}, {0, 0, 14},          {0, 0, 9.95}};
+    const std::vector<bool> expected = {false, false, true, true, false, false};
+    EXPECT_EQ(seenThrough(points, {}, mapsOf(views, {wall}), nearestFirst(views)), expected);
+}
+
 TEST(SeenThroughTest, WithoutSupportEveryVertexCountsAsMeasured) {
     const auto views = row();
     const SurfaceMesh flap = grid(flapInFront);
