@@ -24,6 +24,8 @@ void voteFrom(std::size_t m, const std::vector<Vec3>& points, const std::vector<
     const auto& all = m < neighbours.size() ? neighbours[m].neighbours : std::vector<std::size_t>{};
     const std::size_t asked = std::min<std::size_t>(all.size(), 3);
     const int reach = std::max(0, options.reach);
+    // A support that does not run beside the points says nothing of them.
+    const bool supported = support.size() == points.size();
     for (std::size_t v = 0; v < points.size(); ++v) {
         const Vec3 p = map.view.project(points[v]);
         if (p[2] <= 0) continue;
@@ -48,7 +50,7 @@ void voteFrom(std::size_t m, const std::vector<Vec3>& points, const std::vector<
             }
         }
         if (some <= 0 || !beyond) continue;
-        const bool measured = support.empty() || support[v] >= options.measuredSupport;
+        const bool measured = !supported || support[v] >= options.measuredSupport;
         if (measured && options.confirmedBy > 0) {
             // The pixel's own depth, or where it has none one around it.
             const Vec3 seen = backProject(map.view, x, y, own > 0 ? own : some);

@@ -39,9 +39,9 @@ std::vector<bool> seenThrough(const std::vector<Vec3>& points, const std::vector
 
 // The surface without the triangles at a vertex that more views see through (their depth maps
 // find something farther behind it) than find it there: surface the photos show to be empty
-// space. `support` holds each vertex's support, or is empty when every vertex counts as
-// measured; `neighbours` runs in the order of `maps`. The vertices stay as they were, unused
-// ones included. Once `stop` is requested it returns early with an unfinished surface.
+// space. `support` holds each vertex's support; without one for every vertex, every vertex
+// counts as measured. `neighbours` runs in the order of `maps`. The vertices stay as they were,
+// unused ones included. Once `stop` is requested it returns early with an unfinished surface.
 SurfaceMesh removeSeenThrough(const SurfaceMesh& mesh, const std::vector<float>& support,
                               const std::vector<DepthMap>& maps,
                               const std::vector<ViewNeighbours>& neighbours,

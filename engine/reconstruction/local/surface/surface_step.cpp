@@ -30,8 +30,8 @@ void runSurfaceStep(const StepContext& context, const ColmapTool& colmap, const 
                "--PoissonMeshing.color", "0"},
               0);
     context.progress(Step::surface, 0.6);
-    std::vector<float> support;
-    auto mesh = readPlyMesh(context / "poisson.ply", &support);
+    std::vector<float> pointSupport;
+    auto mesh = readPlyMesh(context / "poisson.ply", &pointSupport);
     if (!mesh) StepContext::fail(PhotogrammetryError::other(mesh.error()));
     if (options.removeSeenThrough) {
         std::vector<DepthMap> maps;
@@ -41,18 +41,20 @@ void runSurfaceStep(const StepContext& context, const ColmapTool& colmap, const 
         }
         SeenThroughOptions seenThrough;
         seenThrough.threads = options.threads;
-        *mesh = removeSeenThrough(*mesh, support, maps, neighbours, seenThrough, context.stop());
+        *mesh =
+            removeSeenThrough(*mesh, pointSupport, maps, neighbours, seenThrough, context.stop());
         context.checkStop();
     }
     context.progress(Step::surface, 0.7);
-    std::optional<double> height;
+    std::optional<double> support;
     if (std::ifstream in(context / "support.txt"); in) {
-        double value;
-        if (in >> value) height = value;
+        double height;
+        if (in >> height) support = height;
     }
     // The surface closes itself under the object; what lies below its support goes.
-    SurfaceMesh cleaned = largestComponent(keepInside(
-        *mesh, [&](const Vec3& p) { return region.contains(p) && (!height || p[1] >= *height); }));
+    SurfaceMesh cleaned = largestComponent(keepInside(*mesh, [&](const Vec3& p) {
+        return region.contains(p) && (!support || p[1] >= *support);
+    }));
     if (cleaned.triangles.size() < options.leastTriangles)
         StepContext::fail(PhotogrammetryError::other("the surface fell apart in clean-up"));
     cleaned = decimate(cleaned, options.faces, context.stop(), options.threads);
